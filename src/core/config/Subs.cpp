@@ -213,8 +213,7 @@ void ListSubfolders(const QString &folder, QStringList &list)
     // QDir("") would be the current folder; an unset folder has no subfolders.
     if (folder.isEmpty())
         return;
-    list = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                                  QDir::Name);
+    list = QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name);
 }
 
 static fs::path toFsPath(const QString &path)

@@ -528,10 +528,13 @@ private slots:
             QVERIFY(QDir(m_dir->path()).mkpath(QString::fromLatin1(name) + "/inner"));
         writeFile(path("file.txt"), "x");
         QVERIFY(QFile::link(path("file.txt"), path("link-to-file")));
+        QVERIFY(QFile::link(path("gone"), path("dangling-link")));
+        QVERIFY(QFile::link(path("beta"), path("link-to-folder")));
 
         QStringList list{"stale"};
         ListSubfolders(m_dir->path(), list);
-        QCOMPARE(list, (QStringList{".hidden", "Alpha", "alpha2", "beta", "with.dot"}));
+        QCOMPARE(list,
+                 (QStringList{".hidden", "Alpha", "alpha2", "beta", "link-to-folder", "with.dot"}));
 
         list = QStringList{"stale"};
         ListSubfolders(path("missing"), list);
