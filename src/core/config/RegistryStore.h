@@ -75,8 +75,8 @@ public:
 
     // The store the Reg* accessors and the export format use. Not owned.
     static void setCurrent(RegistryStore *store);
-    static RegistryStore *current();           // may be null
-    static RegistryStore &currentOrThrow();    // throws RegistryError when none is set
+    static RegistryStore *current();        // may be null
+    static RegistryStore &currentOrThrow(); // throws RegistryError when none is set
 
     QString filePath() const { return m_path; }
 
@@ -107,7 +107,35 @@ public:
     // False when the key or value did not exist.
     bool deleteValue(const QString &path, const QString &name);
 
+    // The form in which names are compared: upper case, as the registry does.
+    static QString foldName(const QString &name);
+    // How long a call waits for another process's write before it fails
+    // (10 s unless changed).
+    void setBusyTimeout(int milliseconds);
+    // Runs the database's own consistency check; problems, if any, go to
+    // *report.
+    bool checkIntegrity(QString *report = nullptr) const;
+
 private:
+    class Statement;
+    class Transaction;
+    enum class FileState { Empty, Ours, Foreign, Newer };
+
+    static FileState classify(sqlite3 *db, const QString &path);
+    [[noreturn]] static void refuse(FileState state, const QString &path);
+    FileState inspectExisting() const;
+    void initialise();
+    void enableWal();
+    [[noreturn]] void fail() const;
+    void exec(const char *sql) const;
+
+    qint64 findKey(const QStringList &parts) const;
+    qint64 ensureKey(const QStringList &parts);
+    qint64 insertKey(qint64 parent, const QString &name, const QString &fold);
+    void deleteTree(qint64 id);
+    void copyTree(qint64 from, qint64 to);
+    bool copyInside(const QString &from, const QString &to);
+
     QString m_path;
     sqlite3 *m_db = nullptr;
 };

@@ -1,0 +1,668 @@
+#include "config/RegistryStore.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+#include <QThread>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include <sqlite3.h>
+
+// Marks a file as ours: "QMRG" in the database header, plus the format name
+// and schema version in the meta table.
+static constexpr int kApplicationId = 0x514D5247;
+static constexpr int kSchemaVersion = 1;
+static constexpr char kFormatName[] = "quellmark-registry";
+static constexpr int kDefaultBusyTimeoutMs = 10000;
+// The top of the hive is created with the schema and never deleted.
+static constexpr qint64 kTopKey = 1;
+
+static RegistryStore *s_current = nullptr;
+
+static QStringList splitPath(const QString &path)
+{
+    return path.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+}
+
+// ---------------------------------------------------------------------------
+// RegValue
+
+RegValue RegValue::fromString(const QString &text)
+{
+    return {RegType::String, text.toUtf8()};
+}
+
+RegValue RegValue::fromDWord(qint32 number)
+{
+    QByteArray bytes(4, Qt::Uninitialized);
+    qToLittleEndian<qint32>(number, bytes.data());
+    return {RegType::DWord, bytes};
+}
+
+RegValue RegValue::fromBinary(const QByteArray &bytes)
+{
+    return {RegType::Binary, bytes};
+}
+
+QString RegValue::toString() const
+{
+    return QString::fromUtf8(data);
+}
+
+qint32 RegValue::toDWord() const
+{
+    // Shorter data is taken as the low bytes; longer data is cut.
+    char bytes[4] = {0, 0, 0, 0};
+    std::copy_n(data.constData(), std::min<qsizetype>(data.size(), 4), bytes);
+    return qFromLittleEndian<qint32>(bytes);
+}
+
+qint64 RegValue::size() const
+{
+    return isString() ? data.size() + 1 : data.size();
+}
+
+// ---------------------------------------------------------------------------
+// Statement: a prepared statement that throws RegistryError on failure.
+
+class RegistryStore::Statement {
+public:
+    Statement(const RegistryStore &store, const char *sql) : m_store(store)
+    {
+        if (sqlite3_prepare_v2(store.m_db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
+            store.fail();
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    Statement &bind(int index, qint64 number)
+    {
+        check(sqlite3_bind_int64(m_stmt, index, number));
+        return *this;
+    }
+    Statement &bind(int index, const QString &text)
+    {
+        const QByteArray utf8 = text.toUtf8();
+        check(
+            sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT));
+        return *this;
+    }
+    Statement &bindBlob(int index, const QByteArray &bytes)
+    {
+        // An empty QByteArray may have no buffer, which SQLite would store as NULL.
+        if (bytes.isEmpty())
+            check(sqlite3_bind_zeroblob(m_stmt, index, 0));
+        else
+            check(sqlite3_bind_blob(m_stmt, index, bytes.constData(), int(bytes.size()),
+                                    SQLITE_TRANSIENT));
+        return *this;
+    }
+
+    // True while rows come.
+    bool next()
+    {
+        const int rc = sqlite3_step(m_stmt);
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc == SQLITE_DONE)
+            return false;
+        m_store.fail();
+    }
+    void run()
+    {
+        while (next()) {
+        }
+    }
+    void reset()
+    {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
+
+    qint64 integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    QString text(int column) const
+    {
+        const auto *chars = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+        return QString::fromUtf8(chars, sqlite3_column_bytes(m_stmt, column));
+    }
+    QByteArray blob(int column) const
+    {
+        const auto *bytes = static_cast<const char *>(sqlite3_column_blob(m_stmt, column));
+        return QByteArray(bytes, sqlite3_column_bytes(m_stmt, column));
+    }
+
+private:
+    void check(int rc) const
+    {
+        if (rc != SQLITE_OK)
+            m_store.fail();
+    }
+
+    const RegistryStore &m_store;
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// Transaction: one per public call. Writers take the write lock up front
+// (BEGIN IMMEDIATE) so they queue behind each other instead of failing on a
+// lock upgrade; anything not committed is rolled back, leaving the
+// connection ready for the next call.
+
+class RegistryStore::Transaction {
+public:
+    Transaction(const RegistryStore &store, bool write) : m_store(store)
+    {
+        store.exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
+    }
+    ~Transaction()
+    {
+        if (!sqlite3_get_autocommit(m_store.m_db))
+            sqlite3_exec(m_store.m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+
+    void commit() { m_store.exec("COMMIT"); }
+
+private:
+    const RegistryStore &m_store;
+};
+
+// ---------------------------------------------------------------------------
+// Opening
+
+RegistryStore::RegistryStore(const QString &filePath) : m_path(filePath)
+{
+    const QFileInfo info(filePath);
+    const bool existed = info.exists();
+    FileState state = FileState::Empty;
+    if (existed) {
+        // Judged through a read-only connection first, so a file that is not
+        // ours cannot be changed in any way (no journal replay, no checkpoint).
+        state = inspectExisting();
+    } else if (!QDir().mkpath(info.absolutePath())) {
+        throw RegistryError(
+            QStringLiteral("Cannot create the folder '%1' for the settings store '%2'.")
+                .arg(QDir::toNativeSeparators(info.absolutePath()), m_path));
+    }
+
+    const int flags = SQLITE_OPEN_READWRITE | (existed ? 0 : SQLITE_OPEN_CREATE);
+    if (sqlite3_open_v2(QFile::encodeName(m_path).constData(), &m_db, flags, nullptr) !=
+        SQLITE_OK) {
+        const QString reason = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString();
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        throw RegistryError(
+            QStringLiteral("Cannot open the settings store '%1': %2.").arg(m_path, reason));
+    }
+    sqlite3_extended_result_codes(m_db, 1);
+    sqlite3_busy_timeout(m_db, kDefaultBusyTimeoutMs);
+    try {
+        if (state == FileState::Empty)
+            initialise();
+        exec("PRAGMA foreign_keys = ON");
+        enableWal();
+        // With WAL, NORMAL keeps the file consistent through crashes of the
+        // program; only a power loss may drop the last writes.
+        exec("PRAGMA synchronous = NORMAL");
+    } catch (...) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        throw;
+    }
+}
+
+RegistryStore::~RegistryStore()
+{
+    if (s_current == this)
+        s_current = nullptr;
+    sqlite3_close_v2(m_db);
+}
+
+RegistryStore::FileState RegistryStore::classify(sqlite3 *db, const QString &path)
+{
+    // Runs inside the caller's transaction so that all checks see one state
+    // of the file, even while another process creates it.
+    auto query = [&](const char *sql, QString *text, qint64 *number) -> int {
+        sqlite3_stmt *stmt = nullptr;
+        int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+        if (rc == SQLITE_OK) {
+            rc = sqlite3_step(stmt);
+            if (rc == SQLITE_ROW) {
+                if (text)
+                    *text = QString::fromUtf8(
+                        reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+                if (number)
+                    *number = sqlite3_column_int64(stmt, 0);
+                rc = SQLITE_OK;
+            } else if (rc == SQLITE_DONE) {
+                rc = SQLITE_NOTFOUND;
+            }
+        }
+        sqlite3_finalize(stmt);
+        return rc;
+    };
+    auto unreadable = [&](int rc) {
+        const int primary = rc & 0xff;
+        if (primary == SQLITE_OK || primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT ||
+            primary == SQLITE_ERROR || primary == SQLITE_NOTFOUND)
+            return;
+        throw RegistryError(QStringLiteral("Cannot read the settings store '%1' (%2); it was "
+                                           "left unchanged.")
+                                .arg(path, QString::fromUtf8(sqlite3_errmsg(db))));
+    };
+
+    qint64 tables = 0;
+    int rc = query("SELECT count(*) FROM sqlite_master", nullptr, &tables);
+    if (rc != SQLITE_OK) {
+        unreadable(rc);
+        return FileState::Foreign;
+    }
+    if (tables == 0) {
+        qint64 pages = 0;
+        rc = query("PRAGMA page_count", nullptr, &pages);
+        if (rc != SQLITE_OK) {
+            unreadable(rc);
+            return FileState::Foreign;
+        }
+        return pages == 0 ? FileState::Empty : FileState::Foreign;
+    }
+    qint64 appId = 0;
+    rc = query("PRAGMA application_id", nullptr, &appId);
+    if (rc != SQLITE_OK || appId != kApplicationId) {
+        unreadable(rc);
+        return FileState::Foreign;
+    }
+    QString format;
+    rc = query("SELECT value FROM meta WHERE name = 'format'", &format, nullptr);
+    if (rc != SQLITE_OK || format != QLatin1String(kFormatName)) {
+        unreadable(rc);
+        return FileState::Foreign;
+    }
+    qint64 schema = 0;
+    rc = query("SELECT value FROM meta WHERE name = 'schema'", nullptr, &schema);
+    if (rc != SQLITE_OK || schema < 1) {
+        unreadable(rc);
+        return FileState::Foreign;
+    }
+    return schema > kSchemaVersion ? FileState::Newer : FileState::Ours;
+}
+
+void RegistryStore::refuse(FileState state, const QString &path)
+{
+    if (state == FileState::Newer)
+        throw RegistryError(QStringLiteral("The settings store '%1' was written by a newer "
+                                           "version of Quellmark; it was left unchanged.")
+                                .arg(path));
+    throw RegistryError(
+        QStringLiteral("The file '%1' is not a Quellmark settings store; it was left unchanged.")
+            .arg(path));
+}
+
+RegistryStore::FileState RegistryStore::inspectExisting() const
+{
+    sqlite3 *db = nullptr;
+    const int rc =
+        sqlite3_open_v2(QFile::encodeName(m_path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+    struct Closer {
+        sqlite3 *db;
+        ~Closer()
+        {
+            if (!sqlite3_get_autocommit(db))
+                sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            sqlite3_close_v2(db);
+        }
+    } closer{db};
+    if (rc != SQLITE_OK)
+        throw RegistryError(QStringLiteral("Cannot read the settings store '%1' (%2); it was "
+                                           "left unchanged.")
+                                .arg(m_path, QString::fromUtf8(sqlite3_errmsg(db))));
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, kDefaultBusyTimeoutMs);
+    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+    const FileState state = classify(db, m_path);
+    if (state != FileState::Empty && state != FileState::Ours)
+        refuse(state, m_path);
+    return state;
+}
+
+void RegistryStore::initialise()
+{
+    Transaction transaction(*this, true);
+    // Another process may have set the file up (or put something else in
+    // it) since we looked; decide again under the write lock. Only the
+    // file's size tells emptiness here: inside a write transaction SQLite
+    // already counts the first page of a new database.
+    const FileState state =
+        QFileInfo(m_path).size() == 0 ? FileState::Empty : classify(m_db, m_path);
+    if (state == FileState::Ours)
+        return;
+    if (state != FileState::Empty)
+        refuse(state, m_path);
+
+    static const char *const schema[] = {
+        "CREATE TABLE meta (name TEXT PRIMARY KEY, value NOT NULL)",
+        "CREATE TABLE keys (id INTEGER PRIMARY KEY,"
+        " parent INTEGER REFERENCES keys(id) ON DELETE CASCADE,"
+        " name TEXT NOT NULL, fold TEXT NOT NULL, UNIQUE (parent, fold))",
+        // The rowid gives the order in which values were created.
+        "CREATE TABLE vals (id INTEGER PRIMARY KEY,"
+        " key INTEGER NOT NULL REFERENCES keys(id) ON DELETE CASCADE,"
+        " name TEXT NOT NULL, fold TEXT NOT NULL, type INTEGER NOT NULL,"
+        " data BLOB NOT NULL, UNIQUE (key, fold))",
+        "INSERT INTO keys (id, parent, name, fold) VALUES (1, NULL, '', '')",
+        "PRAGMA user_version = 1",
+    };
+    for (const char *sql : schema)
+        exec(sql);
+    exec(QStringLiteral("PRAGMA application_id = %1").arg(kApplicationId).toUtf8().constData());
+    Statement meta(*this, "INSERT INTO meta (name, value) VALUES ('format', ?1), ('schema', ?2)");
+    meta.bind(1, QString::fromLatin1(kFormatName)).bind(2, qint64(kSchemaVersion)).run();
+    transaction.commit();
+}
+
+void RegistryStore::enableWal()
+{
+    // Switching needs a moment alone with the file; when two processes open a
+    // new store together one of them may have to try again.
+    QDeadlineTimer deadline(kDefaultBusyTimeoutMs);
+    for (;;) {
+        sqlite3_stmt *stmt = nullptr;
+        QByteArray mode;
+        if (sqlite3_prepare_v2(m_db, "PRAGMA journal_mode = WAL", -1, &stmt, nullptr) ==
+                SQLITE_OK &&
+            sqlite3_step(stmt) == SQLITE_ROW)
+            mode = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
+        sqlite3_finalize(stmt);
+        if (mode.compare("wal", Qt::CaseInsensitive) == 0)
+            return;
+        if (deadline.hasExpired())
+            fail();
+        QThread::msleep(20);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+void RegistryStore::fail() const
+{
+    const QString reason = QString::fromUtf8(sqlite3_errmsg(m_db));
+    throw RegistryError(QStringLiteral("The settings store '%1' failed: %2.").arg(m_path, reason));
+}
+
+void RegistryStore::exec(const char *sql) const
+{
+    if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        fail();
+}
+
+QString RegistryStore::foldName(const QString &name)
+{
+    return name.toUpper();
+}
+
+void RegistryStore::setBusyTimeout(int milliseconds)
+{
+    sqlite3_busy_timeout(m_db, milliseconds);
+}
+
+bool RegistryStore::checkIntegrity(QString *report) const
+{
+    Statement check(*this, "PRAGMA integrity_check");
+    QStringList lines;
+    while (check.next())
+        lines << check.text(0);
+    const bool ok = lines == QStringList{QStringLiteral("ok")};
+    if (report)
+        *report = lines.join(QLatin1Char('\n'));
+    return ok;
+}
+
+QString RegistryStore::defaultPath()
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    // The base directory rules say relative paths are to be ignored.
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/quellmark/registry.sqlite");
+}
+
+void RegistryStore::setCurrent(RegistryStore *store)
+{
+    s_current = store;
+}
+
+RegistryStore *RegistryStore::current()
+{
+    return s_current;
+}
+
+RegistryStore &RegistryStore::currentOrThrow()
+{
+    if (!s_current)
+        throw RegistryError(QStringLiteral("No settings store is open."));
+    return *s_current;
+}
+
+qint64 RegistryStore::findKey(const QStringList &parts) const
+{
+    Statement child(*this, "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2");
+    qint64 id = kTopKey;
+    for (const QString &part : parts) {
+        child.reset();
+        child.bind(1, id).bind(2, foldName(part));
+        if (!child.next())
+            return -1;
+        id = child.integer(0);
+    }
+    return id;
+}
+
+qint64 RegistryStore::insertKey(qint64 parent, const QString &name, const QString &fold)
+{
+    Statement insert(*this, "INSERT INTO keys (parent, name, fold) VALUES (?1, ?2, ?3)");
+    insert.bind(1, parent).bind(2, name).bind(3, fold).run();
+    return sqlite3_last_insert_rowid(m_db);
+}
+
+qint64 RegistryStore::ensureKey(const QStringList &parts)
+{
+    Statement child(*this, "SELECT id FROM keys WHERE parent = ?1 AND fold = ?2");
+    qint64 id = kTopKey;
+    for (const QString &part : parts) {
+        const QString fold = foldName(part);
+        child.reset();
+        child.bind(1, id).bind(2, fold);
+        id = child.next() ? child.integer(0) : insertKey(id, part, fold);
+    }
+    return id;
+}
+
+void RegistryStore::deleteTree(qint64 id)
+{
+    // Explicit rather than trusting ON DELETE CASCADE, which is off for any
+    // connection that did not ask for it.
+    static const char subtree[] = "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL "
+                                  "SELECT keys.id FROM keys JOIN sub ON keys.parent = sub.id) ";
+    if (id == kTopKey) {
+        Statement(*this, "DELETE FROM vals").run();
+        Statement(*this, "DELETE FROM keys WHERE id <> 1").run();
+        return;
+    }
+    Statement(*this, (QByteArray(subtree) + "DELETE FROM vals WHERE key IN sub").constData())
+        .bind(1, id)
+        .run();
+    Statement(*this, (QByteArray(subtree) + "DELETE FROM keys WHERE id IN sub").constData())
+        .bind(1, id)
+        .run();
+}
+
+void RegistryStore::copyTree(qint64 from, qint64 to)
+{
+    // INSERT ... SELECT hands out rowids in the selected order, which keeps
+    // the values' creation order.
+    Statement values(*this, "INSERT INTO vals (key, name, fold, type, data) "
+                            "SELECT ?2, name, fold, type, data FROM vals WHERE key = ?1 "
+                            "ORDER BY id");
+    values.bind(1, from).bind(2, to).run();
+
+    struct Child {
+        qint64 id;
+        QString name, fold;
+    };
+    std::vector<Child> children;
+    Statement list(*this, "SELECT id, name, fold FROM keys WHERE parent = ?1");
+    list.bind(1, from);
+    while (list.next())
+        children.push_back({list.integer(0), list.text(1), list.text(2)});
+    for (const Child &child : children)
+        copyTree(child.id, insertKey(to, child.name, child.fold));
+}
+
+bool RegistryStore::copyInside(const QString &from, const QString &to)
+{
+    const QStringList source = splitPath(from);
+    const QStringList target = splitPath(to);
+    const qint64 sourceId = findKey(source);
+    if (sourceId < 0 || target.isEmpty())
+        return false;
+    // A target inside the source (or the source itself) would copy forever.
+    if (target.size() >= source.size()) {
+        bool inside = true;
+        for (qsizetype i = 0; i < source.size() && inside; ++i)
+            inside = foldName(source[i]) == foldName(target[i]);
+        if (inside)
+            return false;
+    }
+    if (findKey(target) >= 0)
+        return false;
+    const qint64 parent = ensureKey(target.mid(0, target.size() - 1));
+    copyTree(sourceId, insertKey(parent, target.last(), foldName(target.last())));
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Public calls, one transaction each
+
+bool RegistryStore::keyExists(const QString &path) const
+{
+    Transaction transaction(*this, false);
+    return findKey(splitPath(path)) >= 0;
+}
+
+void RegistryStore::createKey(const QString &path)
+{
+    Transaction transaction(*this, true);
+    ensureKey(splitPath(path));
+    transaction.commit();
+}
+
+bool RegistryStore::deleteKey(const QString &path)
+{
+    Transaction transaction(*this, true);
+    const qint64 id = findKey(splitPath(path));
+    if (id < 0)
+        return false;
+    deleteTree(id);
+    transaction.commit();
+    return true;
+}
+
+bool RegistryStore::copyKey(const QString &from, const QString &to)
+{
+    Transaction transaction(*this, true);
+    if (!copyInside(from, to))
+        return false;
+    transaction.commit();
+    return true;
+}
+
+bool RegistryStore::renameKey(const QString &from, const QString &to)
+{
+    Transaction transaction(*this, true);
+    if (!copyInside(from, to))
+        return false;
+    deleteTree(findKey(splitPath(from)));
+    transaction.commit();
+    return true;
+}
+
+QStringList RegistryStore::subkeyNames(const QString &path) const
+{
+    Transaction transaction(*this, false);
+    const qint64 id = findKey(splitPath(path));
+    if (id < 0)
+        return {};
+    std::vector<std::pair<QString, QString>> children; // (fold, name)
+    Statement list(*this, "SELECT fold, name FROM keys WHERE parent = ?1");
+    list.bind(1, id);
+    while (list.next())
+        children.emplace_back(list.text(0), list.text(1));
+    std::sort(children.begin(), children.end());
+    QStringList names;
+    names.reserve(qsizetype(children.size()));
+    for (const auto &child : children)
+        names << child.second;
+    return names;
+}
+
+QStringList RegistryStore::valueNames(const QString &path) const
+{
+    Transaction transaction(*this, false);
+    const qint64 id = findKey(splitPath(path));
+    if (id < 0)
+        return {};
+    QStringList names;
+    Statement list(*this, "SELECT name FROM vals WHERE key = ?1 ORDER BY id");
+    list.bind(1, id);
+    while (list.next())
+        names << list.text(0);
+    return names;
+}
+
+std::optional<RegValue> RegistryStore::value(const QString &path, const QString &name) const
+{
+    Transaction transaction(*this, false);
+    const qint64 id = findKey(splitPath(path));
+    if (id < 0)
+        return std::nullopt;
+    Statement read(*this, "SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2");
+    read.bind(1, id).bind(2, foldName(name));
+    if (!read.next())
+        return std::nullopt;
+    return RegValue{RegType(read.integer(0)), read.blob(1)};
+}
+
+void RegistryStore::setValue(const QString &path, const QString &name, const RegValue &value)
+{
+    Transaction transaction(*this, true);
+    const qint64 id = ensureKey(splitPath(path));
+    // An update in place keeps the row, so the name's first-written case and
+    // its place in the enumeration stay.
+    Statement write(*this, "INSERT INTO vals (key, name, fold, type, data) "
+                           "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (key, fold) "
+                           "DO UPDATE SET type = excluded.type, data = excluded.data");
+    write.bind(1, id).bind(2, name).bind(3, foldName(name)).bind(4, qint64(value.type));
+    write.bindBlob(5, value.data).run();
+    transaction.commit();
+}
+
+bool RegistryStore::deleteValue(const QString &path, const QString &name)
+{
+    Transaction transaction(*this, true);
+    const qint64 id = findKey(splitPath(path));
+    if (id < 0)
+        return false;
+    Statement remove(*this, "DELETE FROM vals WHERE key = ?1 AND fold = ?2");
+    remove.bind(1, id).bind(2, foldName(name)).run();
+    const bool removed = sqlite3_changes(m_db) > 0;
+    transaction.commit();
+    return removed;
+}
