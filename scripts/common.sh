@@ -1,0 +1,36 @@
+# Shared by the run and test scripts: install what the build needs on a
+# Debian 12 machine, then configure and build.
+
+set -euo pipefail
+
+QM_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+QM_BUILD="${QM_BUILD:-$QM_ROOT/build}"
+
+QM_PACKAGES=(
+    cmake ninja-build g++ pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
+    libsqlite3-dev
+    xvfb xauth
+)
+
+qm_install_packages() {
+    local missing=()
+    for p in "${QM_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+qm_build() {
+    cmake -S "$QM_ROOT" -B "$QM_BUILD" -G Ninja -DCMAKE_BUILD_TYPE="${QM_BUILD_TYPE:-RelWithDebInfo}" "$@"
+    cmake --build "$QM_BUILD" -j"$(nproc)"
+}

@@ -1,0 +1,81 @@
+#include "TfrmEmail.h"
+#include "TfrmError.h"
+#include "TfrmInput.h"
+#include "TfrmMain.h"
+#include "TfrmStats.h"
+
+#include "config/ProgramContext.h"
+#include "config/RegistryStore.h"
+#include "platform/AppPaths.h"
+#include "platform/InstanceLock.h"
+#include "platform/QuitSignalWatcher.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <memory>
+
+int main(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const bool testMode = ProgramContext::isTestMode(arguments);
+
+    // One instance per mode. A second start ends at once: no window, no
+    // message, nothing touched.
+    InstanceLock lock(InstanceLock::pathForMode(testMode));
+    if (!lock.tryLock())
+        return 0;
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(ProgramContext::applicationTitle());
+    QApplication::setApplicationDisplayName(ProgramContext::applicationTitle());
+    QApplication::setApplicationVersion(ProgramContext::buildVersion());
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    std::unique_ptr<RegistryStore> store;
+    try {
+        store = std::make_unique<RegistryStore>(RegistryStore::defaultPath());
+    } catch (const RegistryError &error) {
+        QMessageBox::critical(nullptr, ProgramContext::applicationTitle(), error.message());
+        return 1;
+    }
+    RegistryStore::setCurrent(store.get());
+
+    const ProgramContext context =
+        ProgramContext::create(testMode, AppPaths::programFolder());
+
+    // Log-out and Ctrl+C take the same path as "Exit", so the window position
+    // is kept. Installed before the windows so no signal is missed.
+    QuitSignalWatcher quitSignals;
+
+    int result = 0;
+    {
+        TfrmMain frmMain(context);
+        TfrmError frmError;
+        TfrmStats frmStats;
+        TfrmInput frmInput;
+        TfrmEmail frmEmail;
+        frmMain.attachWindows({&frmError, &frmStats, &frmInput, &frmEmail});
+        QObject::connect(&quitSignals, &QuitSignalWatcher::quitRequested, &frmMain,
+                         [&frmMain] { frmMain.mnuExitClick(); });
+
+        frmMain.showAtStart();
+
+        // Scripts and tests can wait for this file to know the program is up.
+        const QString readyFile = qEnvironmentVariable("QUELLMARK_READY_FILE");
+        if (!readyFile.isEmpty()) {
+            QTimer::singleShot(0, &frmMain, [readyFile] {
+                QFile file(readyFile);
+                if (file.open(QIODevice::WriteOnly))
+                    file.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n');
+            });
+        }
+        result = app.exec();
+    }
+    RegistryStore::setCurrent(nullptr);
+    return result;
+}

@@ -1,0 +1,54 @@
+#include "Dialogs.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace {
+Dialogs::Responder &responder()
+{
+    static Dialogs::Responder instance;
+    return instance;
+}
+} // namespace
+
+void Dialogs::setResponder(Responder r)
+{
+    responder() = std::move(r);
+}
+
+bool Dialogs::ask(QWidget *parent, Kind kind, const QString &text)
+{
+    if (responder())
+        return responder()(kind, text);
+    const QString title = QApplication::applicationDisplayName();
+    switch (kind) {
+    case Kind::Error:
+        QMessageBox::critical(parent, title, text);
+        return true;
+    case Kind::Information:
+        QMessageBox::information(parent, title, text);
+        return true;
+    case Kind::Warning:
+        return QMessageBox::warning(parent, title, text, QMessageBox::Yes | QMessageBox::Cancel,
+                                    QMessageBox::Cancel) == QMessageBox::Yes;
+    case Kind::Question:
+        return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::Cancel,
+                                     QMessageBox::Cancel) == QMessageBox::Yes;
+    }
+    return false;
+}
+
+void Dialogs::error(QWidget *parent, const QString &text)
+{
+    ask(parent, Kind::Error, text);
+}
+
+void Dialogs::information(QWidget *parent, const QString &text)
+{
+    ask(parent, Kind::Information, text);
+}
+
+bool Dialogs::confirmWarning(QWidget *parent, const QString &text)
+{
+    return ask(parent, Kind::Warning, text);
+}

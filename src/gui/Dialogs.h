@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+// The program's message boxes in one place, so that tests can answer them.
+class Dialogs {
+public:
+    enum class Kind { Error, Warning, Information, Question };
+    // Returns true for Yes/OK. A test installs a responder to see the text
+    // and answer without a window.
+    using Responder = std::function<bool(Kind kind, const QString &text)>;
+
+    static void error(QWidget *parent, const QString &text);
+    static void information(QWidget *parent, const QString &text);
+    // Warning box with Yes and Cancel; true for Yes.
+    static bool confirmWarning(QWidget *parent, const QString &text);
+
+    static void setResponder(Responder responder);
+
+private:
+    static bool ask(QWidget *parent, Kind kind, const QString &text);
+};

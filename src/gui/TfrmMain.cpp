@@ -1,0 +1,754 @@
+#include "TfrmMain.h"
+
+#include "AppIcons.h"
+#include "BoundedSpinBox.h"
+#include "Dialogs.h"
+#include "FocusOutWatcher.h"
+#include "HelpFile.h"
+#include "ListExtent.h"
+#include "TKAboutBox.h"
+#include "TfrmEmail.h"
+#include "TfrmError.h"
+#include "TfrmInput.h"
+#include "TfrmStats.h"
+#include "ui_TfrmMain.h"
+
+#include "alerts/ProgramLauncher.h"
+#include "config/Registry.h"
+#include "config/RegistryStore.h"
+#include "config/ServiceNames.h"
+#include "engine/IntervalTimer.h"
+#include "engine/WaitUntil.h"
+#include "platform/Autostart.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QStatusBar>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <QWindowStateChangeEvent>
+
+namespace {
+// Longest time Exit waits for a reader that is still busy before it closes
+// the socket anyway; the reader then fails on its own.
+constexpr int ExitReaderWaitMs = 3000;
+} // namespace
+
+TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
+    : QWidget(parent), m_context(context), ui(std::make_unique<Ui::TfrmMain>())
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setWindowIcon(AppIcons::application());
+
+    // Program folder, settings root and error log were fixed by the caller
+    // (ProgramContext); the folder work is done here in start-up order.
+    m_context.prepareProgramFolder();
+
+    m_sessionTimer = new IntervalTimer(this);
+    m_problemTimer = new IntervalTimer(this);
+
+    m_about = new TKAboutBox(ui->aboutHost);
+    auto *aboutLayout = new QVBoxLayout(ui->aboutHost);
+    aboutLayout->setContentsMargins(0, 0, 0, 0);
+    aboutLayout->addWidget(m_about);
+    m_about->setApplication(m_context.title, m_context.versionText,
+                            QStringLiteral("Site connectivity monitor: watches web, FTP, SMTP and POP3 "
+                                           "services and tells you when they stop answering."),
+                            QStringLiteral("Copyright © 2026 Kestrin Software. All rights reserved."));
+
+    setWindowTitle(m_context.caption);
+    m_readerDone = true;
+
+    setUpControls();
+    setUpStatusBar();
+    setUpTray();
+
+    move(0, 0);
+    guarded([this] {
+        const int top = RegReadInteger(m_context.settingsRoot, QStringLiteral("Top"), 100);
+        const int left = RegReadInteger(m_context.settingsRoot, QStringLiteral("Left"), 100);
+        move(left, top);
+    });
+    ui->PageControl->setCurrentWidget(ui->tabGeneral);
+
+    fillServiceList();
+    connectHandlers();
+    loadGlobalSettings();
+    ServiceListClick();
+
+    m_startMinimized = ui->chkMinimized->isChecked();
+    if (ui->chkTimerON->isChecked() && !m_timerOn) {
+        butTimerClick();
+        m_sessionTimer->setInterval(ui->spinNormalConnectionFreq->currentNumber() * 60000);
+    }
+
+    adjustSize();
+    setFixedSize(sizeHint());
+}
+
+TfrmMain::~TfrmMain()
+{
+    // What must survive the run: where the window stood and which service
+    // was selected.
+    try {
+        RegWriteInteger(m_context.settingsRoot, QStringLiteral("Top"), pos().y());
+        RegWriteInteger(m_context.settingsRoot, QStringLiteral("Left"), pos().x());
+        RegWriteInteger(m_context.settingsRoot, QStringLiteral("LastService"),
+                        ui->ServiceList->currentRow());
+    } catch (const RegistryError &error) {
+        qWarning("%s", qPrintable(error.message()));
+    }
+    if (m_tray)
+        m_tray->hide();
+}
+
+void TfrmMain::attachWindows(const Windows &windows)
+{
+    if (m_windows.input)
+        disconnect(m_windows.input, nullptr, this, nullptr);
+    m_windows = windows;
+    if (m_windows.input)
+        connect(m_windows.input, &TfrmInput::saveRequested, this, &TfrmMain::butSaveSiteClick);
+}
+
+void TfrmMain::showAtStart()
+{
+    if (m_startMinimized) {
+        // Being minimised it goes to the tray; without a tray it stays
+        // reachable as a minimised window.
+        if (m_tray)
+            hide();
+        else
+            showMinimized();
+        return;
+    }
+    show();
+}
+
+// ---------------------------------------------------------------- controls
+
+void TfrmMain::setUpControls()
+{
+    struct SpinSetup {
+        BoundedSpinBox *spin;
+        int minimum, maximum, step, initial;
+    };
+    const SpinSetup spins[] = {
+        {ui->spinNormalConnectionFreq, 1, 99999, 15, 60},
+        {ui->spinErrorConnectionFreq, 1, 99999, 5, 15},
+        {ui->spinConnectionTimeout, 15, 600, 5, 60},
+        {ui->spinPollTimeout, 0, 99999, 5, 15},
+        {ui->spinNoConnFailures, 1, 9999, 1, 1},
+        {ui->HTTPProxyPort, 0, 99999, 5, 8088},
+        {ui->spinSmtpPort, 0, 0, 1, 25},
+    };
+    for (const SpinSetup &s : spins) {
+        s.spin->setBounds(s.minimum, s.maximum);
+        s.spin->setSingleStep(s.step);
+        s.spin->setValue(s.initial);
+    }
+
+    ui->chkVisualAlert->setChecked(true);
+    for (QWidget *w : {static_cast<QWidget *>(ui->chkNoConnRepeatLaunch),
+                       static_cast<QWidget *>(ui->edtNoConnProgName),
+                       static_cast<QWidget *>(ui->butBrowse7),
+                       static_cast<QWidget *>(ui->butNoConnTestApp),
+                       static_cast<QWidget *>(ui->HTTPProxyURL),
+                       static_cast<QWidget *>(ui->HTTPProxyPort),
+                       static_cast<QWidget *>(ui->edtSmtpUser),
+                       static_cast<QWidget *>(ui->edtSmtpPass)})
+        w->setEnabled(false);
+
+    ui->butBrowse7->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    ui->butNoConnTestApp->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    ui->butAddService->setIcon(style()->standardIcon(QStyle::SP_FileDialogNewFolder));
+    ui->butAddService->setText(QStringLiteral("+"));
+    ui->butDelService->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
+    ui->butEditService->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+    ui->butHelp->setIcon(style()->standardIcon(QStyle::SP_DialogHelpButton));
+    ui->memoStatus->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+
+    applyTimerSwitch(false);
+}
+
+void TfrmMain::setUpStatusBar()
+{
+    m_statusBar = new QStatusBar(this);
+    m_statusBar->setSizeGripEnabled(false);
+    m_panelProgress = new QLabel(m_statusBar);
+    m_panelErrors = new QLabel(m_statusBar);
+    m_panelErrors->setFixedWidth(100);
+    m_statusBar->addWidget(m_panelProgress, 1);
+    m_statusBar->addPermanentWidget(m_panelErrors);
+    ui->mainLayout->addWidget(m_statusBar);
+}
+
+void TfrmMain::setUpTray()
+{
+    m_trayMenu = new QMenu(this);
+    QAction *help = m_trayMenu->addAction(QStringLiteral("Help"));
+    connect(help, &QAction::triggered, this, &TfrmMain::butHelpClick);
+    m_trayMenu->addSeparator();
+    QAction *restore = m_trayMenu->addAction(QStringLiteral("Restore"));
+    connect(restore, &QAction::triggered, this, &TfrmMain::restoreFromTray);
+    m_mnuUrlsOnError = m_trayMenu->addAction(QStringLiteral("Show services on error"));
+    m_mnuUrlsOnError->setCheckable(true);
+    connect(m_mnuUrlsOnError, &QAction::triggered, this, [this] {
+        // The entry's check mark follows the window, not the click.
+        m_mnuUrlsOnError->setChecked(!m_mnuUrlsOnError->isChecked());
+        mnuUrlsOnErrorClick();
+    });
+    m_trayMenu->addSeparator();
+    QAction *pollNow = m_trayMenu->addAction(QStringLiteral("Poll now"));
+    pollNow->setObjectName(QStringLiteral("mnuPollNow"));
+    connect(pollNow, &QAction::triggered, ui->butStart, &QPushButton::click);
+    m_mnuTimer = m_trayMenu->addAction(QStringLiteral("Timer ON"));
+    m_mnuTimer->setCheckable(true);
+    connect(m_mnuTimer, &QAction::triggered, this, [this] { butTimerClick(); });
+    m_trayMenu->addSeparator();
+    QAction *stats = m_trayMenu->addAction(QStringLiteral("Stats"));
+    connect(stats, &QAction::triggered, this, &TfrmMain::butStatsClick);
+    m_trayMenu->addSeparator();
+    QAction *exit = m_trayMenu->addAction(QStringLiteral("Exit"));
+    exit->setObjectName(QStringLiteral("mnuExit"));
+    connect(exit, &QAction::triggered, this, &TfrmMain::mnuExitClick);
+    m_trayMenu->setObjectName(QStringLiteral("TrayMenuRight"));
+
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    m_tray = new QSystemTrayIcon(AppIcons::application(), this);
+    m_tray->setToolTip(m_context.title);
+    m_tray->setContextMenu(m_trayMenu);
+    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick)
+            restoreFromTray();
+    });
+    m_tray->show();
+}
+
+void TfrmMain::connectHandlers()
+{
+    connect(ui->butToTray, &QPushButton::clicked, this, &TfrmMain::butToTrayClick);
+    connect(ui->butStats, &QPushButton::clicked, this, &TfrmMain::butStatsClick);
+    connect(ui->butTimer, &QPushButton::clicked, this, &TfrmMain::butTimerClick);
+    connect(ui->butHelp, &QPushButton::clicked, this, &TfrmMain::butHelpClick);
+    connect(ui->ServiceList, &QListWidget::currentRowChanged, this, [this] { ServiceListClick(); });
+    connect(ui->butAddService, &QToolButton::clicked, this, &TfrmMain::butAddServiceClick);
+    connect(ui->butEditService, &QToolButton::clicked, this, &TfrmMain::butEditServiceClick);
+    connect(ui->butDelService, &QToolButton::clicked, this, &TfrmMain::butDelServiceClick);
+
+    // Check boxes write on every click; the click handlers also run when
+    // start-up loads a state that differs from the initial one.
+    const auto clickHandler = [this](QCheckBox *box, std::function<void()> handler) {
+        connect(box, &QCheckBox::clicked, this, [this, handler] { guarded(handler); });
+        return handler;
+    };
+    const auto plainCheck = [this](QCheckBox *box, const QString &name) {
+        return [this, box, name] { writeCheck(box, name); };
+    };
+    const auto spinSetting = [this](BoundedSpinBox *spin, const QString &name, bool writeOnLeave) {
+        connect(spin, &BoundedSpinBox::changed, this, [this, spin, name] { guarded([=, this] { writeSpin(spin, name); }); });
+        // Leaving writes the clamped number; fields that also write on
+        // leaving do so even when nothing changed.
+        connect(spin, &BoundedSpinBox::left, this, [this, spin, name, writeOnLeave] {
+            if (writeOnLeave)
+                guarded([=, this] { writeSpin(spin, name); });
+        });
+    };
+    const auto textSetting = [this](QLineEdit *edit, const QString &name) {
+        FocusOutWatcher::watch(edit, [this, edit, name] { guarded([=, this] { writeText(edit, name); }); });
+    };
+
+    using G = GlobalSetting;
+    spinSetting(ui->spinNormalConnectionFreq, QStringLiteral("NormalConnectionFreq"), false);
+    spinSetting(ui->spinErrorConnectionFreq, QStringLiteral("ErrorConnectionFreq"), false);
+    spinSetting(ui->spinPollTimeout, QStringLiteral("PollTimeout"), false);
+    spinSetting(ui->spinConnectionTimeout, QStringLiteral("ConnectionTimeout"), false);
+    spinSetting(ui->spinNoConnFailures, QStringLiteral("NoConnFailures"), true);
+    spinSetting(ui->HTTPProxyPort, QStringLiteral("HttpProxyPort"), false);
+    spinSetting(ui->spinSmtpPort, QStringLiteral("SmtpPort"), true);
+    textSetting(ui->edtNoConnProgName, QStringLiteral("NoConnProgName"));
+    textSetting(ui->HTTPProxyURL, QStringLiteral("HttpProxyURL"));
+    textSetting(ui->edtSmtpServer, QStringLiteral("SmtpServer"));
+    textSetting(ui->edtSmtpFrom, QStringLiteral("SmtpFrom"));
+    textSetting(ui->edtSmtpUser, QStringLiteral("SmtpUser"));
+    textSetting(ui->edtSmtpPass, QStringLiteral("SmtpPass"));
+    connect(ui->butBrowse7, &QToolButton::clicked, this, &TfrmMain::butBrowse7Click);
+    connect(ui->butNoConnTestApp, &QToolButton::clicked, this, [this] {
+        guarded([this] { LaunchProgram(ui->edtNoConnProgName->text()); });
+    });
+
+    // The order in which start-up loads the global settings.
+    m_globalSettings = {
+        {QStringLiteral("NormalConnectionFreq"), G::Spin, ui->spinNormalConnectionFreq, 60, {}, {}},
+        {QStringLiteral("ErrorConnectionFreq"), G::Spin, ui->spinErrorConnectionFreq, 15, {}, {}},
+        {QStringLiteral("PollTimeout"), G::Spin, ui->spinPollTimeout, 15, {}, {}},
+        {QStringLiteral("ConnectionTimeout"), G::Spin, ui->spinConnectionTimeout, 60, {}, {}},
+        {QStringLiteral("NoConnAppLaunch"), G::Check, ui->chkNoConnAppLaunch, 0, {},
+         clickHandler(ui->chkNoConnAppLaunch, [this] { chkNoConnAppLaunchClick(); })},
+        {QStringLiteral("NoConnFailures"), G::Spin, ui->spinNoConnFailures, 1, {}, {}},
+        {QStringLiteral("NoConnRepeatLaunch"), G::Check, ui->chkNoConnRepeatLaunch, 0, {},
+         clickHandler(ui->chkNoConnRepeatLaunch, plainCheck(ui->chkNoConnRepeatLaunch, QStringLiteral("NoConnRepeatLaunch")))},
+        {QStringLiteral("NoConnProgName"), G::Text, ui->edtNoConnProgName, 0, {}, {}},
+        {QStringLiteral("TimerON"), G::Check, ui->chkTimerON, 0, {},
+         clickHandler(ui->chkTimerON, plainCheck(ui->chkTimerON, QStringLiteral("TimerON")))},
+        {QStringLiteral("Minimized"), G::Check, ui->chkMinimized, 0, {},
+         clickHandler(ui->chkMinimized, plainCheck(ui->chkMinimized, QStringLiteral("Minimized")))},
+        {QStringLiteral("Launch"), G::Check, ui->chkLaunch, 0, {},
+         clickHandler(ui->chkLaunch, [this] { chkLaunchClick(); })},
+        {QStringLiteral("VisualAlert"), G::Check, ui->chkVisualAlert, 1, {},
+         clickHandler(ui->chkVisualAlert, [this] { chkVisualAlertClick(); })},
+        {QStringLiteral("UseHttpProxy"), G::Check, ui->UseHttpProxy, 0, {},
+         clickHandler(ui->UseHttpProxy, [this] { UseHttpProxyClick(); })},
+        {QStringLiteral("HttpProxyURL"), G::Text, ui->HTTPProxyURL, 0, {}, {}},
+        {QStringLiteral("HttpProxyPort"), G::Spin, ui->HTTPProxyPort, 0, {}, {}},
+        {QStringLiteral("SmtpServer"), G::Text, ui->edtSmtpServer, 0, {}, {}},
+        {QStringLiteral("SmtpPort"), G::Spin, ui->spinSmtpPort, 25, {}, {}},
+        {QStringLiteral("SmtpFrom"), G::Text, ui->edtSmtpFrom, 0, {}, {}},
+        {QStringLiteral("ReqSmtpAuth"), G::Check, ui->chkReqSmtpAuth, 0, {},
+         clickHandler(ui->chkReqSmtpAuth, [this] { chkReqSmtpAuthClick(); })},
+        {QStringLiteral("SmtpUser"), G::Text, ui->edtSmtpUser, 0, {}, {}},
+        {QStringLiteral("SmtpPass"), G::Text, ui->edtSmtpPass, 0, {}, {}},
+    };
+}
+
+void TfrmMain::loadGlobalSettings()
+{
+    const QString &root = m_context.settingsRoot;
+    for (const GlobalSetting &setting : std::as_const(m_globalSettings)) {
+        // A value that cannot be read is reported and the control keeps its
+        // initial state; the remaining settings still load.
+        guarded([&] {
+            switch (setting.kind) {
+            case GlobalSetting::Check: {
+                auto *box = static_cast<QCheckBox *>(setting.control);
+                const bool stored = RegReadBool(root, setting.name, setting.defaultNumber != 0);
+                if (stored != box->isChecked()) {
+                    box->setChecked(stored);
+                    if (setting.click)
+                        setting.click();
+                }
+                break;
+            }
+            case GlobalSetting::Spin: {
+                auto *spin = static_cast<BoundedSpinBox *>(setting.control);
+                const int stored = RegReadInteger(root, setting.name, setting.defaultNumber);
+                // Changing the shown number runs the change handler, which
+                // writes the (clamped) number back.
+                spin->setValue(spin->clampToBounds(stored));
+                break;
+            }
+            case GlobalSetting::Text:
+                static_cast<QLineEdit *>(setting.control)
+                    ->setText(RegReadString(root, setting.name, setting.defaultText));
+                break;
+            }
+        });
+    }
+}
+
+void TfrmMain::writeCheck(QCheckBox *box, const QString &name)
+{
+    RegWriteBool(m_context.settingsRoot, name, box->isChecked());
+}
+
+void TfrmMain::writeSpin(BoundedSpinBox *spin, const QString &name)
+{
+    RegWriteInteger(m_context.settingsRoot, name, spin->currentNumber());
+}
+
+void TfrmMain::writeText(QLineEdit *edit, const QString &name)
+{
+    RegWriteString(m_context.settingsRoot, name, edit->text());
+}
+
+void TfrmMain::chkVisualAlertClick()
+{
+    writeCheck(ui->chkVisualAlert, QStringLiteral("VisualAlert"));
+    if (!m_onErrorList.isEmpty() && m_windows.error) {
+        if (ui->chkVisualAlert->isChecked())
+            m_windows.error->show();
+        else
+            m_windows.error->hide();
+    }
+}
+
+void TfrmMain::chkLaunchClick()
+{
+    writeCheck(ui->chkLaunch, QStringLiteral("Launch"));
+    StartWithWindows(m_context.title, QCoreApplication::applicationFilePath(), ui->chkLaunch->isChecked());
+}
+
+void TfrmMain::chkNoConnAppLaunchClick()
+{
+    const bool on = ui->chkNoConnAppLaunch->isChecked();
+    for (QWidget *w : {static_cast<QWidget *>(ui->edtNoConnProgName),
+                       static_cast<QWidget *>(ui->butNoConnTestApp),
+                       static_cast<QWidget *>(ui->butBrowse7),
+                       static_cast<QWidget *>(ui->chkNoConnRepeatLaunch)})
+        w->setEnabled(on);
+    writeCheck(ui->chkNoConnAppLaunch, QStringLiteral("NoConnAppLaunch"));
+}
+
+void TfrmMain::UseHttpProxyClick()
+{
+    const bool on = ui->UseHttpProxy->isChecked();
+    ui->HTTPProxyURL->setEnabled(on);
+    ui->HTTPProxyPort->setEnabled(on);
+    writeCheck(ui->UseHttpProxy, QStringLiteral("UseHttpProxy"));
+}
+
+void TfrmMain::chkReqSmtpAuthClick()
+{
+    const bool on = ui->chkReqSmtpAuth->isChecked();
+    ui->edtSmtpUser->setEnabled(on);
+    ui->edtSmtpPass->setEnabled(on);
+    writeCheck(ui->chkReqSmtpAuth, QStringLiteral("ReqSmtpAuth"));
+}
+
+void TfrmMain::butBrowse7Click()
+{
+    const QString file = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Select file"), QFileInfo(ui->edtNoConnProgName->text()).absolutePath(),
+        QStringLiteral("Programs (*);;Shell scripts (*.sh);;All files (*)"));
+    if (file.isEmpty())
+        return;
+    ui->edtNoConnProgName->setText(file);
+    guarded([this] { writeText(ui->edtNoConnProgName, QStringLiteral("NoConnProgName")); });
+}
+
+void TfrmMain::guarded(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const RegistryError &error) {
+        Dialogs::error(this, error.message());
+    } catch (const LaunchError &error) {
+        Dialogs::error(this, error.message());
+    }
+}
+
+// ------------------------------------------------------------ service list
+
+void TfrmMain::fillServiceList()
+{
+    guarded([this] {
+        RegistryStore &store = RegistryStore::currentOrThrow();
+        store.createKey(m_context.servicesKey);
+        ui->ServiceList->clear();
+        ui->ServiceList->addItems(store.subkeyNames(m_context.servicesKey));
+        const int last = RegReadInteger(m_context.settingsRoot, QStringLiteral("LastService"), 0);
+        ui->ServiceList->setCurrentRow(last >= 0 && last < ui->ServiceList->count() ? last : -1);
+    });
+    serviceListChanged();
+}
+
+QString TfrmMain::selectedService() const
+{
+    const QListWidgetItem *item = ui->ServiceList->currentItem();
+    return item && ui->ServiceList->currentRow() >= 0 ? item->text() : QString();
+}
+
+QStringList TfrmMain::serviceNames() const
+{
+    QStringList names;
+    for (int i = 0; i < ui->ServiceList->count(); ++i)
+        names << ui->ServiceList->item(i)->text();
+    return names;
+}
+
+void TfrmMain::serviceListChanged()
+{
+    UpdateHorizontalExtent(ui->ServiceList);
+    // Edit and Remove act on the selected service; with none they are off.
+    const bool selected = ui->ServiceList->currentRow() >= 0;
+    ui->butEditService->setEnabled(selected && m_serviceButtonsAllowed);
+    ui->butDelService->setEnabled(selected && m_serviceButtonsAllowed);
+    ui->butAddService->setEnabled(m_serviceButtonsAllowed);
+}
+
+void TfrmMain::ServiceListClick()
+{
+    const QString name = selectedService();
+    const QString key = m_context.servicesKey + QLatin1Char('\\') + name;
+    for (const GlobalSetting &setting : std::as_const(m_serviceSettings)) {
+        guarded([&] {
+            if (name.isEmpty()) {
+                // Nothing selected: the text fields are emptied, check boxes
+                // and numbers keep their state.
+                if (setting.kind == GlobalSetting::Text)
+                    static_cast<QLineEdit *>(setting.control)->clear();
+                return;
+            }
+            switch (setting.kind) {
+            case GlobalSetting::Check: {
+                auto *box = static_cast<QCheckBox *>(setting.control);
+                const bool stored = RegReadBool(key, setting.name, setting.defaultNumber != 0);
+                if (stored != box->isChecked()) {
+                    box->setChecked(stored);
+                    if (setting.click)
+                        setting.click();
+                }
+                break;
+            }
+            case GlobalSetting::Spin: {
+                auto *spin = static_cast<BoundedSpinBox *>(setting.control);
+                spin->setValue(spin->clampToBounds(RegReadInteger(key, setting.name, setting.defaultNumber)));
+                break;
+            }
+            case GlobalSetting::Text:
+                static_cast<QLineEdit *>(setting.control)
+                    ->setText(RegReadString(key, setting.name, setting.defaultText));
+                break;
+            }
+        });
+    }
+    serviceListChanged();
+}
+
+void TfrmMain::butAddServiceClick()
+{
+    TfrmInput *input = m_windows.input;
+    if (!input)
+        return;
+    input->setWindowTitle(TfrmInput::addTitle());
+    input->setTypeEnabled(true);
+    input->setHost(QString());
+    input->setPattern(QString());
+    input->selectType(QStringLiteral("HTTP"));
+    input->setPort(80);
+    // Shown where it last stood.
+    input->show();
+    input->raise();
+    input->activateWindow();
+}
+
+void TfrmMain::butEditServiceClick()
+{
+    TfrmInput *input = m_windows.input;
+    const QString name = selectedService();
+    if (!input || name.isEmpty())
+        return;
+    input->setTypeEnabled(false);
+    const QStringList pieces = name.split(QLatin1Char(' '));
+    input->selectType(pieces.value(0));
+    input->setHost(pieces.value(1));
+    if (pieces.size() == 3) {
+        bool ok = false;
+        const int port = pieces.at(2).toInt(&ok);
+        if (!ok) {
+            Dialogs::error(this, QStringLiteral("'%1' is not a valid integer value").arg(pieces.at(2)));
+            return;
+        }
+        input->setPort(port);
+    }
+    guarded([&] {
+        input->setPattern(RegReadString(m_context.servicesKey + QLatin1Char('\\') + name,
+                                        QStringLiteral("Pattern"), QString()));
+    });
+    input->setWindowTitle(TfrmInput::editTitle());
+    // Opens over the Edit button.
+    input->move(ui->butEditService->mapToGlobal(QPoint(0, 0)));
+    input->show();
+    input->raise();
+    input->activateWindow();
+}
+
+void TfrmMain::butSaveSiteClick()
+{
+    TfrmInput *input = m_windows.input;
+    if (!input)
+        return;
+    if (input->host().isEmpty()) {
+        // A service without a host can never answer; do not store one.
+        Dialogs::error(input, QStringLiteral("Please enter the host of the service."));
+        return;
+    }
+    if (input->windowTitle().startsWith(QLatin1String("Add")))
+        saveAddition();
+    else if (input->windowTitle().startsWith(QLatin1String("Edit")))
+        saveEdit();
+}
+
+void TfrmMain::saveAddition()
+{
+    TfrmInput *input = m_windows.input;
+    const QString name = ServiceNames::build(input->serviceType(), input->host(), input->port());
+    if (ServiceNames::indexOfIgnoringCase(serviceNames(), name) >= 0) {
+        Dialogs::error(input, QStringLiteral("The service already exists. Please enter a new one."));
+        return;
+    }
+    guarded([&] {
+        const QString key = m_context.servicesKey + QLatin1Char('\\') + name;
+        RegistryStore::currentOrThrow().createKey(key);
+        if (ServiceNames::isHttp(input->serviceType()))
+            RegWriteString(key, QStringLiteral("Pattern"), input->pattern());
+    });
+    ui->ServiceList->addItem(name);
+    ui->ServiceList->setCurrentRow(ui->ServiceList->count() - 1);
+    input->hide();
+    serviceListChanged();
+}
+
+void TfrmMain::saveEdit()
+{
+    TfrmInput *input = m_windows.input;
+    const int row = ui->ServiceList->currentRow();
+    if (row < 0)
+        return;
+    const QString oldName = ui->ServiceList->item(row)->text();
+    const QString newName = ServiceNames::build(input->serviceType(), input->host(), input->port());
+    if (newName != oldName && ServiceNames::indexOfIgnoringCase(serviceNames(), newName, row) >= 0) {
+        Dialogs::error(input, QStringLiteral("The service already exists. Please enter a new one."));
+        return;
+    }
+    bool saved = true;
+    guarded([&] {
+        saved = false;
+        const QString services = m_context.servicesKey + QLatin1Char('\\');
+        if (newName != oldName) {
+            // Moves every value and counter below the key; a change of letter
+            // case only leaves the key as it is.
+            RegistryStore::currentOrThrow().renameKey(services + oldName, services + newName);
+            ui->ServiceList->item(row)->setText(newName);
+        }
+        RegWriteString(services + newName, QStringLiteral("Pattern"), input->pattern());
+        saved = true;
+    });
+    if (!saved)
+        return;
+    input->hide();
+    serviceListChanged();
+}
+
+void TfrmMain::butDelServiceClick()
+{
+    const int row = ui->ServiceList->currentRow();
+    if (row < 0)
+        return;
+    const QString name = ui->ServiceList->item(row)->text();
+    QApplication::beep();
+    if (!Dialogs::confirmWarning(this, QStringLiteral("You are about to delete service \"%1\".\n"
+                                                      "Are you sure you want to do this?")
+                                           .arg(name)))
+        return;
+    guarded([&] {
+        RegistryStore::currentOrThrow().deleteKey(m_context.servicesKey + QLatin1Char('\\') + name);
+    });
+    {
+        const QSignalBlocker blocker(ui->ServiceList);
+        delete ui->ServiceList->takeItem(row);
+        ui->ServiceList->setCurrentRow(-1);
+    }
+    ServiceListClick();
+}
+
+// ---------------------------------------------------------- tray and timer
+
+void TfrmMain::applyTimerSwitch(bool on)
+{
+    m_timerOn = on;
+    const QColor face = on ? QColor(0, 255, 0) : QColor(0, 128, 0);
+    const QColor text = on ? QColor(Qt::black) : QColor(Qt::white);
+    ui->butTimer->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: %2; }")
+                                    .arg(face.name(), text.name()));
+    ui->butTimer->setToolTip(on ? QStringLiteral("Timer is ON") : QStringLiteral("Timer is OFF"));
+    if (m_mnuTimer)
+        m_mnuTimer->setChecked(on);
+}
+
+void TfrmMain::butTimerClick()
+{
+    const int normal = ui->spinNormalConnectionFreq->currentNumber();
+    if (!m_timerOn && normal > 0) {
+        applyTimerSwitch(true);
+        m_sessionTimer->setInterval(normal * 60000);
+        m_sessionTimer->setEnabled(true);
+    } else {
+        applyTimerSwitch(false);
+        m_sessionTimer->setInterval(0);
+        m_sessionTimer->setEnabled(false);
+    }
+}
+
+void TfrmMain::butToTrayClick()
+{
+    if (m_tray) {
+        hide();
+    } else {
+        showMinimized();
+    }
+}
+
+void TfrmMain::restoreFromTray()
+{
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void TfrmMain::mnuUrlsOnErrorClick()
+{
+    TfrmError *error = m_windows.error;
+    if (!error)
+        return;
+    if (error->text().isEmpty()) {
+        error->setWordWrap(false);
+        error->setText(QStringLiteral(" No services on error "));
+    }
+    if (m_mnuUrlsOnError->isChecked()) {
+        error->hide();
+        m_mnuUrlsOnError->setChecked(false);
+    } else {
+        error->show();
+        m_mnuUrlsOnError->setChecked(true);
+    }
+}
+
+void TfrmMain::butStatsClick()
+{
+    if (m_windows.stats) {
+        m_windows.stats->show();
+        m_windows.stats->raise();
+        m_windows.stats->activateWindow();
+    }
+}
+
+void TfrmMain::butHelpClick()
+{
+    HelpFile::open(m_context.helpFile, 10);
+}
+
+void TfrmMain::mnuExitClick()
+{
+    if (m_exiting)
+        return;
+    m_exiting = true;
+    m_abortRequested = true;
+    // Let a reader still at work finish, handling window events meanwhile,
+    // but never longer than a few seconds.
+    waitUntil([this] { return m_readerDone; }, ExitReaderWaitMs);
+    for (QWidget *w : {static_cast<QWidget *>(m_windows.error), static_cast<QWidget *>(m_windows.stats),
+                       static_cast<QWidget *>(m_windows.input), static_cast<QWidget *>(m_windows.email)}) {
+        if (w)
+            w->hide();
+    }
+    QCoreApplication::quit();
+}
+
+void TfrmMain::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::WindowStateChange && m_tray && isMinimized()) {
+        // Minimising sends the program to the tray.
+        QMetaObject::invokeMethod(this, [this] { hide(); }, Qt::QueuedConnection);
+    }
+    QWidget::changeEvent(event);
+}

@@ -1,0 +1,146 @@
+#pragma once
+
+#include "config/ProgramContext.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class IntervalTimer;
+class QAction;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QStatusBar;
+class QSystemTrayIcon;
+class BoundedSpinBox;
+class TKAboutBox;
+class TfrmEmail;
+class TfrmError;
+class TfrmInput;
+class TfrmStats;
+
+namespace Ui {
+class TfrmMain;
+}
+
+// The main window: top bar, the General, Sites, Misc and About pages, the
+// status bar and the tray icon. It prepares itself in a fixed order at
+// creation, holds the live global settings in its controls and saves its
+// position when it is destroyed.
+class TfrmMain : public QWidget {
+    Q_OBJECT
+public:
+    struct Windows {
+        TfrmError *error = nullptr;
+        TfrmStats *stats = nullptr;
+        TfrmInput *input = nullptr;
+        TfrmEmail *email = nullptr;
+    };
+
+    explicit TfrmMain(const ProgramContext &context, QWidget *parent = nullptr);
+    ~TfrmMain() override;
+
+    // The other windows are created after this one; they are handed over here.
+    void attachWindows(const Windows &windows);
+    // Shows the window, or leaves it in the tray when "Start minimized" is on.
+    void showAtStart();
+
+    const ProgramContext &context() const { return m_context; }
+    QStringList onErrorList() const { return m_onErrorList; }
+    bool isTimerOn() const { return m_timerOn; }
+    bool hasTray() const { return m_tray != nullptr; }
+    IntervalTimer *sessionTimer() const { return m_sessionTimer; }
+    QStatusBar *statusBar() const { return m_statusBar; }
+    QAction *timerAction() const { return m_mnuTimer; }
+    QAction *urlsOnErrorAction() const { return m_mnuUrlsOnError; }
+
+    // Tray and top-bar actions.
+    void butToTrayClick();
+    void restoreFromTray();
+    void mnuUrlsOnErrorClick();
+    void butStatsClick();
+    void butTimerClick();
+    void butHelpClick();
+
+    // Sites page.
+    void butAddServiceClick();
+    void butEditServiceClick();
+    void butDelServiceClick();
+    void butSaveSiteClick();
+    // Loads the selected service's values into the Sites page.
+    void ServiceListClick();
+    // The orderly end: abort request, bounded wait for a running reader, quit.
+    void mnuExitClick();
+
+protected:
+    void changeEvent(QEvent *event) override;
+
+private:
+    // One global value and the control that holds it while the program runs.
+    struct GlobalSetting {
+        enum Kind { Check, Spin, Text };
+        QString name;
+        Kind kind;
+        QWidget *control;
+        int defaultNumber = 0;       // Check (0/1) and Spin
+        QString defaultText;         // Text
+        std::function<void()> click; // Check: the click handler to run
+    };
+
+    void setUpControls();
+    void setUpTray();
+    void setUpStatusBar();
+    void connectHandlers();
+    void fillServiceList();
+    void loadGlobalSettings();
+    void saveAddition();
+    void saveEdit();
+    void serviceListChanged();
+    QString selectedService() const;
+    QStringList serviceNames() const;
+    void applyTimerSwitch(bool on);
+
+    // Handlers of the General and Misc pages.
+    void chkVisualAlertClick();
+    void chkLaunchClick();
+    void chkNoConnAppLaunchClick();
+    void UseHttpProxyClick();
+    void chkReqSmtpAuthClick();
+    void butBrowse7Click();
+    void writeCheck(QCheckBox *box, const QString &name);
+    void writeSpin(BoundedSpinBox *spin, const QString &name);
+    void writeText(QLineEdit *edit, const QString &name);
+
+    // Runs a handler and shows a store failure in an error box.
+    void guarded(const std::function<void()> &action);
+
+    ProgramContext m_context;
+    std::unique_ptr<Ui::TfrmMain> ui;
+    Windows m_windows;
+    TKAboutBox *m_about = nullptr;
+    QStatusBar *m_statusBar = nullptr;
+    QLabel *m_panelProgress = nullptr;
+    QLabel *m_panelErrors = nullptr;
+    QSystemTrayIcon *m_tray = nullptr;
+    QMenu *m_trayMenu = nullptr;
+    QAction *m_mnuUrlsOnError = nullptr;
+    QAction *m_mnuTimer = nullptr;
+    IntervalTimer *m_sessionTimer = nullptr;
+    IntervalTimer *m_problemTimer = nullptr;
+    QList<GlobalSetting> m_globalSettings;
+    // One per-service value and its Sites page control, in loading order.
+    // Text fields are emptied when no service is selected.
+    QList<GlobalSetting> m_serviceSettings;
+    QStringList m_onErrorList;
+    bool m_timerOn = false;
+    bool m_abortRequested = false;
+    bool m_readerDone = true;
+    bool m_exiting = false;
+    bool m_startMinimized = false;
+    // Off while a poll cycle runs.
+    bool m_serviceButtonsAllowed = true;
+};

@@ -1,0 +1,283 @@
+// The main window's start-up loading, its General and Misc page controls,
+// the timer switch, the tray's services-on-error toggle and the values saved
+// when the window goes away.
+
+#include "TestSandbox.h"
+
+#include "BoundedSpinBox.h"
+#include "TfrmError.h"
+#include "TfrmMain.h"
+
+#include "config/ProgramContext.h"
+#include "config/Registry.h"
+#include "config/RegistryStore.h"
+#include "engine/IntervalTimer.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include <memory>
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestSandbox> m_sandbox;
+    std::unique_ptr<RegistryStore> m_store;
+    ProgramContext m_context;
+
+    QString root() const { return m_context.settingsRoot; }
+    std::unique_ptr<TfrmMain> makeWindow()
+    {
+        return std::make_unique<TfrmMain>(m_context);
+    }
+    template <typename T> static T *child(QWidget *w, const char *name)
+    {
+        T *found = w->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qFatal("no control %s", name);
+        return found;
+    }
+    static void leave(QWidget *w)
+    {
+        QFocusEvent event(QEvent::FocusOut, Qt::TabFocusReason);
+        QApplication::sendEvent(w, &event);
+    }
+
+private slots:
+    void init()
+    {
+        m_sandbox = std::make_unique<TestSandbox>();
+        m_store = std::make_unique<RegistryStore>(m_sandbox->storePath());
+        RegistryStore::setCurrent(m_store.get());
+        m_context = ProgramContext::create(false, m_sandbox->programFolder());
+    }
+    void cleanup()
+    {
+        RegistryStore::setCurrent(nullptr);
+        m_store.reset();
+        m_sandbox.reset();
+    }
+
+    void defaultsOnFirstStart()
+    {
+        auto w = makeWindow();
+        QCOMPARE(child<BoundedSpinBox>(w.get(), "spinNormalConnectionFreq")->value(), 60);
+        QCOMPARE(child<BoundedSpinBox>(w.get(), "spinErrorConnectionFreq")->value(), 15);
+        QCOMPARE(child<BoundedSpinBox>(w.get(), "spinConnectionTimeout")->value(), 60);
+        QCOMPARE(child<BoundedSpinBox>(w.get(), "spinPollTimeout")->value(), 15);
+        QCOMPARE(child<BoundedSpinBox>(w.get(), "HTTPProxyPort")->value(), 0);
+        QCOMPARE(child<BoundedSpinBox>(w.get(), "spinSmtpPort")->value(), 25);
+        QVERIFY(child<QCheckBox>(w.get(), "chkVisualAlert")->isChecked());
+        for (const char *name : {"chkTimerON", "chkMinimized", "chkLaunch", "chkNoConnAppLaunch",
+                                 "UseHttpProxy", "chkReqSmtpAuth"})
+            QVERIFY2(!child<QCheckBox>(w.get(), name)->isChecked(), name);
+        QCOMPARE(w->windowTitle(), QStringLiteral("Quellmark v") +
+                                       ProgramContext::buildVersion().section(QLatin1Char('.'), 0, 2));
+        QCOMPARE(m_store->valueNames(root()), QStringList{QStringLiteral("HttpProxyPort")});
+    }
+
+    void storedChecksRunTheirClickHandlers_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QStringList>("enabled");
+        QTest::newRow("auth") << QStringLiteral("ReqSmtpAuth")
+                              << QStringList{QStringLiteral("edtSmtpUser"), QStringLiteral("edtSmtpPass")};
+        QTest::newRow("proxy") << QStringLiteral("UseHttpProxy")
+                               << QStringList{QStringLiteral("HTTPProxyURL"), QStringLiteral("HTTPProxyPort")};
+        QTest::newRow("no connection")
+            << QStringLiteral("NoConnAppLaunch")
+            << QStringList{QStringLiteral("edtNoConnProgName"), QStringLiteral("butBrowse7"),
+                           QStringLiteral("butNoConnTestApp"), QStringLiteral("chkNoConnRepeatLaunch")};
+    }
+
+    void storedChecksRunTheirClickHandlers()
+    {
+        QFETCH(QString, value);
+        QFETCH(QStringList, enabled);
+        RegWriteInteger(root(), value, 5); // any non-zero number is true
+        auto w = makeWindow();
+        for (const QString &name : enabled)
+            QVERIFY2(w->findChild<QWidget *>(name)->isEnabled(), qPrintable(name));
+        QCOMPARE(RegReadInteger(root(), value, 0), 1); // the handler wrote it back
+    }
+
+    void uncheckingKeepsDependantValues()
+    {
+        RegWriteBool(root(), QStringLiteral("UseHttpProxy"), true);
+        RegWriteString(root(), QStringLiteral("HttpProxyURL"), QStringLiteral("proxyhost"));
+        RegWriteInteger(root(), QStringLiteral("HttpProxyPort"), 3128);
+        auto w = makeWindow();
+        auto *use = child<QCheckBox>(w.get(), "UseHttpProxy");
+        auto *url = child<QLineEdit>(w.get(), "HTTPProxyURL");
+        use->click();
+        QVERIFY(!url->isEnabled());
+        QVERIFY(!RegReadBool(root(), QStringLiteral("UseHttpProxy"), true));
+        QCOMPARE(RegReadString(root(), QStringLiteral("HttpProxyURL"), {}), QStringLiteral("proxyhost"));
+        use->click();
+        QVERIFY(url->isEnabled());
+        QCOMPARE(url->text(), QStringLiteral("proxyhost"));
+        QCOMPARE(child<BoundedSpinBox>(w.get(), "HTTPProxyPort")->value(), 3128);
+    }
+
+    void spinWritesWhileTypingAndClampsOnLeaving_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("whileTyping");
+        QTest::addColumn<int>("afterLeaving");
+        QTest::newRow("poll 0 -> 1") << "spinNormalConnectionFreq" << "NormalConnectionFreq" << "0" << 0 << 1;
+        QTest::newRow("timeout 5 -> 15") << "spinConnectionTimeout" << "ConnectionTimeout" << "5" << 5 << 15;
+        QTest::newRow("timeout 900 -> 600") << "spinConnectionTimeout" << "ConnectionTimeout" << "900" << 900 << 600;
+        QTest::newRow("not a number is minimum") << "spinPollTimeout" << "PollTimeout" << "x" << 0 << 0;
+        QTest::newRow("smtp port unbounded") << "spinSmtpPort" << "SmtpPort" << "100000" << 100000 << 100000;
+    }
+
+    void spinWritesWhileTypingAndClampsOnLeaving()
+    {
+        QFETCH(QString, control);
+        QFETCH(QString, value);
+        QFETCH(QString, typed);
+        QFETCH(int, whileTyping);
+        QFETCH(int, afterLeaving);
+        auto w = makeWindow();
+        auto *spin = w->findChild<BoundedSpinBox *>(control);
+        QVERIFY(spin);
+        QLineEdit *edit = spin->findChild<QLineEdit *>();
+        edit->selectAll();
+        QTest::keyClicks(edit, typed);
+        QCOMPARE(RegReadInteger(root(), value, -12345), whileTyping);
+        leave(spin);
+        QCOMPARE(spin->value(), afterLeaving);
+        QCOMPARE(RegReadInteger(root(), value, -12345), afterLeaving);
+    }
+
+    void textFieldsWriteOnLeavingChangedOrNot()
+    {
+        auto w = makeWindow();
+        auto *server = child<QLineEdit>(w.get(), "edtSmtpServer");
+        leave(server);
+        QVERIFY(m_store->value(root(), QStringLiteral("SmtpServer")).has_value());
+        server->setText(QStringLiteral("mailhost"));
+        QCOMPARE(RegReadString(root(), QStringLiteral("SmtpServer"), {}), QString());
+        leave(server);
+        QCOMPARE(RegReadString(root(), QStringLiteral("SmtpServer"), {}), QStringLiteral("mailhost"));
+    }
+
+    void timerSwitch()
+    {
+        auto w = makeWindow();
+        auto *button = child<QPushButton>(w.get(), "butTimer");
+        QVERIFY(!w->isTimerOn());
+        QCOMPARE(button->toolTip(), QStringLiteral("Timer is OFF"));
+        button->click();
+        QVERIFY(w->isTimerOn());
+        QCOMPARE(button->toolTip(), QStringLiteral("Timer is ON"));
+        QVERIFY(w->timerAction()->isChecked());
+        QCOMPARE(w->sessionTimer()->interval(), 60 * 60000);
+        QVERIFY(w->sessionTimer()->isCounting());
+        w->timerAction()->trigger();
+        QVERIFY(!w->isTimerOn());
+        QVERIFY(!w->timerAction()->isChecked());
+        QCOMPARE(w->sessionTimer()->interval(), 0);
+        QVERIFY(!w->sessionTimer()->isEnabled());
+    }
+
+    void timerOnAtStartupPollsOneIntervalLater()
+    {
+        RegWriteBool(root(), QStringLiteral("TimerON"), true);
+        auto w = makeWindow();
+        QVERIFY(w->isTimerOn());
+        QCOMPARE(w->sessionTimer()->interval(), 60 * 60000);
+        QVERIFY(w->sessionTimer()->remainingTime() > 59 * 60000);
+    }
+
+    void showServicesOnErrorToggles()
+    {
+        auto w = makeWindow();
+        TfrmError error;
+        w->attachWindows({&error, nullptr, nullptr, nullptr});
+        w->urlsOnErrorAction()->trigger();
+        QVERIFY(error.isVisible());
+        QVERIFY(w->urlsOnErrorAction()->isChecked());
+        QCOMPARE(error.text(), QStringLiteral(" No services on error "));
+        QVERIFY(!error.wordWrap());
+        w->urlsOnErrorAction()->trigger();
+        QVERIFY(!error.isVisible());
+        QVERIFY(!w->urlsOnErrorAction()->isChecked());
+    }
+
+    void serviceListSelectionFromLastService_data()
+    {
+        QTest::addColumn<int>("lastService");
+        QTest::addColumn<int>("selected");
+        QTest::newRow("first") << 0 << 0;
+        QTest::newRow("last") << 2 << 2;
+        QTest::newRow("none") << -1 << -1;
+        QTest::newRow("beyond") << 3 << -1;
+    }
+
+    void serviceListSelectionFromLastService()
+    {
+        QFETCH(int, lastService);
+        QFETCH(int, selected);
+        const QString services = m_context.servicesKey;
+        m_store->createKey(services + QStringLiteral("\\POP3 mailhost 110"));
+        m_store->createKey(services + QStringLiteral("\\http webhost 80"));
+        m_store->createKey(services + QStringLiteral("\\FTP ftphost 21"));
+        RegWriteInteger(root(), QStringLiteral("LastService"), lastService);
+        auto w = makeWindow();
+        auto *list = child<QListWidget>(w.get(), "ServiceList");
+        QCOMPARE(list->count(), 3);
+        // Enumerated without regard to case.
+        QCOMPARE(list->item(0)->text(), QStringLiteral("FTP ftphost 21"));
+        QCOMPARE(list->item(1)->text(), QStringLiteral("http webhost 80"));
+        QCOMPARE(list->currentRow(), selected);
+        w.reset();
+        QCOMPARE(RegReadInteger(root(), QStringLiteral("LastService"), 99), selected);
+    }
+
+    void destructionSavesPosition()
+    {
+        auto w = makeWindow();
+        QCOMPARE(w->pos(), QPoint(100, 100));
+        w->move(345, 123);
+        w.reset();
+        QCOMPARE(RegReadInteger(root(), QStringLiteral("Left"), 0), 345);
+        QCOMPARE(RegReadInteger(root(), QStringLiteral("Top"), 0), 123);
+        auto again = makeWindow();
+        QCOMPARE(again->pos(), QPoint(345, 123));
+    }
+
+    void errorWindowBlinks()
+    {
+        TfrmError error;
+        QCOMPARE(error.textColor(), QColor(255, 0, 0));
+        QCOMPARE(error.backgroundColor(), QColor(255, 255, 255));
+        error.blink();
+        QCOMPARE(error.textColor(), QColor(255, 255, 255));
+        QCOMPARE(error.backgroundColor(), QColor(255, 0, 0));
+        error.blink();
+        QCOMPARE(error.textColor(), QColor(255, 0, 0));
+
+        // Three tags, one per line, at the fixed width.
+        error.setWordWrap(true);
+        error.setText(QStringLiteral("http:a\r\nftp:b\r\npop3:c"));
+        error.show();
+        const int threeLines = error.height();
+        error.setText(QStringLiteral("http:a"));
+        QVERIFY(error.height() < threeLines);
+        QVERIFY(error.height() * 2 < threeLines);
+        QCOMPARE(error.width(), TfrmError::LabelWidth + 4);
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
