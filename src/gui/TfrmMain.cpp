@@ -90,8 +90,8 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
         m_sessionTimer->setInterval(ui->spinNormalConnectionFreq->currentNumber() * 60000);
     }
 
-    adjustSize();
-    setFixedSize(sizeHint());
+    // A fixed-size window that always fits its contents.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 TfrmMain::~TfrmMain()
@@ -173,7 +173,6 @@ void TfrmMain::setUpControls()
     ui->butAddService->setText(QStringLiteral("+"));
     ui->butDelService->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
     ui->butEditService->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
-    ui->butHelp->setIcon(style()->standardIcon(QStyle::SP_DialogHelpButton));
     ui->memoStatus->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
     applyTimerSwitch(false);
