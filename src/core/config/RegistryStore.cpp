@@ -370,19 +370,20 @@ void RegistryStore::initialise()
 void RegistryStore::enableWal()
 {
     // Switching needs a moment alone with the file; when two processes open a
-    // new store together one of them may have to try again.
+    // new store together one of them may have to try again. A file system
+    // without WAL support answers with the old mode, which still works, only
+    // with readers and writers taking turns.
     QDeadlineTimer deadline(kDefaultBusyTimeoutMs);
     for (;;) {
         sqlite3_stmt *stmt = nullptr;
-        QByteArray mode;
-        if (sqlite3_prepare_v2(m_db, "PRAGMA journal_mode = WAL", -1, &stmt, nullptr) ==
-                SQLITE_OK &&
-            sqlite3_step(stmt) == SQLITE_ROW)
-            mode = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
+        int rc = sqlite3_prepare_v2(m_db, "PRAGMA journal_mode = WAL", -1, &stmt, nullptr);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_step(stmt);
         sqlite3_finalize(stmt);
-        if (mode.compare("wal", Qt::CaseInsensitive) == 0)
+        if (rc == SQLITE_ROW)
             return;
-        if (deadline.hasExpired())
+        const int primary = rc & 0xff;
+        if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) || deadline.hasExpired())
             fail();
         QThread::msleep(20);
     }

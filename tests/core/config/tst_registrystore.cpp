@@ -657,7 +657,7 @@ void TstRegistryStore::invalidFileLeftUnchanged()
     } else if (kind == QLatin1String("bare")) {
         rawExec(file, {"PRAGMA user_version = 1"});
     } else if (kind == QLatin1String("noMeta")) {
-        rawExec(file, {"PRAGMA application_id = 1364017735", "CREATE TABLE t (x)"});
+        rawExec(file, {"PRAGMA application_id = 1364021831", "CREATE TABLE t (x)"});
     } else if (kind == QLatin1String("newer")) {
         {
             RegistryStore store(file);
@@ -682,16 +682,19 @@ void TstRegistryStore::invalidFileLeftUnchanged()
     }
 }
 
-// A foreign database in WAL mode whose latest data is still in its WAL: even
-// the checkpoint a closing connection would do must not happen.
+// A foreign database in WAL mode whose latest data is still in its WAL and
+// which nobody has open: the checkpoint a closing writer would do must not
+// happen either.
 void TstRegistryStore::foreignWalDatabaseLeftUnchanged()
 {
     const QString file = m_sandbox->root() + QStringLiteral("/wal.sqlite");
     sqlite3 *db = nullptr;
     QCOMPARE(sqlite3_open(QFile::encodeName(file).constData(), &db), SQLITE_OK);
+    QCOMPARE(sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr), SQLITE_OK);
     for (const char *sql :
          {"PRAGMA journal_mode = WAL", "CREATE TABLE t (x)", "INSERT INTO t VALUES ('in the wal')"})
         QCOMPARE(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
     const QByteArray main = readAll(file);
     const QByteArray wal = readAll(file + QStringLiteral("-wal"));
     QVERIFY(!wal.isEmpty());
@@ -699,7 +702,6 @@ void TstRegistryStore::foreignWalDatabaseLeftUnchanged()
     QVERIFY_THROWS_EXCEPTION(RegistryError, RegistryStore store(file));
     QCOMPARE(readAll(file), main);
     QCOMPARE(readAll(file + QStringLiteral("-wal")), wal);
-    sqlite3_close(db);
 }
 
 void TstRegistryStore::lockedWriteFailsAndRecovers()
