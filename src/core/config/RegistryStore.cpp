@@ -314,7 +314,7 @@ RegistryStore::FileState RegistryStore::inspectExisting() const
         sqlite3 *db;
         ~Closer()
         {
-            if (!sqlite3_get_autocommit(db))
+            if (db && !sqlite3_get_autocommit(db))
                 sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
             sqlite3_close_v2(db);
         }
