@@ -1,0 +1,140 @@
+#include "engine/ServiceLog.h"
+
+#include "config/Subs.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+const QByteArray LineEnd("\r\n");
+
+// Lower case, single blanks, trimmed.
+QStringList words(const QString &serviceName)
+{
+    const QString normal = NormalizeBlanks(serviceName).trimmed().toLower();
+    if (normal.isEmpty())
+        return {};
+    return normal.split(QLatin1Char(' '));
+}
+
+QString replaceUnsafe(QString text)
+{
+    for (const char c : {'/', '\\', ':', '?', '&', '%'})
+        text.replace(QLatin1Char(c), QLatin1Char('_'));
+    return text;
+}
+
+// One unbuffered write to an O_APPEND descriptor, so a reader never sees
+// half an entry and entries of two writers never interleave.
+void appendBytes(const QString &filePath, const QByteArray &bytes)
+{
+    if (filePath.isEmpty())
+        return;
+    QFile file(filePath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
+        return;
+    file.write(bytes);
+}
+
+QByteArray serviceFailedEntry(const QString &stamp, const QString &hostAndPath,
+                              const QString &protocol, const std::optional<QByteArray> &response)
+{
+    QByteArray entry = (stamp + QLatin1Char(' ') + hostAndPath + QLatin1Char('(') + protocol +
+                        QStringLiteral(") response:"))
+                           .toUtf8() +
+                       LineEnd;
+    if (!response) {
+        entry += "Could not open connection to socket" + LineEnd;
+    } else if (response->size() > ServiceLog::MaxResponseBytes) {
+        entry += response->left(ServiceLog::MaxResponseBytes);
+        if (!entry.endsWith(LineEnd))
+            entry += LineEnd;
+        entry += "[response cut: " + QByteArray::number(ServiceLog::MaxResponseBytes) + " of " +
+                 QByteArray::number(response->size()) + " bytes written]" + LineEnd;
+    } else {
+        entry += *response;
+        // Without its own line end the next entry would glue onto the answer.
+        if (!entry.endsWith(LineEnd))
+            entry += LineEnd;
+    }
+    return entry + LineEnd;
+}
+
+} // namespace
+
+QString ServiceLog::protocolOf(const QString &serviceName)
+{
+    const QStringList w = words(serviceName);
+    if (w.isEmpty())
+        return QString();
+    return w.size() == 1 ? QStringLiteral("http") : w.at(0);
+}
+
+QString ServiceLog::logName(const QString &serviceName)
+{
+    const QStringList w = words(serviceName);
+    if (w.isEmpty())
+        return QString();
+    QString target = w.size() == 1 ? w.at(0) : w.at(1);
+    if (target.endsWith(QLatin1Char('/')))
+        target.chop(1);
+    return replaceUnsafe(target);
+}
+
+QString ServiceLog::logPath(const QString &programFolder, const QString &serviceName)
+{
+    const QString protocol = protocolOf(serviceName);
+    if (protocol.isEmpty())
+        return QString();
+    return programFolder + logName(serviceName) + QLatin1Char('(') + replaceUnsafe(protocol) +
+           QStringLiteral(").log");
+}
+
+bool ServiceLog::ensureLogStarted(const QString &path, const QString &stamp)
+{
+    if (path.isEmpty())
+        return false;
+    if (QFileInfo::exists(path))
+        return true;
+    QFile file(path);
+    // NewOnly: a log that appeared since the check is kept, never truncated.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+        return QFileInfo::exists(path);
+    const QByteArray bytes = (stamp + QStringLiteral(":  Log start")).toUtf8() + LineEnd;
+    if (file.write(bytes) != bytes.size()) {
+        // A half-written first line would make the whole log unreadable;
+        // without the file the next poll tries again.
+        file.close();
+        file.remove();
+        return false;
+    }
+    return true;
+}
+
+void ServiceLog::appendWentOnError(const QString &path, const QString &stamp)
+{
+    AppendLine(path, stamp + QStringLiteral(": went on error."));
+}
+
+void ServiceLog::appendCameOffError(const QString &path, const QString &stamp)
+{
+    AppendLine(path, stamp + QStringLiteral(": came off error."));
+}
+
+void ServiceLog::appendConnectionLost(const QString &errorLog, const QString &stamp)
+{
+    AppendLine(errorLog, stamp + QStringLiteral(": no internet connection\r\n"));
+}
+
+void ServiceLog::appendConnectionBack(const QString &errorLog, const QString &stamp)
+{
+    AppendLine(errorLog, stamp + QStringLiteral(": internet connection restored\r\n"));
+}
+
+void ServiceLog::appendServiceFailed(const QString &errorLog, const QString &stamp,
+                                     const QString &hostAndPath, const QString &protocol,
+                                     const std::optional<QByteArray> &response)
+{
+    appendBytes(errorLog, serviceFailedEntry(stamp, hostAndPath, protocol, response));
+}
