@@ -1,0 +1,3 @@
+#include "HostResolver.h"
+
+HostResolver::~HostResolver() = default;

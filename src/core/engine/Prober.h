@@ -1,0 +1,83 @@
+#pragma once
+
+#include "engine/ServiceTarget.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class HostResolver;
+class QEventLoop;
+
+struct ProxySettings {
+    bool use = false;
+    QString host;
+    int port = 0;
+};
+
+struct ProbeSettings {
+    int connectionTimeoutSecs = 60; // limit for reading the answer, from its start
+    ProxySettings proxy;
+};
+
+struct ProbeResult {
+    bool connected = false;
+    bool success = false;
+    QString resultCode; // status or greeting code, "pattern fail" or "timeout"
+    QByteArray response;
+    bool aborted = false;
+};
+
+// Runs one probe at a time. Each probe gets its own socket and answer
+// buffer, created and destroyed within run(), so nothing of a finished or
+// abandoned probe can leak into the next one. run() returns to its caller
+// only when the probe is over, but keeps the event loop running meanwhile:
+// it wakes for every socket event, for abort() and for its time-outs.
+class Prober : public QObject {
+    Q_OBJECT
+public:
+    // Nothing arrived at all for this long: the server is taken as silent
+    // even when the connection time-out is longer.
+    static constexpr int DefaultSilenceLimitMs = 65000;
+
+    // A null resolver means the platform's own name resolution.
+    explicit Prober(HostResolver *resolver = nullptr, QObject *parent = nullptr);
+    ~Prober() override;
+
+    // abortRequested is looked at whenever the probe wakes (at least every
+    // 50 ms); it may be empty. Must not be called while a probe runs: such a
+    // nested call returns an unconnected result at once.
+    ProbeResult run(const ServiceTarget &target, const QString &pattern,
+                    const ProbeSettings &settings, std::function<bool()> abortRequested);
+
+    bool isBusy() const { return m_busy; }
+
+    // For tests: shorter silence limit.
+    void setSilenceLimitMs(int ms) { m_silenceLimitMs = ms; }
+    int silenceLimitMs() const { return m_silenceLimitMs; }
+
+public slots:
+    // Ends the running probe at once; it returns with aborted set.
+    void abort();
+
+private:
+    struct Attempt;
+
+    bool abortSeen(const std::function<bool()> &abortRequested) const;
+    void wake();
+    void sleepUntilWoken(qint64 maxMs);
+    bool connectTo(Attempt &a, const QString &host, int port,
+                   const std::function<bool()> &abortRequested);
+
+    HostResolver *m_resolver = nullptr;
+    std::unique_ptr<HostResolver> m_ownResolver;
+    QEventLoop *m_loop = nullptr;
+    bool m_busy = false;
+    bool m_abort = false;
+    int m_silenceLimitMs = DefaultSilenceLimitMs;
+};
