@@ -49,9 +49,14 @@ public:
     explicit Prober(HostResolver *resolver = nullptr, QObject *parent = nullptr);
     ~Prober() override;
 
+    // Not connected (empty result code and response): the name is not
+    // found, the connection is refused or fails, the port is outside
+    // 1..65535, or the host or path holds a control character (never put on
+    // the wire). An aborted probe is not judged and sends no QUIT.
     // abortRequested is looked at whenever the probe wakes (at least every
     // 50 ms); it may be empty. Must not be called while a probe runs: such a
-    // nested call returns an unconnected result at once.
+    // nested call returns an unconnected result at once. The prober must not
+    // be destroyed from inside its own run().
     ProbeResult run(const ServiceTarget &target, const QString &pattern,
                     const ProbeSettings &settings, std::function<bool()> abortRequested);
 

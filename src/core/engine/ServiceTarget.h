@@ -24,7 +24,8 @@ struct ServiceTarget {
     // A one-word name is an http target. Only a name of exactly three words
     // carries a port; a third word that is not a plain decimal number is
     // treated as no port at all (the protocol's default is used), since the
-    // editor never writes one.
+    // editor never writes one. A number outside 1..65535 is kept as given;
+    // the probe then cannot connect.
     static std::optional<ServiceTarget> parse(const QString &serviceName);
 
     // http 80, ftp 21, smtp 25, pop3 110; any other protocol 0.
