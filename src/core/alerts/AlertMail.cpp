@@ -1,0 +1,52 @@
+#include "AlertMail.h"
+
+#include "alerts/MessageTemplate.h"
+#include "config/Registry.h"
+#include "config/Subs.h"
+#include "stats/TimeStamp.h"
+
+QString MessageNotSentText()
+{
+    return QStringLiteral("Message could not be sent");
+}
+
+QString SendAlertMail(const QString &servicesKey, const QString &serviceName,
+                      const QString &templatePath, const QString &recipients,
+                      const SmtpSettings &smtp, const AlertMailEnvironment &environment)
+{
+    const QString serviceKey = IncludeTrailingBackslash(servicesKey) + serviceName;
+    TemplateValues values;
+    values.numberOfFailures =
+        QString::number(RegReadInteger(serviceKey, QStringLiteral("ActualFailures"), 0));
+    values.failureTime = RegReadString(serviceKey, QStringLiteral("FailureTime"), QString());
+    values.recoveryTime = RegReadString(serviceKey, QStringLiteral("RecoveryTime"), QString());
+
+    const QStringList sendTo = SplitRecipients(recipients);
+    const QList<QByteArray> templateLines = LoadTemplateLines(templatePath);
+
+    const QDateTime now = environment.now ? environment.now() : QDateTime::currentDateTime();
+    values.siteUrl = BuildSiteUrl(serviceName);
+    values.timeNow = TimeStamp::format(now, environment.locale);
+    QList<QByteArray> message = ReplaceTemplateVariables(templateLines, values);
+    AddDateHeader(message, Rfc822Date(now));
+
+    TKEsmtp client(environment.resolver);
+    client.setWaits(environment.waits);
+    client.setHeloName(environment.heloName);
+    client.setHostAddress(smtp.server);
+    client.setPort(smtp.port);
+    client.setFrom(smtp.from);
+    client.setSendTo(sendTo);
+    client.setRequireAuthentication(smtp.requireAuthentication);
+    client.setUser(smtp.user);
+    client.setPassword(smtp.password);
+    client.setOutMessageBytes(message);
+
+    QString reply;
+    try {
+        client.SendMail(reply);
+    } catch (const SmtpError &) {
+        reply = MessageNotSentText();
+    }
+    return reply;
+}

@@ -1,0 +1,346 @@
+#include "TKEsmtp.h"
+
+#include "alerts/TBase64.h"
+#include "config/Subs.h"
+#include "engine/HostResolver.h"
+#include "engine/SystemHostResolver.h"
+
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+const QByteArray Crlf("\r\n");
+
+// Message lines are sent in pieces of about this size, so a broken
+// connection shows up while the message is still going out.
+constexpr qsizetype SendPieceSize = 16 * 1024;
+
+bool holdsLineBreakOrNul(const QString &text)
+{
+    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) ||
+           text.contains(QChar(0));
+}
+
+// Lines as a text list sees them: CR LF, a lone LF and a lone CR each end a
+// line, and a break at the very end adds no empty line.
+QByteArray lastLineOf(const QByteArray &buffer)
+{
+    qsizetype end = buffer.size();
+    if (buffer.endsWith(Crlf))
+        end -= 2;
+    else if (buffer.endsWith('\n') || buffer.endsWith('\r'))
+        end -= 1;
+    qsizetype start = end;
+    while (start > 0 && buffer.at(start - 1) != '\n' && buffer.at(start - 1) != '\r')
+        --start;
+    return buffer.mid(start, end - start);
+}
+
+// A final line: its first blank is the 4th character, and the reply ends
+// with CR LF. A continuation line ("250-...") keeps the reply open.
+bool replyComplete(const QByteArray &buffer)
+{
+    return buffer.endsWith(Crlf) && lastLineOf(buffer).indexOf(' ') == 3;
+}
+
+QDeadlineTimer sooner(QDeadlineTimer deadline, int ms)
+{
+    const QDeadlineTimer other(qMax(ms, 0));
+    return other < deadline ? other : deadline;
+}
+
+QHostAddress dottedAddress(const QString &text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    quint32 address = 0;
+    for (const QString &part : parts)
+        address = (address << 8) | part.toUInt();
+    return QHostAddress(address);
+}
+
+} // namespace
+
+TKEsmtp::TKEsmtp(HostResolver *resolver, QObject *parent) : QObject(parent), m_resolver(resolver)
+{
+    if (!m_resolver) {
+        m_ownResolver = std::make_unique<SystemHostResolver>();
+        m_resolver = m_ownResolver.get();
+    }
+}
+
+TKEsmtp::~TKEsmtp()
+{
+    delete m_socket;
+}
+
+QStringList TKEsmtp::OutMessage() const
+{
+    QStringList lines;
+    lines.reserve(m_outMessage.size());
+    for (const QByteArray &line : m_outMessage)
+        lines.append(QString::fromUtf8(line));
+    return lines;
+}
+
+void TKEsmtp::setOutMessage(const QStringList &lines)
+{
+    m_outMessage.clear();
+    m_outMessage.reserve(lines.size());
+    for (const QString &line : lines)
+        m_outMessage.append(line.toUtf8());
+}
+
+QString TKEsmtp::LocalHostName()
+{
+    return QHostInfo::localHostName();
+}
+
+QString TKEsmtp::refusedValue() const
+{
+    const QString tail = QStringLiteral(" holds a carriage return, line feed or NUL character; "
+                                        "nothing was sent.");
+    if (holdsLineBreakOrNul(m_from))
+        return QStringLiteral("The sender address") + tail;
+    for (qsizetype i = 0; i < m_sendTo.size(); ++i) {
+        if (holdsLineBreakOrNul(m_sendTo.at(i)))
+            return QStringLiteral("Recipient %1").arg(i + 1) + tail;
+    }
+    if (m_requireAuthentication) {
+        if (holdsLineBreakOrNul(m_user))
+            return QStringLiteral("The user name") + tail;
+        if (holdsLineBreakOrNul(m_password))
+            return QStringLiteral("The password") + tail;
+    }
+    const QString helo = m_heloName.isEmpty() ? LocalHostName() : m_heloName;
+    if (holdsLineBreakOrNul(helo))
+        return QStringLiteral("The local host name") + tail;
+    for (qsizetype i = 0; i < m_outMessage.size(); ++i) {
+        const QByteArray &line = m_outMessage.at(i);
+        if (line.contains('\r') || line.contains('\n'))
+            return QStringLiteral("Message line %1 holds a carriage return or line feed; "
+                                  "nothing was sent.")
+                .arg(i + 1);
+    }
+    return QString();
+}
+
+bool TKEsmtp::waitFor(const std::function<bool()> &ready, QDeadlineTimer deadline)
+{
+    while (!ready()) {
+        if (deadline.hasExpired())
+            return false;
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        connect(this, &TKEsmtp::wake, &loop, &QEventLoop::quit);
+        if (m_socket) {
+            connect(m_socket, &QIODevice::readyRead, &loop, &QEventLoop::quit);
+            connect(m_socket, &QIODevice::bytesWritten, &loop, &QEventLoop::quit);
+            connect(m_socket, &QAbstractSocket::stateChanged, &loop, &QEventLoop::quit);
+            connect(m_socket, &QAbstractSocket::errorOccurred, &loop, &QEventLoop::quit);
+        }
+        timer.start(int(qMax<qint64>(deadline.remainingTime(), 0)));
+        loop.exec();
+    }
+    return true;
+}
+
+bool TKEsmtp::openConnection()
+{
+    if (m_port < 1 || m_port > 65535)
+        return false;
+    const QDeadlineTimer deadline(m_waits.connectMs);
+    QList<QHostAddress> addresses;
+    if (IsDottedIPv4(m_hostAddress)) {
+        addresses.append(dottedAddress(m_hostAddress));
+    } else if (!m_hostAddress.isEmpty()) {
+        // The resolver may answer late or never; the answer then lands in a
+        // state this call no longer looks at.
+        struct Lookup {
+            bool done = false;
+            QList<QHostAddress> addresses;
+        };
+        auto lookup = std::make_shared<Lookup>();
+        QPointer<TKEsmtp> self(this);
+        m_resolver->lookup(m_hostAddress, [lookup, self](QList<QHostAddress> found) {
+            lookup->done = true;
+            lookup->addresses = std::move(found);
+            if (self)
+                emit self->wake();
+        });
+        if (!waitFor([&] { return lookup->done; }, deadline))
+            return false;
+        addresses = lookup->addresses;
+    }
+    for (const QHostAddress &address : std::as_const(addresses)) {
+        delete m_socket;
+        m_socket = new QTcpSocket(this);
+        m_socket->connectToHost(address, quint16(m_port));
+        connect(m_socket, &QIODevice::bytesWritten, this,
+                [this](qint64 written) { m_unwritten -= written; });
+        waitFor(
+            [this] {
+                const auto state = m_socket->state();
+                return state == QAbstractSocket::ConnectedState ||
+                       state == QAbstractSocket::UnconnectedState;
+            },
+            deadline);
+        if (m_socket->state() == QAbstractSocket::ConnectedState)
+            return true;
+        m_socket->abort();
+        if (deadline.hasExpired())
+            break;
+    }
+    delete m_socket;
+    m_socket = nullptr;
+    return false;
+}
+
+void TKEsmtp::sendBytes(const QByteArray &bytes)
+{
+    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
+        throw SmtpError(QStringLiteral("The connection to the SMTP server is closed."));
+    m_unwritten = bytes.size();
+    if (m_socket->write(bytes) != bytes.size())
+        throw SmtpError(
+            QStringLiteral("Sending to the SMTP server failed: %1").arg(m_socket->errorString()));
+    const bool sent = waitFor(
+        [this] { return m_unwritten <= 0 || m_socket->state() != QAbstractSocket::ConnectedState; },
+        QDeadlineTimer(m_waits.sendMs));
+    if (m_unwritten <= 0)
+        return;
+    if (!sent)
+        throw SmtpError(QStringLiteral("The SMTP server does not take what is sent to it."));
+    throw SmtpError(
+        QStringLiteral("The connection to the SMTP server broke: %1").arg(m_socket->errorString()));
+}
+
+QString TKEsmtp::ReadReply()
+{
+    m_replyComplete = false;
+    if (!m_socket)
+        return QString();
+    const QDeadlineTimer total(m_waits.replyTotalMs);
+    const auto input = [this] {
+        return m_socket->bytesAvailable() > 0 ||
+               m_socket->state() != QAbstractSocket::ConnectedState;
+    };
+
+    if (!waitFor(input, sooner(total, m_waits.firstDataMs))) {
+        // One more chance; whatever comes now is not a reply we can use.
+        if (waitFor(input, sooner(total, m_waits.extraTryMs)) && m_socket->bytesAvailable() > 0)
+            m_socket->read(2);
+        else
+            m_socket->abort();
+        return QString();
+    }
+
+    QByteArray buffer;
+    for (;;) {
+        // Take the input a line at a time, so that a complete reply never
+        // swallows bytes that follow it.
+        while (m_socket->bytesAvailable() > 0) {
+            const QByteArray ahead =
+                m_socket->peek(qMin(m_socket->bytesAvailable(), ReplyLimit - buffer.size()));
+            const qsizetype lineEnd = ahead.indexOf('\n');
+            buffer += m_socket->read(lineEnd >= 0 ? lineEnd + 1 : ahead.size());
+            if (lineEnd >= 0 && replyComplete(buffer)) {
+                m_replyComplete = true;
+                return QString::fromUtf8(lastLineOf(buffer));
+            }
+            if (buffer.size() >= ReplyLimit)
+                return QString::fromUtf8(lastLineOf(buffer));
+        }
+        if (m_socket->state() != QAbstractSocket::ConnectedState) {
+            // The server's orderly close leaves what it sent; any other
+            // socket error leaves nothing usable.
+            if (m_socket->error() != QAbstractSocket::RemoteHostClosedError &&
+                m_socket->error() != QAbstractSocket::UnknownSocketError)
+                return QString();
+            return QString::fromUtf8(lastLineOf(buffer));
+        }
+        if (!waitFor(input, sooner(total, m_waits.readMs)))
+            return QString::fromUtf8(lastLineOf(buffer));
+    }
+}
+
+bool TKEsmtp::command(const QByteArray &line, const char *code, QString &reply)
+{
+    sendBytes(line + Crlf);
+    reply = ReadReply();
+    return m_replyComplete && reply.left(3) == QLatin1String(code);
+}
+
+void TKEsmtp::sendMessage()
+{
+    QByteArray piece;
+    for (const QByteArray &line : std::as_const(m_outMessage)) {
+        if (line.startsWith('.'))
+            piece += '.';
+        piece += line;
+        piece += Crlf;
+        if (piece.size() >= SendPieceSize) {
+            sendBytes(piece);
+            piece.clear();
+        }
+    }
+    if (!piece.isEmpty())
+        sendBytes(piece);
+}
+
+void TKEsmtp::quit()
+{
+    try {
+        sendBytes(QByteArray("QUIT") + Crlf);
+    } catch (const SmtpError &) {
+        // The server may be gone already; the connection is closed anyway.
+    }
+    if (m_socket) {
+        m_socket->disconnectFromHost();
+        m_socket->abort();
+    }
+}
+
+bool TKEsmtp::SendMail(QString &reply)
+{
+    const QString refused = refusedValue();
+    if (!refused.isEmpty()) {
+        reply = refused;
+        return false;
+    }
+    if (!openConnection())
+        return false;
+
+    const QByteArray helo = (m_heloName.isEmpty() ? LocalHostName() : m_heloName).toUtf8();
+    bool accepted = false;
+    try {
+        reply = ReadReply();
+        bool ok = m_replyComplete && reply.left(3) == QLatin1String("220");
+        if (ok && m_requireAuthentication) {
+            ok = command("EHLO " + helo, "250", reply) && command("AUTH LOGIN", "334", reply) &&
+                 command(TBase64::encoded(m_user.toUtf8()), "334", reply) &&
+                 command(TBase64::encoded(m_password.toUtf8()), "235", reply);
+        } else if (ok) {
+            ok = command("HELO " + helo, "250", reply);
+        }
+        ok = ok && command("MAIL FROM:<" + m_from.toUtf8() + '>', "250", reply);
+        for (qsizetype i = 0; ok && i < m_sendTo.size(); ++i)
+            ok = command("RCPT TO:<" + m_sendTo.at(i).toUtf8() + '>', "250", reply);
+        ok = ok && command("DATA", "354", reply);
+        if (ok) {
+            sendMessage();
+            accepted = command(".", "250", reply);
+        }
+    } catch (const SmtpError &) {
+        m_socket->abort();
+        throw;
+    }
+    quit();
+    return accepted;
+}
