@@ -172,7 +172,7 @@ bool TKEsmtp::openConnection()
             lookup->done = true;
             lookup->addresses = std::move(found);
             if (self)
-                emit self->wake();
+                emit self->wake(QPrivateSignal());
         });
         if (!waitFor([&] { return lookup->done; }, deadline))
             return false;

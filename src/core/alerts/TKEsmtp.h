@@ -114,7 +114,8 @@ public:
     static QString LocalHostName();
 
 signals:
-    void wake();
+    // Ends the current wait early (a late name lookup answer).
+    void wake(QPrivateSignal);
 
 private:
     QString refusedValue() const;
