@@ -40,11 +40,18 @@ QIcon AppIcons::application()
     return iconOf(QColor(0, 150, 60), QColor(0, 90, 30));
 }
 
-QIcon AppIcons::errorFrame(int frame)
+QIcon AppIcons::trayImage(PollView::TrayIcons set, int index)
 {
-    if (frame % 2 == 0)
-        return iconOf(QColor(220, 0, 0), QColor(120, 0, 0));
-    return iconOf(QColor(255, 170, 0), QColor(140, 80, 0));
+    if (set == PollView::TrayIcons::Polling)
+        return iconOf(QColor(30, 110, 220), QColor(10, 50, 120));
+    if (index % 2 == 0)
+        return application();
+    return iconOf(QColor(220, 0, 0), QColor(120, 0, 0));
+}
+
+int AppIcons::trayImageCount(PollView::TrayIcons set)
+{
+    return set == PollView::TrayIcons::Polling ? 1 : 2;
 }
 
 QPixmap AppIcons::statusOk()

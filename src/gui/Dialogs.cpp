@@ -52,3 +52,16 @@ bool Dialogs::confirmWarning(QWidget *parent, const QString &text)
 {
     return ask(parent, Kind::Warning, text);
 }
+
+void Dialogs::errorLater(QWidget *parent, const QString &text)
+{
+    if (responder()) {
+        responder()(Kind::Error, text);
+        return;
+    }
+    auto *box = new QMessageBox(QMessageBox::Critical, QApplication::applicationDisplayName(), text,
+                                QMessageBox::Ok, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
+}

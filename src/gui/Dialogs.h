@@ -16,6 +16,8 @@ public:
 
     static void error(QWidget *parent, const QString &text);
     static void information(QWidget *parent, const QString &text);
+    // An error box that does not wait for the user: the caller goes on.
+    static void errorLater(QWidget *parent, const QString &text);
     // Warning box with Yes and Cancel; true for Yes.
     static bool confirmWarning(QWidget *parent, const QString &text);
 

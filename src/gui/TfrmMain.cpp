@@ -4,6 +4,7 @@
 #include "BoundedSpinBox.h"
 #include "Dialogs.h"
 #include "FocusOutWatcher.h"
+#include "GuiAlertActions.h"
 #include "HelpFile.h"
 #include "ListExtent.h"
 #include "TKAboutBox.h"
@@ -18,7 +19,9 @@
 #include "config/RegistryStore.h"
 #include "config/ServiceNames.h"
 #include "engine/IntervalTimer.h"
-#include "engine/WaitUntil.h"
+#include "engine/PollCycle.h"
+#include "engine/Prober.h"
+#include "platform/NetworkState.h"
 #include "platform/Autostart.h"
 
 #include <QApplication>
@@ -33,13 +36,8 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWindowStateChangeEvent>
-
-namespace {
-// Longest time Exit waits for a reader that is still busy before it closes
-// the socket anyway; the reader then fails on its own.
-constexpr int ExitReaderWaitMs = 3000;
-} // namespace
 
 TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
     : QWidget(parent), m_context(context), ui(std::make_unique<Ui::TfrmMain>())
@@ -52,8 +50,21 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
     // (ProgramContext); the folder work is done here in start-up order.
     m_context.prepareProgramFolder();
 
-    m_sessionTimer = new IntervalTimer(this);
-    m_problemTimer = new IntervalTimer(this);
+    m_prober = new Prober(nullptr, this);
+    m_alerts = new GuiAlertActions(this);
+    PollCycle::Environment environment;
+    environment.settings = [this] { return liveSettings(); };
+    environment.internetConnected = [] { return InternetConnected(); };
+    environment.probe = [this](const ServiceTarget &target, const QString &pattern, const ProbeSettings &settings,
+                               std::function<bool()> abortRequested) {
+        return m_prober->run(target, pattern, settings, std::move(abortRequested));
+    };
+    environment.abortProbe = [this] { m_prober->abort(); };
+    m_cycle = new PollCycle(m_context, *this, *m_alerts, environment, this);
+    m_cycle->setServiceListProvider([this] { return serviceNames(); });
+    m_trayCycleTimer = new QTimer(this);
+    m_trayCycleTimer->setInterval(1000);
+    connect(m_trayCycleTimer, &QTimer::timeout, this, &TfrmMain::advanceTrayImage);
 
     m_about = new TKAboutBox(ui->aboutHost);
     auto *aboutLayout = new QVBoxLayout(ui->aboutHost);
@@ -65,7 +76,6 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
                             QStringLiteral("Copyright © 2026 Kestrin Software. All rights reserved."));
 
     setWindowTitle(m_context.caption);
-    m_readerDone = true;
 
     setUpControls();
     setUpStatusBar();
@@ -85,9 +95,9 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
     ServiceListClick();
 
     m_startMinimized = ui->chkMinimized->isChecked();
-    if (ui->chkTimerON->isChecked() && !m_timerOn) {
+    if (ui->chkTimerON->isChecked() && !m_cycle->timerSwitchOn()) {
         butTimerClick();
-        m_sessionTimer->setInterval(ui->spinNormalConnectionFreq->currentNumber() * 60000);
+        m_cycle->setPollInterval(ui->spinNormalConnectionFreq->currentNumber());
     }
 
     // A fixed-size window that always fits its contents.
@@ -175,7 +185,7 @@ void TfrmMain::setUpControls()
     ui->butEditService->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
     ui->memoStatus->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
-    applyTimerSwitch(false);
+    setTimerSwitchShown(false);
 }
 
 void TfrmMain::setUpStatusBar()
@@ -183,10 +193,20 @@ void TfrmMain::setUpStatusBar()
     m_statusBar = new QStatusBar(this);
     m_statusBar->setSizeGripEnabled(false);
     m_panelProgress = new QLabel(m_statusBar);
-    m_panelErrors = new QLabel(m_statusBar);
-    m_panelErrors->setFixedWidth(100);
+    m_panelProgress->setObjectName(QStringLiteral("panelProgress"));
+    auto *errors = new QWidget(m_statusBar);
+    errors->setFixedWidth(100);
+    auto *errorsLayout = new QHBoxLayout(errors);
+    errorsLayout->setContentsMargins(2, 0, 2, 0);
+    errorsLayout->setSpacing(4);
+    m_panelErrorsImage = new QLabel(errors);
+    m_panelErrorsImage->setFixedSize(16, 16);
+    m_panelErrors = new QLabel(errors);
+    m_panelErrors->setObjectName(QStringLiteral("panelErrors"));
+    errorsLayout->addWidget(m_panelErrorsImage);
+    errorsLayout->addWidget(m_panelErrors, 1);
     m_statusBar->addWidget(m_panelProgress, 1);
-    m_statusBar->addPermanentWidget(m_panelErrors);
+    m_statusBar->addPermanentWidget(errors);
     ui->mainLayout->addWidget(m_statusBar);
 }
 
@@ -208,7 +228,7 @@ void TfrmMain::setUpTray()
     m_trayMenu->addSeparator();
     QAction *pollNow = m_trayMenu->addAction(QStringLiteral("Poll now"));
     pollNow->setObjectName(QStringLiteral("mnuPollNow"));
-    connect(pollNow, &QAction::triggered, ui->butStart, &QPushButton::click);
+    connect(pollNow, &QAction::triggered, this, &TfrmMain::butStartClick);
     m_mnuTimer = m_trayMenu->addAction(QStringLiteral("Timer ON"));
     m_mnuTimer->setCheckable(true);
     connect(m_mnuTimer, &QAction::triggered, this, [this] { butTimerClick(); });
@@ -223,7 +243,7 @@ void TfrmMain::setUpTray()
 
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return;
-    m_tray = new QSystemTrayIcon(AppIcons::application(), this);
+    m_tray = new QSystemTrayIcon(AppIcons::trayImage(TrayIcons::Normal, 0), this);
     m_tray->setToolTip(m_context.title);
     m_tray->setContextMenu(m_trayMenu);
     connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -238,6 +258,8 @@ void TfrmMain::connectHandlers()
     connect(ui->butToTray, &QPushButton::clicked, this, &TfrmMain::butToTrayClick);
     connect(ui->butStats, &QPushButton::clicked, this, &TfrmMain::butStatsClick);
     connect(ui->butTimer, &QPushButton::clicked, this, &TfrmMain::butTimerClick);
+    connect(ui->butStart, &QPushButton::clicked, this, &TfrmMain::butStartClick);
+    connect(ui->butAbort, &QPushButton::clicked, this, &TfrmMain::butAbortClick);
     connect(ui->butHelp, &QPushButton::clicked, this, &TfrmMain::butHelpClick);
     connect(ui->ServiceList, &QListWidget::currentRowChanged, this, [this] { ServiceListClick(); });
     connect(ui->butAddService, &QToolButton::clicked, this, &TfrmMain::butAddServiceClick);
@@ -372,7 +394,7 @@ void TfrmMain::writeText(QLineEdit *edit, const QString &name)
 void TfrmMain::chkVisualAlertClick()
 {
     writeCheck(ui->chkVisualAlert, QStringLiteral("VisualAlert"));
-    if (!m_onErrorList.isEmpty() && m_windows.error) {
+    if (!m_cycle->onErrorList().isEmpty() && m_windows.error) {
         if (ui->chkVisualAlert->isChecked())
             m_windows.error->show();
         else
@@ -652,30 +674,19 @@ void TfrmMain::butDelServiceClick()
 
 // ---------------------------------------------------------- tray and timer
 
-void TfrmMain::applyTimerSwitch(bool on)
+bool TfrmMain::isTimerOn() const
 {
-    m_timerOn = on;
-    const QColor face = on ? QColor(0, 255, 0) : QColor(0, 128, 0);
-    const QColor text = on ? QColor(Qt::black) : QColor(Qt::white);
-    ui->butTimer->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: %2; }")
-                                    .arg(face.name(), text.name()));
-    ui->butTimer->setToolTip(on ? QStringLiteral("Timer is ON") : QStringLiteral("Timer is OFF"));
-    if (m_mnuTimer)
-        m_mnuTimer->setChecked(on);
+    return m_cycle->timerSwitchOn();
+}
+
+IntervalTimer *TfrmMain::sessionTimer() const
+{
+    return m_cycle->sessionTimer();
 }
 
 void TfrmMain::butTimerClick()
 {
-    const int normal = ui->spinNormalConnectionFreq->currentNumber();
-    if (!m_timerOn && normal > 0) {
-        applyTimerSwitch(true);
-        m_sessionTimer->setInterval(normal * 60000);
-        m_sessionTimer->setEnabled(true);
-    } else {
-        applyTimerSwitch(false);
-        m_sessionTimer->setInterval(0);
-        m_sessionTimer->setEnabled(false);
-    }
+    m_cycle->toggleTimerSwitch();
 }
 
 void TfrmMain::butToTrayClick()
@@ -731,10 +742,10 @@ void TfrmMain::mnuExitClick()
     if (m_exiting)
         return;
     m_exiting = true;
-    m_abortRequested = true;
-    // Let a reader still at work finish, handling window events meanwhile,
-    // but never longer than a few seconds.
-    waitUntil([this] { return m_readerDone; }, ExitReaderWaitMs);
+    // A running probe returns at once and closes its own connection; the
+    // cycle then ends on its own while the event loops unwind.
+    if (m_cycle->isRunning())
+        m_cycle->abort();
     for (QWidget *w : {static_cast<QWidget *>(m_windows.error), static_cast<QWidget *>(m_windows.stats),
                        static_cast<QWidget *>(m_windows.input), static_cast<QWidget *>(m_windows.email)}) {
         if (w)
@@ -750,4 +761,165 @@ void TfrmMain::changeEvent(QEvent *event)
         QMetaObject::invokeMethod(this, [this] { hide(); }, Qt::QueuedConnection);
     }
     QWidget::changeEvent(event);
+}
+
+// ------------------------------------------------------------- poll cycle
+
+void TfrmMain::butStartClick()
+{
+    // "Poll now" while a cycle runs is ignored, as "Go" is disabled then.
+    if (m_cycle->isRunning())
+        return;
+    m_cycle->run(serviceNames());
+}
+
+void TfrmMain::butAbortClick()
+{
+    if (m_cycle->isRunning())
+        m_cycle->abort();
+}
+
+LiveSettings TfrmMain::liveSettings() const
+{
+    LiveSettings live;
+    live.normalFreqMins = ui->spinNormalConnectionFreq->currentNumber();
+    live.errorFreqMins = ui->spinErrorConnectionFreq->currentNumber();
+    live.pollTimeoutMins = ui->spinPollTimeout->currentNumber();
+    // A number still being typed counts with the field's bounds.
+    live.connectionTimeoutSecs = ui->spinConnectionTimeout->clampToBounds(ui->spinConnectionTimeout->currentNumber());
+    live.visualAlert = ui->chkVisualAlert->isChecked();
+    live.noConnAppLaunch = ui->chkNoConnAppLaunch->isChecked();
+    live.noConnFailures = ui->spinNoConnFailures->currentNumber();
+    live.noConnRepeatLaunch = ui->chkNoConnRepeatLaunch->isChecked();
+    live.noConnProgName = ui->edtNoConnProgName->text();
+    live.useProxy = ui->UseHttpProxy->isChecked();
+    live.proxyHost = ui->HTTPProxyURL->text();
+    live.proxyPort = ui->HTTPProxyPort->currentNumber();
+    return live;
+}
+
+void TfrmMain::statusAppend(const QString &line)
+{
+    ui->memoStatus->appendPlainText(line);
+}
+
+void TfrmMain::statusClear()
+{
+    ui->memoStatus->clear();
+}
+
+void TfrmMain::setProgressText(const QString &text)
+{
+    m_panelProgress->setText(text);
+}
+
+void TfrmMain::setErrorPanel(const QString &text, Image image)
+{
+    m_panelErrors->setText(text);
+    switch (image) {
+    case Image::None:
+        m_panelErrorsImage->clear();
+        break;
+    case Image::Ok:
+        m_panelErrorsImage->setPixmap(AppIcons::statusOk());
+        break;
+    case Image::Error:
+        m_panelErrorsImage->setPixmap(AppIcons::statusError());
+        break;
+    }
+}
+
+void TfrmMain::setTrayHint(const QString &text)
+{
+    m_trayHint = text;
+    if (m_tray)
+        m_tray->setToolTip(text);
+}
+
+void TfrmMain::setTrayIcon(TrayIcons set, bool cycling)
+{
+    m_traySet = set;
+    m_trayImage = 0;
+    if (m_tray)
+        m_tray->setIcon(AppIcons::trayImage(set, 0));
+    if (cycling)
+        m_trayCycleTimer->start();
+    else
+        m_trayCycleTimer->stop();
+}
+
+void TfrmMain::advanceTrayImage()
+{
+    m_trayImage = (m_trayImage + 1) % AppIcons::trayImageCount(m_traySet);
+    if (m_tray)
+        m_tray->setIcon(AppIcons::trayImage(m_traySet, m_trayImage));
+}
+
+void TfrmMain::setCycleRunning(bool running)
+{
+    ui->butStart->setEnabled(!running);
+    ui->butAbort->setEnabled(running);
+    m_serviceButtonsAllowed = !running;
+    serviceListChanged();
+}
+
+void TfrmMain::setAbortEnabled(bool enabled)
+{
+    ui->butAbort->setEnabled(enabled);
+}
+
+void TfrmMain::setTimerSwitchShown(bool on)
+{
+    const QColor face = on ? QColor(0, 255, 0) : QColor(0, 128, 0);
+    const QColor text = on ? QColor(Qt::black) : QColor(Qt::white);
+    ui->butTimer->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: %2; }")
+                                    .arg(face.name(), text.name()));
+    ui->butTimer->setToolTip(on ? QStringLiteral("Timer is ON") : QStringLiteral("Timer is OFF"));
+    if (m_mnuTimer)
+        m_mnuTimer->setChecked(on);
+}
+
+void TfrmMain::errorWindowSetText(const QString &text)
+{
+    if (m_windows.error)
+        m_windows.error->setText(text);
+}
+
+void TfrmMain::errorWindowSetBordered(bool bordered)
+{
+    if (m_windows.error)
+        m_windows.error->setBordered(bordered);
+}
+
+void TfrmMain::errorWindowSetWordWrap(bool on)
+{
+    if (m_windows.error)
+        m_windows.error->setWordWrap(on);
+}
+
+void TfrmMain::errorWindowShow()
+{
+    if (m_windows.error)
+        m_windows.error->show();
+}
+
+void TfrmMain::errorWindowHide()
+{
+    if (m_windows.error)
+        m_windows.error->hide();
+}
+
+void TfrmMain::setShowOnErrorChecked(bool checked)
+{
+    m_mnuUrlsOnError->setChecked(checked);
+}
+
+void TfrmMain::processEvents()
+{
+    QCoreApplication::processEvents();
+}
+
+QStringList TfrmMain::onErrorList() const
+{
+    return m_cycle->onErrorList();
 }

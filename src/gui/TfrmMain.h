@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/ProgramContext.h"
+#include "engine/PollView.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -8,7 +9,11 @@
 #include <functional>
 #include <memory>
 
+class GuiAlertActions;
 class IntervalTimer;
+class PollCycle;
+class Prober;
+struct LiveSettings;
 class QAction;
 class QCheckBox;
 class QLabel;
@@ -16,6 +21,7 @@ class QLineEdit;
 class QMenu;
 class QStatusBar;
 class QSystemTrayIcon;
+class QTimer;
 class BoundedSpinBox;
 class TKAboutBox;
 class TfrmEmail;
@@ -31,7 +37,7 @@ class TfrmMain;
 // status bar and the tray icon. It prepares itself in a fixed order at
 // creation, holds the live global settings in its controls and saves its
 // position when it is destroyed.
-class TfrmMain : public QWidget {
+class TfrmMain : public QWidget, public PollView {
     Q_OBJECT
 public:
     struct Windows {
@@ -50,10 +56,11 @@ public:
     void showAtStart();
 
     const ProgramContext &context() const { return m_context; }
-    QStringList onErrorList() const { return m_onErrorList; }
-    bool isTimerOn() const { return m_timerOn; }
+    QStringList onErrorList() const;
+    bool isTimerOn() const;
+    PollCycle *pollCycle() const { return m_cycle; }
     bool hasTray() const { return m_tray != nullptr; }
-    IntervalTimer *sessionTimer() const { return m_sessionTimer; }
+    IntervalTimer *sessionTimer() const;
     QStatusBar *statusBar() const { return m_statusBar; }
     QAction *timerAction() const { return m_mnuTimer; }
     QAction *urlsOnErrorAction() const { return m_mnuUrlsOnError; }
@@ -73,8 +80,33 @@ public:
     void butSaveSiteClick();
     // Loads the selected service's values into the Sites page.
     void ServiceListClick();
-    // The orderly end: abort request, bounded wait for a running reader, quit.
+    // The orderly end: abort request (a running probe returns at once), quit.
     void mnuExitClick();
+    // "Go" and "Poll now": a poll cycle over the service list.
+    void butStartClick();
+    void butAbortClick();
+    LiveSettings liveSettings() const;
+
+    // PollView
+    void statusAppend(const QString &line) override;
+    void statusClear() override;
+    void setProgressText(const QString &text) override;
+    void setErrorPanel(const QString &text, Image image) override;
+    void setTrayHint(const QString &text) override;
+    void setTrayIcon(TrayIcons set, bool cycling) override;
+    void setCycleRunning(bool running) override;
+    void setAbortEnabled(bool enabled) override;
+    void setTimerSwitchShown(bool on) override;
+    void errorWindowSetText(const QString &text) override;
+    void errorWindowSetBordered(bool bordered) override;
+    void errorWindowSetWordWrap(bool on) override;
+    void errorWindowShow() override;
+    void errorWindowHide() override;
+    void setShowOnErrorChecked(bool checked) override;
+    void processEvents() override;
+
+    // For checks: what the tray shows right now.
+    QString trayHint() const { return m_trayHint; }
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -102,7 +134,7 @@ private:
     void serviceListChanged();
     QString selectedService() const;
     QStringList serviceNames() const;
-    void applyTimerSwitch(bool on);
+    void advanceTrayImage();
 
     // Handlers of the General and Misc pages.
     void chkVisualAlertClick();
@@ -129,16 +161,18 @@ private:
     QMenu *m_trayMenu = nullptr;
     QAction *m_mnuUrlsOnError = nullptr;
     QAction *m_mnuTimer = nullptr;
-    IntervalTimer *m_sessionTimer = nullptr;
-    IntervalTimer *m_problemTimer = nullptr;
+    Prober *m_prober = nullptr;
+    GuiAlertActions *m_alerts = nullptr;
+    PollCycle *m_cycle = nullptr;
+    QLabel *m_panelErrorsImage = nullptr;
+    QTimer *m_trayCycleTimer = nullptr;
+    TrayIcons m_traySet = TrayIcons::Normal;
+    int m_trayImage = 0;
+    QString m_trayHint;
     QList<GlobalSetting> m_globalSettings;
     // One per-service value and its Sites page control, in loading order.
     // Text fields are emptied when no service is selected.
     QList<GlobalSetting> m_serviceSettings;
-    QStringList m_onErrorList;
-    bool m_timerOn = false;
-    bool m_abortRequested = false;
-    bool m_readerDone = true;
     bool m_exiting = false;
     bool m_startMinimized = false;
     // Off while a poll cycle runs.

@@ -22,13 +22,18 @@ private slots:
         QTest::addColumn<bool>("ok");
         QTest::newRow("plain") << "prog a b" << QStringList{"prog", "a", "b"} << true;
         QTest::newRow("runs of blanks") << "  prog \t a  " << QStringList{"prog", "a"} << true;
-        QTest::newRow("unquoted blank splits") << "/opt/my tool/run x" << QStringList{"/opt/my", "tool/run", "x"} << true;
-        QTest::newRow("double quotes") << "\"/opt/my tool/run\" x" << QStringList{"/opt/my tool/run", "x"} << true;
-        QTest::newRow("single quotes literal") << "echo '$HOME \\n'" << QStringList{"echo", "$HOME \\n"} << true;
-        QTest::newRow("escape in double quotes") << "say \"a \\\"b\\\" \\x\"" << QStringList{"say", "a \"b\" \\x"} << true;
+        QTest::newRow("unquoted blank splits")
+            << "/opt/my tool/run x" << QStringList{"/opt/my", "tool/run", "x"} << true;
+        QTest::newRow("double quotes")
+            << "\"/opt/my tool/run\" x" << QStringList{"/opt/my tool/run", "x"} << true;
+        QTest::newRow("single quotes literal")
+            << "echo '$HOME \\n'" << QStringList{"echo", "$HOME \\n"} << true;
+        QTest::newRow("escape in double quotes")
+            << "say \"a \\\"b\\\" \\x\"" << QStringList{"say", "a \"b\" \\x"} << true;
         QTest::newRow("backslash blank") << "a\\ b c" << QStringList{"a b", "c"} << true;
         QTest::newRow("empty quoted word") << "prog \"\"" << QStringList{"prog", ""} << true;
-        QTest::newRow("no expansion") << "echo $PATH *" << QStringList{"echo", "$PATH", "*"} << true;
+        QTest::newRow("no expansion")
+            << "echo $PATH *" << QStringList{"echo", "$PATH", "*"} << true;
         QTest::newRow("unterminated") << "prog \"abc" << QStringList{"prog", "abc"} << false;
         QTest::newRow("empty") << "" << QStringList{} << true;
     }
@@ -46,9 +51,10 @@ private slots:
     {
         TestSandbox sandbox;
         const QString out = sandbox.root() + QStringLiteral("/out file.txt");
-        LaunchProgram(QStringLiteral("sh -c 'printf \"%s|%s\" \"$0\" \"$1\" > \"$2\"' one 'two words' '") + out +
-                          QLatin1Char('\''),
-                      QString(), true);
+        LaunchProgram(
+            QStringLiteral("sh -c 'printf \"%s|%s\" \"$0\" \"$1\" > \"$2\"' one 'two words' '") +
+                out + QLatin1Char('\''),
+            QString(), true);
         QFile file(out);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("one|two words"));
@@ -65,11 +71,16 @@ private slots:
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing") << "/no/such/program --x" << "Create Process Error #2: No such file or directory";
-        QTest::newRow("empty") << "" << "Create Process Error #2: No such file or directory";
-        QTest::newRow("blank") << "   " << "Create Process Error #2: No such file or directory";
-        QTest::newRow("not on PATH") << "quellmark-no-such-tool" << "Create Process Error #2: No such file or directory";
-        QTest::newRow("unterminated quote") << "sh \"-c" << "Create Process Error #22: Invalid argument";
+        QTest::newRow("missing") << "/no/such/program --x"
+                                 << "Create Process Error #2: No such file or directory";
+        QTest::newRow("empty") << ""
+                               << "Create Process Error #2: No such file or directory";
+        QTest::newRow("blank") << "   "
+                               << "Create Process Error #2: No such file or directory";
+        QTest::newRow("not on PATH") << "quellmark-no-such-tool"
+                                     << "Create Process Error #2: No such file or directory";
+        QTest::newRow("unterminated quote") << "sh \"-c"
+                                            << "Create Process Error #22: Invalid argument";
     }
     void missingProgramGivesOneError()
     {
@@ -91,10 +102,12 @@ private slots:
         const int fd = ::open(path.constData(), O_CREAT | O_RDWR, 0600);
         QVERIFY(fd > 2);
         const QString result = sandbox.root() + QStringLiteral("/result");
-        LaunchProgram(QStringLiteral("sh -c 'if [ -e /proc/self/fd/%1 ]; then echo leaked; else echo clean; fi > %2'")
-                          .arg(fd)
-                          .arg(result),
-                      QString(), true);
+        LaunchProgram(
+            QStringLiteral(
+                "sh -c 'if [ -e /proc/self/fd/%1 ]; then echo leaked; else echo clean; fi > %2'")
+                .arg(fd)
+                .arg(result),
+            QString(), true);
         ::close(fd);
         QFile file(result);
         QVERIFY(file.open(QIODevice::ReadOnly));

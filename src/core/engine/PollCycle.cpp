@@ -1,0 +1,420 @@
+#include "PollCycle.h"
+
+#include "alerts/ProgramLauncher.h"
+#include "config/Registry.h"
+#include "config/RegistryStore.h"
+#include "engine/IntervalTimer.h"
+#include "engine/ServiceLog.h"
+#include "engine/ServiceTarget.h"
+#include "stats/TimeStamp.h"
+
+namespace {
+const QString NoInternet = QStringLiteral("NoInternetConnection");
+constexpr int MsPerMinute = 60000;
+
+bool isMultiple(int n, int of)
+{
+    // Thresholds below 1 exist only through hand-edited settings; they never fire.
+    return of >= 1 && n % of == 0;
+}
+} // namespace
+
+// The per-service values read at the start of the service's turn.
+struct PollCycle::ServiceValues {
+    QString name;
+    QString key;
+    int actualFailures = 0;
+    bool soundAlert = true;
+    bool launchApplication = false;
+    int failuresBeforeLaunch = 1;
+    bool repeatLaunch = false;
+    QString progName;
+    QString progNameOff;
+    bool sendEmail = false;
+    int failuresBeforeEmail = 1;
+    bool repeatEmail = false;
+    QString onErrorEmail;
+    QString onErrorEmailTo;
+    QString offErrorEmail;
+    QString offErrorEmailTo;
+    QString pattern;
+};
+
+PollCycle::PollCycle(const ProgramContext &context, PollView &view, AlertActions &alerts, Environment environment,
+                     QObject *parent)
+    : QObject(parent), m_context(context), m_view(view), m_alerts(alerts), m_env(std::move(environment)), m_sessionTimer(new IntervalTimer(this)),
+      m_problemTimer(new IntervalTimer(this))
+{
+    if (!m_env.now)
+        m_env.now = [] { return QDateTime::currentDateTime(); };
+    if (!m_env.settings)
+        m_env.settings = [] { return LiveSettings(); };
+    connect(m_sessionTimer, &IntervalTimer::timeout, this, [this] {
+        if (m_services)
+            run(m_services());
+    });
+    connect(m_problemTimer, &IntervalTimer::timeout, this, [this] {
+        if (m_running && !m_abortRequested)
+            abort();
+    });
+}
+
+PollCycle::~PollCycle() = default;
+
+void PollCycle::setServiceListProvider(std::function<QStringList()> provider)
+{
+    m_services = std::move(provider);
+}
+
+QString PollCycle::stamp() const
+{
+    return TimeStamp::format(m_env.now(), m_env.locale);
+}
+
+void PollCycle::abort()
+{
+    m_abortRequested = true;
+    m_view.setAbortEnabled(false);
+    if (m_env.abortProbe)
+        m_env.abortProbe();
+}
+
+void PollCycle::toggleTimerSwitch()
+{
+    const int normal = m_env.settings().normalFreqMins;
+    if (!m_timerOn && normal > 0) {
+        m_timerOn = true;
+        m_sessionTimer->setInterval(normal * MsPerMinute);
+        m_sessionTimer->setEnabled(true);
+    } else {
+        m_timerOn = false;
+        m_sessionTimer->setInterval(0);
+        m_sessionTimer->setEnabled(false);
+    }
+    m_view.setTimerSwitchShown(m_timerOn);
+}
+
+void PollCycle::setPollInterval(int minutes)
+{
+    m_sessionTimer->setInterval(qMax(0, minutes) * MsPerMinute);
+}
+
+void PollCycle::run(const QStringList &services)
+{
+    if (m_running)
+        return;
+    m_running = true;
+    try {
+        if (!m_env.internetConnected || m_env.internetConnected()) {
+            startCycle();
+            walk(services);
+            endCycle();
+        } else {
+            startWithoutConnection();
+        }
+    } catch (const RegistryError &error) {
+        // A setting that cannot be read or written stops the cycle; the
+        // window is put back to its idle state.
+        m_alerts.reportError(error.message());
+        endCycle();
+    }
+    m_running = false;
+    emit cycleFinished();
+}
+
+bool PollCycle::startWithoutConnection()
+{
+    const LiveSettings live = m_env.settings();
+    const int c = RegReadInteger(m_context.settingsRoot, QStringLiteral("NoConnActualFailures"), 0) + 1;
+    RegWriteInteger(m_context.settingsRoot, QStringLiteral("NoConnActualFailures"), c);
+    m_view.statusAppend(stamp() + QStringLiteral(": no internet connection"));
+
+    if (!live.noConnProgName.trimmed().isEmpty()) {
+        const bool fire = (live.noConnAppLaunch && live.noConnRepeatLaunch)
+                              ? isMultiple(c, live.noConnFailures)
+                              : (live.noConnAppLaunch && c == live.noConnFailures);
+        if (fire)
+            launch(live.noConnProgName);
+    }
+
+    if (!m_onErrorList.contains(NoInternet)) {
+        m_view.errorWindowSetBordered(true);
+        m_onErrorList.append(NoInternet);
+        m_view.errorWindowSetText(NoInternet);
+        ServiceLog::appendConnectionLost(m_context.errorLogPath, stamp());
+        if (live.visualAlert)
+            m_view.errorWindowShow();
+        m_view.processEvents();
+        setPollInterval(live.errorFreqMins);
+        m_view.setTrayIcon(PollView::TrayIcons::Normal, true);
+    }
+    return false;
+}
+
+void PollCycle::startCycle()
+{
+    const LiveSettings live = m_env.settings();
+    if (m_onErrorList.removeAll(NoInternet) > 0) {
+        const QString line = stamp() + QStringLiteral(": internet connection restored");
+        m_view.statusAppend(line);
+        ServiceLog::appendConnectionBack(m_context.errorLogPath, stamp());
+        if (m_onErrorList.isEmpty())
+            m_view.errorWindowHide();
+    }
+    m_view.setTrayIcon(PollView::TrayIcons::Normal, false);
+    m_abortRequested = false;
+    m_view.setCycleRunning(true);
+    m_problemTimer->setInterval(qMax(0, live.pollTimeoutMins) * MsPerMinute);
+    m_problemTimer->setEnabled(true);
+    m_view.statusClear();
+    m_view.processEvents();
+    m_view.errorWindowSetBordered(true);
+    m_overallError = false;
+    m_errorSummary.clear();
+    m_view.errorWindowSetWordWrap(true);
+    m_sessionTimer->setInterval(0);
+    m_view.statusAppend(QStringLiteral("Poll started at: ") + stamp());
+    m_view.setTrayIcon(PollView::TrayIcons::Polling, false);
+    m_sitesOnError = 0;
+    m_view.setErrorPanel(QString(), PollView::Image::None);
+}
+
+void PollCycle::walk(const QStringList &services)
+{
+    const int count = services.size();
+    for (int i = 0; i < count; ++i) {
+        if (m_env.internetConnected && !m_env.internetConnected()) {
+            connectionLost();
+            return;
+        }
+        RegWriteInteger(m_context.settingsRoot, QStringLiteral("NoConnActualFailures"), 0);
+
+        ServiceValues v;
+        v.name = services.at(i);
+        v.key = m_context.servicesKey + QLatin1Char('\\') + v.name;
+        v.actualFailures = RegReadInteger(v.key, QStringLiteral("ActualFailures"), 0);
+        v.soundAlert = RegReadBool(v.key, QStringLiteral("SoundAlert"), true);
+        v.launchApplication = RegReadBool(v.key, QStringLiteral("LaunchApplication"), false);
+        v.failuresBeforeLaunch = RegReadInteger(v.key, QStringLiteral("FailuresBeforeLaunch"), 1);
+        v.repeatLaunch = RegReadBool(v.key, QStringLiteral("RepeatLaunchApplication"), false);
+        v.progName = RegReadString(v.key, QStringLiteral("ProgName"), QString());
+        v.progNameOff = RegReadString(v.key, QStringLiteral("ProgNameOff"), QString());
+        v.sendEmail = RegReadBool(v.key, QStringLiteral("SendEmail"), false);
+        v.failuresBeforeEmail = RegReadInteger(v.key, QStringLiteral("FailuresBeforeEmail"), 1);
+        v.repeatEmail = RegReadBool(v.key, QStringLiteral("RepeatEmail"), false);
+        v.onErrorEmail = RegReadString(v.key, QStringLiteral("OnErrorEmail"), QString());
+        v.onErrorEmailTo = RegReadString(v.key, QStringLiteral("OnErrorEmailTo"), QString());
+        v.offErrorEmail = RegReadString(v.key, QStringLiteral("OffErrorEmail"), QString());
+        v.offErrorEmailTo = RegReadString(v.key, QStringLiteral("OffErrorEmailTo"), QString());
+
+        const std::optional<ServiceTarget> parsed = ServiceTarget::parse(v.name);
+        if (!parsed)
+            continue;
+        const ServiceTarget &target = *parsed;
+        v.pattern = RegReadString(v.key, QStringLiteral("Pattern"), QString());
+
+        m_view.setTrayHint(QStringLiteral("Polling ") + target.normalizedName);
+        ServiceLog::ensureLogStarted(ServiceLog::logPath(m_context.programFolder, v.name), stamp());
+        m_view.setProgressText(QStringLiteral("Polling: ") + target.displayName);
+        m_view.processEvents();
+        if (m_abortRequested)
+            return;
+
+        const LiveSettings live = m_env.settings();
+        ProbeSettings settings;
+        settings.connectionTimeoutSecs = live.connectionTimeoutSecs;
+        settings.proxy.use = live.useProxy;
+        settings.proxy.host = live.proxyHost;
+        settings.proxy.port = live.proxyPort;
+        ProbeResult result = m_env.probe(target, v.pattern, settings, [this] { return m_abortRequested; });
+        if (result.aborted || m_abortRequested)
+            return;
+        m_view.processEvents();
+        if (m_abortRequested)
+            return;
+        if (result.resultCode.isEmpty())
+            result.resultCode = QStringLiteral("timeout");
+
+        if (result.connected && result.success)
+            handleSuccess(target, v, result.resultCode);
+        else
+            handleFailure(target, v, result);
+    }
+}
+
+void PollCycle::connectionLost()
+{
+    m_overallError = true;
+    if (!m_onErrorList.contains(NoInternet))
+        m_onErrorList.append(NoInternet);
+    m_view.errorWindowSetText(NoInternet);
+    ServiceLog::appendConnectionLost(m_context.errorLogPath, stamp());
+    m_view.processEvents();
+}
+
+void PollCycle::handleFailure(const ServiceTarget &target, const ServiceValues &v, const ProbeResult &result)
+{
+    const bool unreachable = !result.connected;
+    ++m_sitesOnError;
+    m_view.setErrorPanel(QString::number(m_sitesOnError) + QStringLiteral(" sites on error"),
+                         PollView::Image::Error);
+    const int n = v.actualFailures + 1;
+    RegWriteInteger(v.key, QStringLiteral("ActualFailures"), n);
+    m_errorSummary += target.serviceTag + QStringLiteral("\r\n");
+
+    const QString codePart = unreachable ? QString() : QStringLiteral(" (") + result.resultCode + QLatin1Char(')');
+    const QString wentLine = QStringLiteral("Failed: ") + target.displayName + codePart +
+                             QStringLiteral(" went on error") + marker();
+    const QString stillLine = QStringLiteral("Failed: ") + target.displayName + codePart +
+                              QStringLiteral(" still on error") + marker();
+    const QString logPath = ServiceLog::logPath(m_context.programFolder, v.name);
+
+    if (!m_onErrorList.contains(target.serviceTag)) {
+        if (unreachable) {
+            RegWriteString(v.key, QStringLiteral("FailureTime"), stamp());
+            if (n == 1) {
+                m_view.statusAppend(wentLine);
+                ServiceLog::appendWentOnError(logPath, stamp());
+            } else {
+                m_view.statusAppend(stillLine);
+            }
+            ServiceLog::appendServiceFailed(m_context.errorLogPath, stamp(), target.host + target.path,
+                                            target.protocol, std::nullopt);
+        } else {
+            if (n == 1) {
+                RegWriteString(v.key, QStringLiteral("FailureTime"), stamp());
+                m_view.statusAppend(wentLine);
+                ServiceLog::appendWentOnError(logPath, stamp());
+            } else {
+                m_view.statusAppend(stillLine);
+            }
+            ServiceLog::appendServiceFailed(m_context.errorLogPath, stamp(), target.host + target.path,
+                                            target.protocol, result.response);
+        }
+        firstFailureAlerts(target, v, n);
+    } else {
+        listedFailureRules(v, n);
+        m_view.statusAppend(stillLine);
+    }
+    if (unreachable)
+        m_view.processEvents();
+    m_overallError = true;
+}
+
+void PollCycle::errorSummaryToWindow()
+{
+    QString text = m_errorSummary;
+    text.chop(2);
+    m_view.errorWindowSetText(text);
+}
+
+void PollCycle::firstFailureAlerts(const ServiceTarget &target, const ServiceValues &v, int n)
+{
+    m_onErrorList.append(target.serviceTag);
+    errorSummaryToWindow();
+    if (m_env.settings().visualAlert)
+        m_view.errorWindowShow();
+    m_view.processEvents();
+    if (v.soundAlert)
+        m_alerts.playAlertSound(v.name, true);
+    if (!v.progName.trimmed().isEmpty() && v.launchApplication && n >= v.failuresBeforeLaunch)
+        launch(v.progName);
+    if (!v.onErrorEmail.trimmed().isEmpty() && !v.onErrorEmailTo.isEmpty() && v.sendEmail &&
+        n >= v.failuresBeforeEmail)
+        sendMail(v, v.onErrorEmail, v.onErrorEmailTo);
+}
+
+void PollCycle::listedFailureRules(const ServiceValues &v, int n)
+{
+    if (!v.progName.trimmed().isEmpty()) {
+        const bool fire = (v.launchApplication && v.repeatLaunch) ? isMultiple(n, v.failuresBeforeLaunch)
+                                                                   : (v.launchApplication && n == v.failuresBeforeLaunch);
+        if (fire)
+            launch(v.progName);
+    }
+    if (!v.onErrorEmail.trimmed().isEmpty() && !v.onErrorEmailTo.isEmpty()) {
+        const bool fire = (v.sendEmail && v.repeatEmail) ? isMultiple(n, v.failuresBeforeEmail)
+                                                         : (v.sendEmail && n == v.failuresBeforeEmail);
+        if (fire)
+            sendMail(v, v.onErrorEmail, v.onErrorEmailTo);
+    }
+}
+
+void PollCycle::handleSuccess(const ServiceTarget &target, const ServiceValues &v, const QString &code)
+{
+    const int n = v.actualFailures;
+    const bool listed = m_onErrorList.contains(target.serviceTag);
+    const QString line = QStringLiteral("Success: ") + target.displayName + QStringLiteral(" (") + code +
+                         QLatin1Char(')');
+    if (!listed && n == 0) {
+        m_view.statusAppend(line);
+    } else {
+        RegWriteString(v.key, QStringLiteral("RecoveryTime"), stamp());
+        m_view.statusAppend(line + QStringLiteral(" came off error."));
+        ServiceLog::appendCameOffError(ServiceLog::logPath(m_context.programFolder, v.name), stamp());
+        m_onErrorList.removeAll(target.serviceTag);
+        if (v.soundAlert)
+            m_alerts.playAlertSound(v.name, false);
+        if (!v.progNameOff.trimmed().isEmpty() && v.launchApplication && n >= v.failuresBeforeLaunch)
+            launch(v.progNameOff);
+        if (!v.offErrorEmail.trimmed().isEmpty() && !v.offErrorEmailTo.isEmpty() && v.sendEmail &&
+            n >= v.failuresBeforeEmail)
+            sendMail(v, v.offErrorEmail, v.offErrorEmailTo);
+        if (m_onErrorList.isEmpty())
+            m_view.errorWindowHide();
+    }
+    RegWriteInteger(v.key, QStringLiteral("ActualFailures"), 0);
+}
+
+void PollCycle::launch(const QString &commandLine)
+{
+    // A program that cannot be started is reported; the cycle goes on with
+    // the remaining services and ends normally.
+    try {
+        m_alerts.launchProgram(commandLine);
+    } catch (const LaunchError &error) {
+        m_alerts.reportError(error.message());
+    }
+}
+
+void PollCycle::sendMail(const ServiceValues &v, const QString &templatePath, const QString &recipients)
+{
+    m_alerts.sendAlertMail(v.name, templatePath, recipients);
+}
+
+void PollCycle::endCycle()
+{
+    const LiveSettings live = m_env.settings();
+    const QString finished = QStringLiteral("Poll finished at: ") + stamp();
+    m_view.statusAppend(finished);
+    m_view.setProgressText(finished);
+    if (m_sitesOnError == 0)
+        m_view.setErrorPanel(QStringLiteral("No sites on error"), PollView::Image::Ok);
+
+    if (m_overallError) {
+        errorSummaryToWindow();
+        m_view.errorWindowSetBordered(true);
+        if (live.visualAlert) {
+            m_view.errorWindowShow();
+            m_view.setShowOnErrorChecked(true);
+        }
+        setPollInterval(live.errorFreqMins);
+        m_view.setTrayIcon(PollView::TrayIcons::Normal, true);
+    } else {
+        m_view.errorWindowSetBordered(false);
+        m_view.errorWindowHide();
+        m_view.setShowOnErrorChecked(false);
+        setPollInterval(live.normalFreqMins);
+        m_view.setTrayIcon(PollView::TrayIcons::Normal, false);
+    }
+
+    if (m_timerOn) {
+        const QDateTime next = m_env.now().addMSecs(m_sessionTimer->interval());
+        m_view.statusAppend(QStringLiteral("Next poll at: ") + TimeStamp::format(next, m_env.locale));
+    }
+    m_view.setCycleRunning(false);
+    m_view.setAbortEnabled(false);
+    m_problemTimer->setInterval(0);
+    m_problemTimer->setEnabled(false);
+    m_view.setTrayHint(m_context.title);
+}

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "config/ProgramContext.h"
+#include "engine/PollView.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+#include "engine/Prober.h"
+#include "engine/ServiceTarget.h"
+
+class IntervalTimer;
+
+// The global settings as the main window's controls show them at the moment.
+struct LiveSettings {
+    int normalFreqMins = 60;
+    int errorFreqMins = 15;
+    int pollTimeoutMins = 15;
+    int connectionTimeoutSecs = 60;
+    bool visualAlert = true;
+    bool noConnAppLaunch = false;
+    int noConnFailures = 1;
+    bool noConnRepeatLaunch = false;
+    QString noConnProgName;
+    bool useProxy = false;
+    QString proxyHost;
+    int proxyPort = 0;
+};
+
+// One pass over every service, failure tracking with its alerts, the poll
+// timer, the poll time-out and the timer switch. Runs on the main thread; the
+// window stays responsive because every wait runs the event loop.
+class PollCycle : public QObject {
+    Q_OBJECT
+public:
+    struct Environment {
+        std::function<LiveSettings()> settings;
+        std::function<bool()> internetConnected;
+        std::function<QDateTime()> now;
+        QLocale locale;
+        // One probe, run to its end while the event loop keeps running, and
+        // the way to wake it at once on abort.
+        std::function<ProbeResult(const ServiceTarget &, const QString &pattern, const ProbeSettings &,
+                                  std::function<bool()> abortRequested)>
+            probe;
+        std::function<void()> abortProbe;
+    };
+
+    PollCycle(const ProgramContext &context, PollView &view, AlertActions &alerts, Environment environment,
+              QObject *parent = nullptr);
+    ~PollCycle() override;
+
+    // "Go", "Poll now" and the poll timer. Ignored while a cycle runs.
+    void run(const QStringList &services);
+    bool isRunning() const { return m_running; }
+    // The Abort button and the poll time-out.
+    void abort();
+    bool abortRequested() const { return m_abortRequested; }
+
+    // The timer switch: on when off and the normal interval is above 0,
+    // otherwise off.
+    void toggleTimerSwitch();
+    bool timerSwitchOn() const { return m_timerOn; }
+    void setPollInterval(int minutes);
+
+    QStringList onErrorList() const { return m_onErrorList; }
+    IntervalTimer *sessionTimer() const { return m_sessionTimer; }
+    IntervalTimer *problemTimer() const { return m_problemTimer; }
+    // The service list the poll timer walks.
+    void setServiceListProvider(std::function<QStringList()> provider);
+
+    static QString marker() { return QStringLiteral(" <<<<<<<<<<<<"); }
+
+signals:
+    void cycleFinished();
+
+private:
+    struct ServiceValues;
+
+    QString stamp() const;
+    bool startWithoutConnection();
+    void startCycle();
+    void walk(const QStringList &services);
+    void connectionLost();
+    void endCycle();
+    void handleSuccess(const ServiceTarget &target, const ServiceValues &values, const QString &code);
+    void handleFailure(const ServiceTarget &target, const ServiceValues &values, const ProbeResult &result);
+    void firstFailureAlerts(const ServiceTarget &target, const ServiceValues &values, int n);
+    void listedFailureRules(const ServiceValues &values, int n);
+    void launch(const QString &commandLine);
+    void sendMail(const ServiceValues &values, const QString &templatePath, const QString &recipients);
+    void errorSummaryToWindow();
+
+    ProgramContext m_context;
+    PollView &m_view;
+    AlertActions &m_alerts;
+    Environment m_env;
+    IntervalTimer *m_sessionTimer;
+    IntervalTimer *m_problemTimer;
+    std::function<QStringList()> m_services;
+
+    QStringList m_onErrorList;
+    QString m_errorSummary;
+    bool m_overallError = false;
+    int m_sitesOnError = 0;
+    bool m_running = false;
+    bool m_abortRequested = false;
+    bool m_timerOn = false;
+};
