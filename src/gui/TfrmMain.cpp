@@ -195,7 +195,10 @@ void TfrmMain::setUpStatusBar()
     m_panelProgress = new QLabel(m_statusBar);
     m_panelProgress->setObjectName(QStringLiteral("panelProgress"));
     auto *errors = new QWidget(m_statusBar);
-    errors->setFixedWidth(100);
+    // 100 pixels, or what "No sites on error" and a count need in this font.
+    const QFontMetrics metrics(errors->font());
+    errors->setFixedWidth(qMax(100, 16 + 12 + qMax(metrics.horizontalAdvance(QStringLiteral("No sites on error")),
+                                                   metrics.horizontalAdvance(QStringLiteral("999 sites on error")))));
     auto *errorsLayout = new QHBoxLayout(errors);
     errorsLayout->setContentsMargins(2, 0, 2, 0);
     errorsLayout->setSpacing(4);
