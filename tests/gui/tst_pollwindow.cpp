@@ -5,12 +5,14 @@
 #include "FakeServer.h"
 #include "TestSandbox.h"
 
+#include "ShellOpen.h"
 #include "TfrmError.h"
 #include "TfrmMain.h"
 
 #include "config/ProgramContext.h"
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
+#include "engine/IntervalTimer.h"
 #include "engine/PollCycle.h"
 #include "engine/ProbeRules.h"
 
@@ -129,6 +131,35 @@ private slots:
         QVERIFY(error.isVisible());
         QCOMPARE(error.text(), QStringLiteral("ftp:127.0.0.1\nsmtp:127.0.0.1"));
         QVERIFY(window.urlsOnErrorAction()->isChecked());
+    }
+
+    void timerPollsUnattended()
+    {
+        FakeServer web;
+        QVERIFY(web.listen());
+        web.setScenario(FakeServer::Scenario()
+                            .waitForText("\r\n\r\n")
+                            .send("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n")
+                            .close());
+        m_store->createKey(key(QStringLiteral("HTTP 127.0.0.1 %1").arg(web.port())));
+        TfrmMain window(m_context);
+        window.findChild<QPushButton *>(QStringLiteral("butTimer"))->click();
+        QVERIFY(window.isTimerOn());
+        // Shorten the wait: the timer's own shot starts the cycle.
+        window.sessionTimer()->setInterval(50);
+        QTRY_COMPARE_WITH_TIMEOUT(web.connectionCount(), 1, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.pollCycle()->isRunning(), 5000);
+        QVERIFY(statusLines(window).last().startsWith(QStringLiteral("Next poll at: ")));
+        // A failure leaves the error interval counting for the next poll.
+        QCOMPARE(window.sessionTimer()->interval(), 15 * 60000);
+        QVERIFY(window.sessionTimer()->isCounting());
+    }
+
+    void openWithShellRefusesMissingFiles()
+    {
+        QVERIFY(!OpenWithShell(QString()));
+        QVERIFY(!OpenWithShell(m_sandbox->root() + QStringLiteral("/no-such-file.html")));
+        QVERIFY(!OpenWithShell(QStringLiteral("file://") + m_sandbox->root() + QStringLiteral("/missing")));
     }
 
     void abortWhileTheSecondIsRead()
