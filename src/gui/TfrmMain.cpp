@@ -7,6 +7,7 @@
 #include "GuiAlertActions.h"
 #include "HelpFile.h"
 #include "ListExtent.h"
+#include "SoundPlayer.h"
 #include "TKAboutBox.h"
 #include "TfrmEmail.h"
 #include "TfrmError.h"
@@ -14,7 +15,10 @@
 #include "TfrmStats.h"
 #include "ui_TfrmMain.h"
 
+#include "alerts/AlertMail.h"
+#include "alerts/AlertSound.h"
 #include "alerts/ProgramLauncher.h"
+#include "config/FileError.h"
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
 #include "config/ServiceNames.h"
@@ -51,7 +55,7 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
     m_context.prepareProgramFolder();
 
     m_prober = new Prober(nullptr, this);
-    m_alerts = new GuiAlertActions(this);
+    m_alerts = new GuiAlertActions(this, m_context, [this] { return smtpSettings(); });
     PollCycle::Environment environment;
     environment.settings = [this] { return liveSettings(); };
     environment.internetConnected = [] { return InternetConnected(); };
@@ -78,6 +82,7 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
     setWindowTitle(m_context.caption);
 
     setUpControls();
+    setUpAlertControls();
     setUpStatusBar();
     setUpTray();
 
@@ -925,4 +930,236 @@ void TfrmMain::processEvents()
 QStringList TfrmMain::onErrorList() const
 {
     return m_cycle->onErrorList();
+}
+
+SmtpSettings TfrmMain::smtpSettings() const
+{
+    SmtpSettings smtp;
+    smtp.server = ui->edtSmtpServer->text();
+    smtp.port = ui->spinSmtpPort->currentNumber();
+    smtp.from = ui->edtSmtpFrom->text();
+    smtp.requireAuthentication = ui->chkReqSmtpAuth->isChecked();
+    smtp.user = ui->edtSmtpUser->text();
+    smtp.password = ui->edtSmtpPass->text();
+    return smtp;
+}
+
+// ------------------------------------------------------ Sites page alerts
+
+void TfrmMain::setUpAlertControls()
+{
+    for (BoundedSpinBox *spin : {ui->spinFailuresBeforeLaunch, ui->spinFailuresBeforeEmail}) {
+        spin->setBounds(1, 9999);
+        spin->setSingleStep(1);
+        spin->setValue(1);
+    }
+    ui->chkSoundAlert->setChecked(true);
+    for (QWidget *w : {static_cast<QWidget *>(ui->edtProgName), static_cast<QWidget *>(ui->edtProgNameOff),
+                       static_cast<QWidget *>(ui->lblProgName), static_cast<QWidget *>(ui->lblProgNameOff),
+                       static_cast<QWidget *>(ui->butTestApp), static_cast<QWidget *>(ui->butTestAppOff),
+                       static_cast<QWidget *>(ui->butBrowse), static_cast<QWidget *>(ui->butBrowse4),
+                       static_cast<QWidget *>(ui->chkRepeatLaunch), static_cast<QWidget *>(ui->edtOnErrorEmail),
+                       static_cast<QWidget *>(ui->edtOffErrorEmail), static_cast<QWidget *>(ui->lblOnErrorEmail),
+                       static_cast<QWidget *>(ui->lblOffErrorEmail), static_cast<QWidget *>(ui->edtOnErrorEmailTo),
+                       static_cast<QWidget *>(ui->edtOffErrorEmailTo), static_cast<QWidget *>(ui->lblOnErrorEmailTo),
+                       static_cast<QWidget *>(ui->lblOffErrorEmailTo),
+                       static_cast<QWidget *>(ui->butTestOnErrorEmail),
+                       static_cast<QWidget *>(ui->butTestOffErrorEmail), static_cast<QWidget *>(ui->butBrowse5),
+                       static_cast<QWidget *>(ui->butBrowse6), static_cast<QWidget *>(ui->chkRepeatEmail)})
+        w->setEnabled(false);
+
+    const QIcon browse = style()->standardIcon(QStyle::SP_DirOpenIcon);
+    for (QToolButton *b : {ui->butBrowse1, ui->butBrowse2, ui->butBrowse, ui->butBrowse4, ui->butBrowse5, ui->butBrowse6})
+        b->setIcon(browse);
+    const QIcon play = style()->standardIcon(QStyle::SP_MediaVolume);
+    for (QToolButton *b : {ui->butPlay1, ui->butPlay2})
+        b->setIcon(play);
+    const QIcon test = style()->standardIcon(QStyle::SP_MediaPlay);
+    for (QToolButton *b : {ui->butTestApp, ui->butTestAppOff, ui->butTestOnErrorEmail, ui->butTestOffErrorEmail})
+        b->setIcon(test);
+
+    const auto check = [this](QCheckBox *box, const QString &name, std::function<void()> handler) {
+        connect(box, &QCheckBox::clicked, this, [this, handler] { guarded(handler); });
+        Q_UNUSED(name);
+        return handler;
+    };
+    const auto plain = [this](QCheckBox *box, const QString &name) {
+        return [this, box, name] { writeServiceCheck(box, name); };
+    };
+    const auto text = [this](QLineEdit *edit, const QString &name) {
+        FocusOutWatcher::watch(edit, [this, edit, name] { guarded([=, this] { writeServiceText(edit, name); }); });
+    };
+    const auto spin = [this](BoundedSpinBox *box, const QString &name) {
+        // Written on every change and on leaving, so no arrow step is lost.
+        connect(box, &BoundedSpinBox::changed, this, [this, box, name] { guarded([=, this] { writeServiceSpin(box, name); }); });
+        connect(box, &BoundedSpinBox::left, this, [this, box, name] { guarded([=, this] { writeServiceSpin(box, name); }); });
+    };
+
+    text(ui->OnErrorSoundName, QStringLiteral("OnErrorSoundName"));
+    text(ui->OffErrorSoundName, QStringLiteral("OffErrorSoundName"));
+    text(ui->edtProgName, QStringLiteral("ProgName"));
+    text(ui->edtProgNameOff, QStringLiteral("ProgNameOff"));
+    text(ui->edtOnErrorEmail, QStringLiteral("OnErrorEmail"));
+    text(ui->edtOffErrorEmail, QStringLiteral("OffErrorEmail"));
+    text(ui->edtOnErrorEmailTo, QStringLiteral("OnErrorEmailTo"));
+    text(ui->edtOffErrorEmailTo, QStringLiteral("OffErrorEmailTo"));
+    spin(ui->spinFailuresBeforeLaunch, QStringLiteral("FailuresBeforeLaunch"));
+    spin(ui->spinFailuresBeforeEmail, QStringLiteral("FailuresBeforeEmail"));
+
+    const QString wavFilter = QStringLiteral("Wave files (*.wav *.WAV);;All files (*)");
+    const QString programFilter = QStringLiteral("Programs (*);;Shell scripts (*.sh);;All files (*)");
+    const QString templateFilter = QStringLiteral("Text files (*.txt);;All files (*)");
+    const QString templates = m_context.programFolder + QStringLiteral("email");
+    connect(ui->butBrowse1, &QToolButton::clicked, this, [=, this] { browseInto(ui->OnErrorSoundName, QStringLiteral("OnErrorSoundName"), QString(), wavFilter); });
+    connect(ui->butBrowse2, &QToolButton::clicked, this, [=, this] { browseInto(ui->OffErrorSoundName, QStringLiteral("OffErrorSoundName"), QString(), wavFilter); });
+    connect(ui->butBrowse, &QToolButton::clicked, this, [=, this] { browseInto(ui->edtProgName, QStringLiteral("ProgName"), QString(), programFilter); });
+    connect(ui->butBrowse4, &QToolButton::clicked, this, [=, this] { browseInto(ui->edtProgNameOff, QStringLiteral("ProgNameOff"), QString(), programFilter); });
+    connect(ui->butBrowse5, &QToolButton::clicked, this, [=, this] { browseInto(ui->edtOnErrorEmail, QStringLiteral("OnErrorEmail"), templates, templateFilter); });
+    connect(ui->butBrowse6, &QToolButton::clicked, this, [=, this] { browseInto(ui->edtOffErrorEmail, QStringLiteral("OffErrorEmail"), templates, templateFilter); });
+    connect(ui->butPlay1, &QToolButton::clicked, this, [this] { playSoundFile(ui->OnErrorSoundName); });
+    connect(ui->butPlay2, &QToolButton::clicked, this, [this] { playSoundFile(ui->OffErrorSoundName); });
+    connect(ui->butTestApp, &QToolButton::clicked, this, [this] { testProgram(ui->edtProgName); });
+    connect(ui->butTestAppOff, &QToolButton::clicked, this, [this] { testProgram(ui->edtProgNameOff); });
+    connect(ui->butTestOnErrorEmail, &QToolButton::clicked, this, [this] { testEmail(ui->edtOnErrorEmail, ui->edtOnErrorEmailTo); });
+    connect(ui->butTestOffErrorEmail, &QToolButton::clicked, this, [this] { testEmail(ui->edtOffErrorEmail, ui->edtOffErrorEmailTo); });
+    connect(ui->butCustomMsg, &QPushButton::clicked, this, [this] {
+        if (m_windows.email) {
+            m_windows.email->show();
+            m_windows.email->raise();
+            m_windows.email->activateWindow();
+        }
+    });
+
+    using G = GlobalSetting;
+    // The order in which selecting a service loads its values.
+    m_serviceSettings = {
+        {QStringLiteral("OnErrorSoundName"), G::Text, ui->OnErrorSoundName, 0, defaultOnErrorSound(m_context.programFolder), {}},
+        {QStringLiteral("OffErrorSoundName"), G::Text, ui->OffErrorSoundName, 0, defaultOffErrorSound(m_context.programFolder), {}},
+        {QStringLiteral("ProgName"), G::Text, ui->edtProgName, 0, {}, {}},
+        {QStringLiteral("ProgNameOff"), G::Text, ui->edtProgNameOff, 0, {}, {}},
+        {QStringLiteral("OnErrorEmail"), G::Text, ui->edtOnErrorEmail, 0, {}, {}},
+        {QStringLiteral("OffErrorEmail"), G::Text, ui->edtOffErrorEmail, 0, {}, {}},
+        {QStringLiteral("OnErrorEmailTo"), G::Text, ui->edtOnErrorEmailTo, 0, {}, {}},
+        {QStringLiteral("OffErrorEmailTo"), G::Text, ui->edtOffErrorEmailTo, 0, {}, {}},
+        {QStringLiteral("BeepAlert"), G::Check, ui->chkBeepAlert, 0, {},
+         check(ui->chkBeepAlert, {}, plain(ui->chkBeepAlert, QStringLiteral("BeepAlert")))},
+        {QStringLiteral("SoundAlert"), G::Check, ui->chkSoundAlert, 1, {},
+         check(ui->chkSoundAlert, {}, [this] { chkSoundAlertClick(); })},
+        {QStringLiteral("LaunchApplication"), G::Check, ui->chkLaunchApp, 0, {},
+         check(ui->chkLaunchApp, {}, [this] { chkLaunchAppClick(); })},
+        {QStringLiteral("RepeatLaunchApplication"), G::Check, ui->chkRepeatLaunch, 0, {},
+         check(ui->chkRepeatLaunch, {}, plain(ui->chkRepeatLaunch, QStringLiteral("RepeatLaunchApplication")))},
+        {QStringLiteral("FailuresBeforeLaunch"), G::Spin, ui->spinFailuresBeforeLaunch, 1, {}, {}},
+        {QStringLiteral("SendEmail"), G::Check, ui->chkSendEmail, 0, {},
+         check(ui->chkSendEmail, {}, [this] { chkSendEmailClick(); })},
+        {QStringLiteral("RepeatEmail"), G::Check, ui->chkRepeatEmail, 0, {},
+         check(ui->chkRepeatEmail, {}, plain(ui->chkRepeatEmail, QStringLiteral("RepeatEmail")))},
+        {QStringLiteral("FailuresBeforeEmail"), G::Spin, ui->spinFailuresBeforeEmail, 1, {}, {}},
+    };
+}
+
+QString TfrmMain::selectedServiceKey() const
+{
+    const QString name = selectedService();
+    return name.isEmpty() ? QString() : m_context.servicesKey + QLatin1Char('\\') + name;
+}
+
+void TfrmMain::writeServiceCheck(QCheckBox *box, const QString &name)
+{
+    // Nothing is stored while no service is selected.
+    const QString key = selectedServiceKey();
+    if (!key.isEmpty())
+        RegWriteBool(key, name, box->isChecked());
+}
+
+void TfrmMain::writeServiceSpin(BoundedSpinBox *spin, const QString &name)
+{
+    const QString key = selectedServiceKey();
+    if (!key.isEmpty())
+        RegWriteInteger(key, name, spin->currentNumber());
+}
+
+void TfrmMain::writeServiceText(QLineEdit *edit, const QString &name)
+{
+    const QString key = selectedServiceKey();
+    if (!key.isEmpty())
+        RegWriteString(key, name, edit->text());
+}
+
+void TfrmMain::chkSoundAlertClick()
+{
+    const bool on = ui->chkSoundAlert->isChecked();
+    for (QWidget *w : {static_cast<QWidget *>(ui->OnErrorSoundName), static_cast<QWidget *>(ui->OffErrorSoundName),
+                       static_cast<QWidget *>(ui->lblOnErrorSound), static_cast<QWidget *>(ui->lblOffErrorSound),
+                       static_cast<QWidget *>(ui->butBrowse1), static_cast<QWidget *>(ui->butBrowse2),
+                       static_cast<QWidget *>(ui->butPlay1), static_cast<QWidget *>(ui->butPlay2)})
+        w->setEnabled(on);
+    writeServiceCheck(ui->chkSoundAlert, QStringLiteral("SoundAlert"));
+}
+
+void TfrmMain::chkLaunchAppClick()
+{
+    const bool on = ui->chkLaunchApp->isChecked();
+    for (QWidget *w : {static_cast<QWidget *>(ui->edtProgName), static_cast<QWidget *>(ui->edtProgNameOff),
+                       static_cast<QWidget *>(ui->lblProgName), static_cast<QWidget *>(ui->lblProgNameOff),
+                       static_cast<QWidget *>(ui->butTestApp), static_cast<QWidget *>(ui->butTestAppOff),
+                       static_cast<QWidget *>(ui->butBrowse), static_cast<QWidget *>(ui->butBrowse4),
+                       static_cast<QWidget *>(ui->chkRepeatLaunch)})
+        w->setEnabled(on);
+    writeServiceCheck(ui->chkLaunchApp, QStringLiteral("LaunchApplication"));
+}
+
+void TfrmMain::chkSendEmailClick()
+{
+    const bool on = ui->chkSendEmail->isChecked();
+    for (QWidget *w : {static_cast<QWidget *>(ui->edtOnErrorEmail), static_cast<QWidget *>(ui->edtOffErrorEmail),
+                       static_cast<QWidget *>(ui->lblOnErrorEmail), static_cast<QWidget *>(ui->lblOffErrorEmail),
+                       static_cast<QWidget *>(ui->edtOnErrorEmailTo), static_cast<QWidget *>(ui->edtOffErrorEmailTo),
+                       static_cast<QWidget *>(ui->lblOnErrorEmailTo), static_cast<QWidget *>(ui->lblOffErrorEmailTo),
+                       static_cast<QWidget *>(ui->butTestOnErrorEmail), static_cast<QWidget *>(ui->butTestOffErrorEmail),
+                       static_cast<QWidget *>(ui->butBrowse5), static_cast<QWidget *>(ui->butBrowse6),
+                       static_cast<QWidget *>(ui->chkRepeatEmail)})
+        w->setEnabled(on);
+    writeServiceCheck(ui->chkSendEmail, QStringLiteral("SendEmail"));
+}
+
+void TfrmMain::browseInto(QLineEdit *edit, const QString &valueName, const QString &folder, const QString &filter)
+{
+    QString start = folder;
+    if (start.isEmpty() && !edit->text().isEmpty())
+        start = QFileInfo(edit->text()).absolutePath();
+    const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Select file"), start, filter);
+    if (file.isEmpty())
+        return;
+    edit->setText(file);
+    guarded([=, this] { writeServiceText(edit, valueName); });
+}
+
+void TfrmMain::playSoundFile(QLineEdit *edit)
+{
+    const QString path = edit->text();
+    if (QFileInfo(path).isFile()) {
+        m_alerts->soundPlayer()->playFile(path);
+        return;
+    }
+    QApplication::beep();
+    Dialogs::information(this, QStringLiteral("File \"%1\" not found.").arg(path));
+}
+
+void TfrmMain::testProgram(QLineEdit *edit)
+{
+    guarded([edit] { LaunchProgram(edit->text()); });
+}
+
+void TfrmMain::testEmail(QLineEdit *templateEdit, QLineEdit *recipientsEdit)
+{
+    try {
+        const QString reply = m_alerts->sendMailNow(selectedService(), templateEdit->text(), recipientsEdit->text());
+        QApplication::beep();
+        Dialogs::information(this, reply);
+    } catch (const FileError &error) {
+        Dialogs::error(this, error.message());
+    } catch (const RegistryError &error) {
+        Dialogs::error(this, error.message());
+    }
 }

@@ -14,6 +14,7 @@ class IntervalTimer;
 class PollCycle;
 class Prober;
 struct LiveSettings;
+struct SmtpSettings;
 class QAction;
 class QCheckBox;
 class QLabel;
@@ -86,6 +87,8 @@ public:
     void butStartClick();
     void butAbortClick();
     LiveSettings liveSettings() const;
+    SmtpSettings smtpSettings() const;
+    GuiAlertActions *alertActions() const { return m_alerts; }
 
     // PollView
     void statusAppend(const QString &line) override;
@@ -144,6 +147,19 @@ private:
     void chkReqSmtpAuthClick();
     void butBrowse7Click();
     void writeCheck(QCheckBox *box, const QString &name);
+    // Sites page: the alert controls of the selected service.
+    void setUpAlertControls();
+    QString selectedServiceKey() const;
+    void writeServiceCheck(QCheckBox *box, const QString &name);
+    void writeServiceSpin(BoundedSpinBox *spin, const QString &name);
+    void writeServiceText(QLineEdit *edit, const QString &name);
+    void chkSoundAlertClick();
+    void chkLaunchAppClick();
+    void chkSendEmailClick();
+    void browseInto(QLineEdit *edit, const QString &valueName, const QString &folder, const QString &filter);
+    void playSoundFile(QLineEdit *edit);
+    void testProgram(QLineEdit *edit);
+    void testEmail(QLineEdit *templateEdit, QLineEdit *recipientsEdit);
     void writeSpin(BoundedSpinBox *spin, const QString &name);
     void writeText(QLineEdit *edit, const QString &name);
 

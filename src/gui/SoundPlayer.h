@@ -1,0 +1,22 @@
+#pragma once
+
+#include "alerts/AlertSound.h"
+
+#include <QObject>
+
+class QSoundEffect;
+
+// Beeps through the desktop and plays WAV files asynchronously with one
+// sound effect, so a new sound cuts off the one still playing.
+class SoundPlayer : public QObject, public SoundOutput {
+    Q_OBJECT
+public:
+    explicit SoundPlayer(QObject *parent = nullptr);
+    void beep() override;
+    void playFile(const QString &path) override;
+    QString lastFile() const { return m_lastFile; }
+
+private:
+    QSoundEffect *m_effect = nullptr;
+    QString m_lastFile;
+};
