@@ -3,6 +3,7 @@
 // scripted server and, where installed, a real SMTP sink.
 
 #include "FakeServer.h"
+#include "SmtpSink.h"
 #include "TestSandbox.h"
 
 #include "alerts/AlertMail.h"
@@ -14,11 +15,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QScopeGuard>
-#include <QStandardPaths>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
@@ -409,70 +406,26 @@ private slots:
     // are in what it stored.
     void realSmtpSink()
     {
-        QString sink = QStandardPaths::findExecutable(QStringLiteral("smtp-sink"));
-        if (sink.isEmpty())
-            sink = QStandardPaths::findExecutable(
-                QStringLiteral("smtp-sink"),
-                {QStringLiteral("/usr/sbin"), QStringLiteral("/usr/lib/postfix/sbin")});
-        if (sink.isEmpty())
+        if (SmtpSink::executable().isEmpty())
             QSKIP("postfix's smtp-sink is not installed (Debian package postfix); the delivery "
                   "through a real SMTP server was not tested");
 
         storeServiceValues();
         const QString path = m_sandbox->root() + QStringLiteral("/OnError_Default.txt");
         writeFile(path, Template);
-        QTemporaryDir dumps;
-        QVERIFY(dumps.isValid());
-        // The sink drops its privileges and must still write here.
-        QVERIFY(QFile::setPermissions(dumps.path(), QFileDevice::Permissions(0x7777)));
-
-        QTcpServer probe;
-        QVERIFY(probe.listen(QHostAddress::LocalHost));
-        const quint16 port = probe.serverPort();
-        probe.close();
-        QStringList arguments;
-        if (geteuid() == 0)
-            arguments << QStringLiteral("-u") << QStringLiteral("nobody");
-        arguments << QStringLiteral("-d") << dumps.path() + QStringLiteral("/%H%M%S.")
-                  << QStringLiteral("127.0.0.1:%1").arg(port) << QStringLiteral("10");
-        QProcess process;
-        process.setProcessChannelMode(QProcess::ForwardedChannels);
-        process.start(sink, arguments);
-        QVERIFY(process.waitForStarted());
-        const auto stop = qScopeGuard([&] {
-            process.kill();
-            process.waitForFinished();
-        });
-        QVERIFY2(QTest::qWaitFor(
-                     [&] {
-                         QTcpSocket socket;
-                         socket.connectToHost(QHostAddress::LocalHost, port);
-                         return socket.waitForConnected(200);
-                     },
-                     5000),
-                 "smtp-sink did not start listening");
+        SmtpSink sink;
+        QVERIFY2(sink.start(), "smtp-sink did not start listening");
 
         SmtpSettings smtp;
         smtp.server = QStringLiteral("127.0.0.1");
-        smtp.port = port;
+        smtp.port = sink.port();
         smtp.from = QStringLiteral("alerts@quellmark.test");
         QCOMPARE(SendAlertMail(ServicesKey, Service, path, QStringLiteral("a@x.test,b@x.test"),
                                smtp, environment()),
                  QStringLiteral("250 2.0.0 Ok"));
 
-        QByteArray dump;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                const QStringList files = QDir(dumps.path()).entryList(QDir::Files);
-                if (files.size() != 1)
-                    return false;
-                QFile file(dumps.path() + QLatin1Char('/') + files.first());
-                if (!file.open(QIODevice::ReadOnly))
-                    return false;
-                dump = file.readAll();
-                return dump.contains("..signature") || dump.contains(".signature caf");
-            },
-            5000));
+        QVERIFY(sink.waitForMessages(1));
+        const QByteArray dump = sink.messages().first();
         // The sink keeps the envelope as X- headers and un-stuffs the dots.
         const QList<QByteArray> lines = SplitTextLines(dump);
         for (const QByteArray &expected :
