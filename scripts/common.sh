@@ -12,6 +12,7 @@ QM_PACKAGES=(
     postfix
     libsqlite3-dev
     xvfb xauth
+    dbus dbus-daemon libglib2.0-bin
 )
 
 qm_install_packages() {

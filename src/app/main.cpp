@@ -1,3 +1,4 @@
+#include "DBusControl.h"
 #include "TfrmEmail.h"
 #include "TfrmError.h"
 #include "TfrmInput.h"
@@ -62,6 +63,11 @@ int main(int argc, char *argv[])
         frmMain.attachWindows({&frmError, &frmStats, &frmInput, &frmEmail});
         QObject::connect(&quitSignals, &QuitSignalWatcher::quitRequested, &frmMain,
                          [&frmMain] { frmMain.mnuExitClick(); });
+
+        // Scripts and desktop tools reach the running program on the
+        // session bus; without a bus it runs as before.
+        DBusControl dbus(&frmMain);
+        dbus.registerOnSessionBus(testMode);
 
         frmMain.showAtStart();
 

@@ -385,7 +385,8 @@ void PollCycle::sendMail(const ServiceValues &v, const QString &templatePath, co
 void PollCycle::endCycle()
 {
     const LiveSettings live = m_env.settings();
-    const QString finished = QStringLiteral("Poll finished at: ") + stamp();
+    m_lastFinished = stamp();
+    const QString finished = QStringLiteral("Poll finished at: ") + m_lastFinished;
     m_view.statusAppend(finished);
     m_view.setProgressText(finished);
     if (m_sitesOnError == 0)

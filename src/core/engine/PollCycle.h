@@ -69,6 +69,8 @@ public:
     void setPollInterval(int minutes);
 
     QStringList onErrorList() const { return m_onErrorList; }
+    // The time stamp of the last "Poll finished at: " line, empty before.
+    QString lastFinished() const { return m_lastFinished; }
     IntervalTimer *sessionTimer() const { return m_sessionTimer; }
     IntervalTimer *problemTimer() const { return m_problemTimer; }
     // The service list the poll timer walks.
@@ -106,6 +108,7 @@ private:
 
     QStringList m_onErrorList;
     QString m_errorSummary;
+    QString m_lastFinished;
     bool m_overallError = false;
     int m_sitesOnError = 0;
     bool m_running = false;

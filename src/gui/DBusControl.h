@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+class TfrmMain;
+
+// The running program on the session bus: the tray menu's actions and a few
+// read-only facts, so scripts and desktop tools can drive the monitor.
+//   service  org.kestrin.Quellmark (org.kestrin.QuellmarkTest in test mode)
+//   object   /
+//   methods  PollNow, ToggleTimer, Restore, ShowServicesOnError, ShowStats, Exit
+//   props    TimerOn, Polling, OnErrorList, LastPollFinished
+// Methods only queue their action and return at once, so a caller never
+// waits for a whole poll cycle.
+class DBusControl : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kestrin.Quellmark")
+    Q_PROPERTY(bool TimerOn READ timerOn)
+    Q_PROPERTY(bool Polling READ polling)
+    Q_PROPERTY(QStringList OnErrorList READ onErrorList)
+    Q_PROPERTY(QString LastPollFinished READ lastPollFinished)
+
+public:
+    explicit DBusControl(TfrmMain *window);
+
+    static QString serviceName(bool testMode);
+    // Registers on the session bus; false (and the program runs as before)
+    // when there is no bus or the name is taken.
+    bool registerOnSessionBus(bool testMode);
+
+    bool timerOn() const;
+    bool polling() const;
+    QStringList onErrorList() const;
+    QString lastPollFinished() const;
+
+public slots:
+    void PollNow();
+    void ToggleTimer();
+    void Restore();
+    void ShowServicesOnError();
+    void ShowStats();
+    void Exit();
+
+private:
+    TfrmMain *m_window;
+};

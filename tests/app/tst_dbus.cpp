@@ -1,0 +1,99 @@
+// The running program on its session bus: names per mode, the actions and the
+// read-only facts, and Exit.
+
+#include "AppProcess.h"
+#include "FakeServer.h"
+#include "PrivateBus.h"
+#include "TestSandbox.h"
+
+#include "config/RegistryStore.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+const QString Interface = QStringLiteral("org.kestrin.Quellmark");
+}
+
+class TestDBus : public QObject {
+    Q_OBJECT
+private slots:
+    void actionsAndProperties_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("service");
+        QTest::addColumn<QString>("root");
+        QTest::newRow("normal") << QStringList{} << "org.kestrin.Quellmark" << "Software\\Kestrin Software\\Quellmark";
+        QTest::newRow("test") << QStringList{"test"} << "org.kestrin.QuellmarkTest"
+                              << "Software\\Kestrin Software\\QuellmarkTest";
+    }
+    void actionsAndProperties()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, service);
+        QFETCH(QString, root);
+        if (!PrivateBus::available())
+            QSKIP("dbus-daemon is not installed (Debian package dbus-daemon); the bus interface was not tested");
+        TestSandbox sandbox;
+        PrivateBus bus;
+        QVERIFY(bus.start());
+        FakeServer web;
+        QVERIFY(web.listen());
+        web.setScenario(FakeServer::Scenario()
+                            .waitForText("\r\n\r\n")
+                            .send("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n")
+                            .close());
+        {
+            RegistryStore store(sandbox.storePath());
+            store.createKey(root + QStringLiteral("\\Services\\HTTP 127.0.0.1 %1").arg(web.port()));
+        }
+
+        AppProcess app(arguments);
+        QVERIFY(app.start());
+        QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), QStringLiteral("tst"));
+        QVERIFY(connection.isConnected());
+        QTRY_VERIFY(connection.interface()->isServiceRegistered(service).value());
+        QDBusInterface remote(service, QStringLiteral("/"), Interface, connection);
+        QVERIFY(remote.isValid());
+
+        QCOMPARE(remote.property("TimerOn").toBool(), false);
+        QCOMPARE(remote.property("LastPollFinished").toString(), QString());
+        QVERIFY(remote.call(QStringLiteral("PollNow")).type() == QDBusMessage::ReplyMessage);
+        QTRY_VERIFY_WITH_TIMEOUT(!remote.property("LastPollFinished").toString().isEmpty(), 10000);
+        QCOMPARE(remote.property("Polling").toBool(), false);
+        QCOMPARE(remote.property("OnErrorList").toStringList(), QStringList{QStringLiteral("http:127.0.0.1/")});
+        QCOMPARE(web.connectionCount(), 1);
+
+        remote.call(QStringLiteral("ToggleTimer"));
+        QTRY_VERIFY(remote.property("TimerOn").toBool());
+        remote.call(QStringLiteral("ShowServicesOnError"));
+        remote.call(QStringLiteral("ShowStats"));
+        remote.call(QStringLiteral("Restore"));
+
+        QVERIFY(remote.call(QStringLiteral("Exit")).type() == QDBusMessage::ReplyMessage);
+        QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitCode(), 0);
+        QDBusConnection::disconnectFromBus(QStringLiteral("tst"));
+    }
+
+    void runsWithoutABus()
+    {
+        TestSandbox sandbox;
+        const QByteArray old = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+        qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/quellmark-test-bus");
+        AppProcess app;
+        const bool started = app.start();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", old);
+        QVERIFY(started);
+        QVERIFY(app.terminate());
+        QCOMPARE(app.exitCode(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDBus)
+#include "tst_dbus.moc"

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+
+// A session bus of the test's own (dbus-daemon), so tests never talk to the
+// user's desktop bus. Its address is put into DBUS_SESSION_BUS_ADDRESS for
+// the processes the test starts afterwards.
+class PrivateBus {
+public:
+    PrivateBus();
+    ~PrivateBus();
+    static bool available();
+    bool start();
+    QString address() const { return m_address; }
+
+private:
+    QProcess m_daemon;
+    QString m_address;
+    QByteArray m_oldAddress;
+};
