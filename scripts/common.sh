@@ -36,3 +36,30 @@ qm_build() {
     cmake -S "$QM_ROOT" -B "$QM_BUILD" -G Ninja -DCMAKE_BUILD_TYPE="${QM_BUILD_TYPE:-RelWithDebInfo}" "$@"
     cmake --build "$QM_BUILD" -j"$(nproc)"
 }
+
+# Real servers the end-to-end suite runs against. Installing them is best
+# effort: a server that cannot be installed makes its cases skip with a
+# message instead of failing the set-up.
+QM_E2E_PACKAGES=(
+    nginx tinyproxy-bin vsftpd postfix dbus dbus-daemon libglib2.0-bin
+)
+
+qm_install_e2e_packages() {
+    local missing=()
+    for p in "${QM_E2E_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "Installing for the end-to-end suite: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q || true
+    if ! $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+        echo "warning: could not install all of ${missing[*]}; their end-to-end cases will be skipped" >&2
+    fi
+    return 0
+}
