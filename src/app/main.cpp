@@ -58,6 +58,7 @@ int main(int argc, char *argv[])
         TfrmMain frmMain(context);
         TfrmError frmError;
         TfrmStats frmStats;
+        frmStats.setProgramFolder(context.programFolder);
         TfrmInput frmInput;
         TfrmEmail frmEmail;
         frmMain.attachWindows({&frmError, &frmStats, &frmInput, &frmEmail});

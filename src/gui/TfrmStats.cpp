@@ -1,10 +1,111 @@
 #include "TfrmStats.h"
 
+#include "Dialogs.h"
 #include "ui_TfrmStats.h"
+
+#include "stats/DowntimeStats.h"
+#include "stats/StatsError.h"
+
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QScreen>
 
 TfrmStats::TfrmStats(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::TfrmStats>())
 {
     ui->setupUi(this);
+    setWindowFlag(Qt::Window);
+    ui->cmbReports->addItems(DowntimeStats::periodNames());
+    ui->cmbReports->setCurrentIndex(0);
+
+    QPalette silver = ui->LogList->palette();
+    silver.setColor(QPalette::Base, QColor(192, 192, 192));
+    ui->LogList->setPalette(silver);
+
+    // Reports line up in columns: a fixed-pitch font.
+    QFont font(QStringLiteral("Courier New"));
+    font.setStyleHint(QFont::TypeWriter);
+    font.setFixedPitch(true);
+    font.setPointSize(8);
+    if (!QFontInfo(font).fixedPitch()) {
+        const int size = font.pointSize();
+        font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        font.setPointSize(size);
+    }
+    ui->memoStats->setFont(font);
+
+    resize(525, 424);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    connect(ui->butRefreshLogList, &QPushButton::clicked, this, &TfrmStats::butRefreshLogListClick);
+    connect(ui->cmbReports, &QComboBox::activated, this, &TfrmStats::LogListClick);
+    for (QCheckBox *box : {ui->chkCompareStats, ui->chkShowAllDowntimes, ui->chkShowAll})
+        connect(box, &QCheckBox::clicked, this, &TfrmStats::LogListClick);
+    connect(ui->LogList, &QListWidget::itemClicked, this, &TfrmStats::LogListClick);
 }
 
 TfrmStats::~TfrmStats() = default;
+
+void TfrmStats::setProgramFolder(const QString &folder)
+{
+    m_programFolder = folder;
+}
+
+void TfrmStats::setClock(std::function<QDateTime()> now, const QLocale &locale)
+{
+    m_now = std::move(now);
+    m_locale = locale;
+}
+
+QString TfrmStats::reportText() const
+{
+    return ui->memoStats->toPlainText();
+}
+
+void TfrmStats::showEvent(QShowEvent *event)
+{
+    butRefreshLogListClick();
+    QWidget::showEvent(event);
+}
+
+void TfrmStats::butRefreshLogListClick()
+{
+    ui->LogList->clear();
+    ui->LogList->addItems(DowntimeStats::listLogEntries(m_programFolder));
+    if (ui->LogList->count() > 0)
+        ui->LogList->setCurrentRow(0);
+}
+
+void TfrmStats::LogListClick()
+{
+    const bool compare = ui->chkCompareStats->isChecked();
+    ui->chkShowAll->setEnabled(ui->cmbReports->currentIndex() > 0 && compare);
+    ui->LogList->setEnabled(!compare);
+    ui->chkShowAllDowntimes->setEnabled(!compare);
+    ui->memoStats->clear();
+
+    QStringList entries;
+    for (int i = 0; i < ui->LogList->count(); ++i)
+        entries << ui->LogList->item(i)->text();
+    const QListWidgetItem *current = ui->LogList->currentItem();
+
+    StatsOptions options;
+    options.period = DowntimeStats::periodFromName(ui->cmbReports->currentText()).value_or(StatsPeriod::AllLog);
+    options.compare = compare;
+    options.showAll = ui->chkShowAll->isChecked();
+    options.allDowntimes = ui->chkShowAllDowntimes->isChecked();
+
+    QStringList report;
+    const DowntimeStats stats(m_programFolder, m_locale, m_now);
+    try {
+        stats.buildReport(options, entries, current ? current->text() : QString(), report);
+        ui->memoStats->setPlainText(report.join(QLatin1Char('\n')));
+    } catch (const StatsError &error) {
+        // The lines written before the run stopped stay in the box.
+        ui->memoStats->setPlainText(report.join(QLatin1Char('\n')));
+        if (error.kind() == StatsError::MissingLog)
+            Dialogs::information(this, error.message());
+        else
+            Dialogs::error(this, error.message());
+    }
+}

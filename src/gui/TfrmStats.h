@@ -1,20 +1,38 @@
 #pragma once
 
+#include <QDateTime>
+#include <QLocale>
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
 class TfrmStats;
 }
 
-// The statistics window: down-time reports built from the service logs.
+// The statistics window: pick a service log and a period, read the down-time
+// report. Closing it only hides it; its choices stay while it is hidden.
 class TfrmStats : public QWidget {
     Q_OBJECT
 public:
     explicit TfrmStats(QWidget *parent = nullptr);
     ~TfrmStats() override;
 
+    void setProgramFolder(const QString &folder);
+    // For tests: a fixed clock and locale for the reports.
+    void setClock(std::function<QDateTime()> now, const QLocale &locale);
+
+    void butRefreshLogListClick();
+    void LogListClick();
+    QString reportText() const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     std::unique_ptr<Ui::TfrmStats> ui;
+    QString m_programFolder;
+    std::function<QDateTime()> m_now;
+    QLocale m_locale;
 };
