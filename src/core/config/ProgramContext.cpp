@@ -17,6 +17,11 @@ QString ProgramContext::buildVersion()
     return QStringLiteral(QUELLMARK_VERSION_TEXT);
 }
 
+QString ProgramContext::makerSite()
+{
+    return QStringLiteral("http://www.kestrin.example");
+}
+
 bool ProgramContext::isTestMode(const QStringList &arguments)
 {
     return arguments.size() > 1 && arguments.at(1).compare(QLatin1String("test"), Qt::CaseInsensitive) == 0;

@@ -22,6 +22,9 @@ struct ProgramContext {
     static QString buildVersion();
     // True when the first argument after the program name is "test" in any case.
     static bool isTestMode(const QStringList &arguments);
+    // The maker's web site, scheme and host without a trailing "/"; the update
+    // check finds the version list and the what's-new page there.
+    static QString makerSite();
     static ProgramContext create(bool testMode, const QString &programFolder);
 
     // Largest error log kept at start; a larger one is deleted.
