@@ -80,6 +80,14 @@ bool IsVersionNewer(const QString &latest, const QString &currentVersion)
     return false;
 }
 
+static QString durationText(int ms)
+{
+    if (ms % 1000 != 0)
+        return QString::number(ms) + QStringLiteral(" ms");
+    return ms == 1000 ? QStringLiteral("1 second")
+                      : QString::number(ms / 1000) + QStringLiteral(" seconds");
+}
+
 static UpdateError downloadError(const QString &reason)
 {
     return UpdateError(QStringLiteral("Unable to check for updates: ") + reason);
@@ -147,9 +155,8 @@ bool GetUrl(const QString &address, const QString &fileName, const DownloadLimit
                                 .arg(limits.maxBytes));
     }
     if (timedOut) {
-        throw downloadError(QStringLiteral("no answer from %1 within %2 seconds.")
-                                .arg(address)
-                                .arg(limits.timeoutMs / 1000));
+        throw downloadError(QStringLiteral("no answer from %1 within %2.")
+                                .arg(address, durationText(limits.timeoutMs)));
     }
     if (writeFailed)
         throw downloadError(QStringLiteral("cannot write \"%1\".").arg(fileName));
