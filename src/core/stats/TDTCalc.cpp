@@ -73,17 +73,26 @@ qint64 TDTCalc::wallClockMs(QDate date, QTime time)
     return (date.toJulianDay() - EpochJulianDay) * MsPerDay + time.msecsSinceStartOfDay();
 }
 
-QDateTime TDTCalc::fromWallClockMs(qint64 ms)
+QDate TDTCalc::dateOf(qint64 ms)
 {
     // Floor division, so moments before the epoch keep a positive time of day.
     qint64 day = ms / MsPerDay;
-    qint64 rest = ms % MsPerDay;
-    if (rest < 0) {
-        rest += MsPerDay;
+    if (ms % MsPerDay < 0)
         --day;
-    }
-    return QDateTime(QDate::fromJulianDay(day + EpochJulianDay),
-                     QTime::fromMSecsSinceStartOfDay(int(rest)));
+    return QDate::fromJulianDay(day + EpochJulianDay);
+}
+
+QTime TDTCalc::timeOf(qint64 ms)
+{
+    qint64 rest = ms % MsPerDay;
+    if (rest < 0)
+        rest += MsPerDay;
+    return QTime::fromMSecsSinceStartOfDay(int(rest));
+}
+
+QDateTime TDTCalc::fromWallClockMs(qint64 ms)
+{
+    return QDateTime(dateOf(ms), timeOf(ms));
 }
 
 void TDTCalc::recompute()

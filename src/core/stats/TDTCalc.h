@@ -48,6 +48,9 @@ public:
     static qint64 wallClockMs(QDate date, QTime time);
     // The local date and time a wall-clock value stands for.
     static QDateTime fromWallClockMs(qint64 ms);
+    // Its date and its time of day alone, without the cost of a zone lookup.
+    static QDate dateOf(qint64 ms);
+    static QTime timeOf(qint64 ms);
     static constexpr qint64 MsPerDay = 86400000;
 
 private:

@@ -1,0 +1,755 @@
+#include "stats/DowntimeStats.h"
+
+#include "config/ProgramContext.h"
+#include "config/Subs.h"
+#include "stats/LogLineReader.h"
+#include "stats/LogRecord.h"
+#include "stats/StampReader.h"
+#include "stats/StatsError.h"
+#include "stats/TDTCalc.h"
+#include "stats/TimeStamp.h"
+
+#include <QDirIterator>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+#include <deque>
+#include <vector>
+
+namespace {
+
+const QLatin1String StampEnd(": ");
+
+// Lines of the recent outage list when not every outage is listed.
+constexpr qint64 RecentLines = 21;
+// Starting value of the shortest outage, above any real one.
+constexpr qint64 NoShortest = 1000000;
+
+QString line35(char c)
+{
+    return QString(35, QLatin1Char(c));
+}
+
+QString hmm(qint64 minutes)
+{
+    // Minutes shown as hours and minutes: same layout as minutes and seconds.
+    return MinutesSeconds(minutes);
+}
+
+QString twoDigits(int n)
+{
+    return QString::number(n).rightJustified(2, QLatin1Char('0'));
+}
+
+int monthIndex(int year, int month)
+{
+    return year * 12 + (month - 1);
+}
+
+int monthIndexOf(qint64 ms)
+{
+    const QDate date = TDTCalc::dateOf(ms);
+    return monthIndex(date.year(), date.month());
+}
+
+qint64 firstOfMonth(int index)
+{
+    return TDTCalc::wallClockMs(QDate(index / 12, index % 12 + 1, 1), QTime(0, 0));
+}
+
+// Upper case of the letters a to z only, as the report heading shows entries.
+QString upperAsciiLetters(QString text)
+{
+    for (QChar &c : text) {
+        if (c.unicode() >= 'a' && c.unicode() <= 'z')
+            c = QChar(c.unicode() - 'a' + 'A');
+    }
+    return text;
+}
+
+// The texts of numbers and moments for one run.
+class Texts {
+public:
+    explicit Texts(const QLocale &locale) : m_locale(locale), m_numbers(locale)
+    {
+        // Percentages never get group separators, whatever the locale.
+        m_numbers.setNumberOptions(m_numbers.numberOptions() | QLocale::OmitGroupSeparator);
+        m_dateFormat = TimeStamp::dateFormat(locale);
+    }
+
+    // Thousandths, rounded half away from zero; never a negative zero.
+    static qint64 thousandths(double value)
+    {
+        const double r = std::round(value * 1000.0);
+        if (!std::isfinite(r) || std::fabs(r) > 9.0e15)
+            return 0;
+        return static_cast<qint64>(r);
+    }
+
+    // "0.000"
+    QString fixed3(double value) const
+    {
+        return m_numbers.toString(double(thousandths(value)) / 1000.0, 'f', 3);
+    }
+
+    // "0.###": up to three decimals, no trailing zeros, no lone separator.
+    QString upTo3(double value) const
+    {
+        QString text = fixed3(value);
+        const QString point = m_numbers.decimalPoint();
+        const qsizetype at = text.lastIndexOf(point);
+        if (at < 0)
+            return text;
+        while (text.endsWith(m_numbers.zeroDigit()))
+            text.chop(m_numbers.zeroDigit().size());
+        if (text.size() == at + point.size())
+            text.truncate(at);
+        return text;
+    }
+
+    QString dateTime(qint64 ms) const
+    {
+        return TimeStamp::format(TDTCalc::fromWallClockMs(ms), m_locale);
+    }
+
+    QString shortDate(qint64 ms) const
+    {
+        return m_locale.toString(TDTCalc::dateOf(ms), m_dateFormat);
+    }
+
+    static QString hourMinute(qint64 ms)
+    {
+        const QTime t = TDTCalc::timeOf(ms);
+        return twoDigits(t.hour()) + QLatin1Char(':') + twoDigits(t.minute());
+    }
+
+private:
+    QLocale m_locale;
+    QLocale m_numbers;
+    QString m_dateFormat;
+};
+
+double percentage(qint64 downMinutes, qint64 periodMinutes)
+{
+    // A period of no whole minute has no meaningful share: shown as 0.
+    if (periodMinutes <= 0)
+        return 0.0;
+    return double(downMinutes) * 100.0 / double(periodMinutes);
+}
+
+// Whole minutes, days and seconds between two moments, as TDTCalc counts them.
+class Span {
+public:
+    qint64 minutes(qint64 from, qint64 to)
+    {
+        m_calc.setSpan(from, to);
+        return m_calc.Minutes();
+    }
+    qint64 days(qint64 from, qint64 to)
+    {
+        m_calc.setSpan(from, to);
+        return m_calc.Days();
+    }
+    qint64 seconds(qint64 from, qint64 to)
+    {
+        m_calc.setSpan(from, to);
+        return m_calc.Seconds();
+    }
+
+private:
+    TDTCalc m_calc;
+};
+
+struct LogLine {
+    qint64 index; // among the lines left after dropping
+    LogRecord::Kind kind;
+    qint64 when;
+};
+
+// One pass over one log: prepares it (log start, period start, incomplete
+// rule, dropping) and walks its records, keeping the counters, the monthly
+// rows when they are wanted and the lines the outage list needs.
+class LogScan {
+public:
+    LogScan(const QString &path, const StatsOptions &options, qint64 now, const QLocale &locale,
+            const Texts &texts, Span &span)
+        : m_path(path), m_options(options), m_now(now), m_nowMonth(monthIndexOf(now)),
+          m_stamps(locale), m_texts(texts), m_span(span)
+    {
+    }
+
+    // Monthly rows go to report (single report over the whole log).
+    void setMonthlyOutput(QStringList *report) { m_report = report; }
+    void setKeepOutageLines(bool keep) { m_keepLines = keep; }
+
+    void run()
+    {
+        LogLineReader reader;
+        QString error;
+        if (!reader.open(m_path, &error))
+            throw StatsError(StatsError::Unreadable, error);
+        bool readAll = false;
+        // The month's row shows what was counted before a stop, too.
+        try {
+            readAll = scanLines(reader, error);
+        } catch (...) {
+            flushRow();
+            throw;
+        }
+        flushRow();
+        if (!readAll)
+            throw StatsError(StatsError::Unreadable, error);
+        if (!m_started)
+            setLogStart(m_now); // an empty log: begun now, nothing in it
+    }
+
+    // Zero rows for the months after the last record walked up to the
+    // current month.
+    void finishMonths()
+    {
+        if (!m_report)
+            return;
+        const int current = m_nowMonth;
+        const int from = m_anyRecord ? m_lastRecordMonth + 1 : current + 1;
+        for (int index = from; index <= current; ++index)
+            appendZeroRow(index, index == current);
+    }
+
+    qint64 logStart() const { return m_logStart; }
+    qint64 periodStart() const { return m_periodStart; }
+    bool incomplete() const { return m_incomplete; }
+    qint64 kept() const { return m_kept; }
+    qint64 fails() const { return m_fails; }
+    qint64 total() const { return m_total; }
+    qint64 shortest() const { return m_total == 0 ? 0 : m_shortest; }
+    qint64 longest() const { return m_longest; }
+    std::optional<qint64> longestStart() const { return m_longestStart; }
+
+    // The lines of the outage list, oldest first.
+    std::vector<LogLine> outageLines() const
+    {
+        const qint64 firstIndex =
+            m_options.allDowntimes ? 0 : std::max<qint64>(0, m_kept - RecentLines);
+        std::vector<LogLine> lines;
+        for (const LogLine &line : m_lines) {
+            if (line.index >= firstIndex)
+                lines.push_back(line);
+        }
+        return lines;
+    }
+
+private:
+    // False with a message in error when a line cannot be read.
+    bool scanLines(LogLineReader &reader, QString &error)
+    {
+        QString text;
+        bool dropping = true;
+        std::optional<LogLine> pending;
+        LogLineReader::Result result;
+        while ((result = reader.next(text, &error)) == LogLineReader::GotLine) {
+            const LogLine line = read(text, reader.lineNumber());
+            if (!m_started)
+                setLogStart(line.when);
+            // Lines a whole second or more before the period start go; the
+            // first one that does not ends the dropping.
+            if (dropping) {
+                if (m_span.seconds(line.when, m_periodStart) > 0)
+                    continue;
+                dropping = false;
+            }
+            const LogLine kept{m_kept++, line.kind, line.when};
+            keepForOutageList(kept);
+            // A log with one line left shows no down time at all, so the
+            // first line is walked only once a second one exists.
+            if (kept.index == 0) {
+                pending = kept;
+                continue;
+            }
+            if (kept.index == 1) {
+                if (m_report) {
+                    m_report->append(line35('_'));
+                    m_report->append(QStringLiteral("Monthly Totals:"));
+                    m_report->append(QStringLiteral("        Fails   h:mm     %  "));
+                }
+                walk(*pending);
+            }
+            walk(kept);
+        }
+        return result != LogLineReader::Failed;
+    }
+
+    LogLine read(const QString &text, qint64 lineNumber)
+    {
+        const qsizetype end = text.indexOf(StampEnd);
+        const QStringView stamp = end < 0 ? QStringView(text) : QStringView(text).left(end);
+        const auto when = end < 0 ? std::nullopt : m_stamps.read(stamp);
+        if (!when) {
+            constexpr qsizetype Shown = 80;
+            const QString shown = stamp.size() <= Shown
+                                      ? stamp.toString()
+                                      : stamp.left(Shown).toString() + QStringLiteral("...");
+            throw StatsError(
+                StatsError::BadTimeStamp,
+                QStringLiteral("Cannot read the time stamp \"%1\" in line %2 of \"%3\".")
+                    .arg(shown)
+                    .arg(lineNumber)
+                    .arg(m_path));
+        }
+        // The kind is told by the text after the stamp only.
+        const QStringView rest = QStringView(text).mid(end + 2);
+        LogRecord::Kind kind = LogRecord::Start;
+        if (rest.contains(QLatin1String("on error")))
+            kind = LogRecord::WentOnError;
+        else if (rest.contains(QLatin1String("off error")))
+            kind = LogRecord::CameOffError;
+        return {0, kind, *when};
+    }
+
+    void setLogStart(qint64 when)
+    {
+        m_started = true;
+        m_logStart = when;
+        m_periodStart = TDTCalc::wallClockMs(DowntimeStats::periodStart(
+            m_options.period, TDTCalc::fromWallClockMs(m_now), TDTCalc::fromWallClockMs(when)));
+        if (m_periodStart < m_logStart) {
+            m_periodStart = m_logStart;
+            m_incomplete = true;
+        }
+        // A came-off-error record with no went-on-error record before it
+        // counts from the period start.
+        m_outageStart = m_periodStart;
+    }
+
+    void keepForOutageList(const LogLine &line)
+    {
+        if (!m_keepLines)
+            return;
+        if (m_options.allDowntimes) {
+            if (line.kind != LogRecord::Start)
+                m_lines.push_back(line);
+            return;
+        }
+        m_lines.push_back(line);
+        if (qint64(m_lines.size()) > RecentLines)
+            m_lines.pop_front();
+    }
+
+    void walk(const LogLine &line)
+    {
+        if (line.kind == LogRecord::WentOnError) {
+            if (m_report && line.index == 1) {
+                const int outageMonth = monthIndexOf(line.when);
+                for (int index = monthIndexOf(m_logStart); index < outageMonth; ++index)
+                    appendZeroRow(index, index == monthIndexOf(m_logStart));
+            }
+            m_outageStart = line.when;
+            noteRecord(line.when);
+        } else if (line.kind == LogRecord::CameOffError) {
+            const qint64 start = line.index == 0 ? m_periodStart : m_outageStart;
+            const qint64 d = m_span.minutes(start, line.when);
+            // Strictly longer only, so the earliest of equal outages is named.
+            if (d > m_longest) {
+                m_longest = d;
+                m_longestStart = start;
+            }
+            if (d < m_shortest)
+                m_shortest = d;
+            m_total += d;
+            ++m_fails;
+            noteRecord(line.when);
+            if (m_report)
+                addToMonth(line.when, d);
+        }
+    }
+
+    void noteRecord(qint64 when)
+    {
+        m_anyRecord = true;
+        m_lastRecordMonth = monthIndexOf(when);
+    }
+
+    // Outages count toward the month in which they end. The month's row
+    // takes its place when the month is first met and is written once its
+    // count is known, so a long log costs one text per month, not per outage.
+    void addToMonth(qint64 recovery, qint64 minutes)
+    {
+        const int month = monthIndexOf(recovery);
+        if (month == m_rowMonth) {
+            ++m_rowFails;
+            m_rowMinutes += minutes;
+        } else {
+            flushRow();
+            m_rowMonth = month;
+            m_rowFails = 1;
+            m_rowMinutes = minutes;
+            m_rowMarked = firstOfMonth(month) <= m_periodStart || month == m_nowMonth;
+            m_rowLine = m_report->size();
+            m_report->append(QString());
+        }
+        m_rowPending = true;
+    }
+
+    void flushRow()
+    {
+        if (!m_report || !m_rowPending)
+            return;
+        m_rowPending = false;
+        const qint64 from = std::max(firstOfMonth(m_rowMonth), m_logStart);
+        const qint64 to = std::min(firstOfMonth(m_rowMonth + 1), m_now);
+        (*m_report)[m_rowLine] =
+            monthlyRow(m_rowMonth, m_rowFails, m_rowMinutes,
+                       percentage(m_rowMinutes, m_span.minutes(from, to)), m_rowMarked);
+    }
+
+    void appendZeroRow(int month, bool marked)
+    {
+        m_report->append(monthlyRow(month, 0, 0, 0.0, marked));
+    }
+
+    QString monthlyRow(int month, qint64 fails, qint64 minutes, double percent, bool marked) const
+    {
+        return QString::number(month / 12) + QLatin1Char('/') + twoDigits(month % 12 + 1) +
+               QLatin1Char(' ') + PadLeftBlanks(QString::number(fails), 5) + QLatin1Char(' ') +
+               PadLeftBlanks(hmm(minutes), 6) + QLatin1Char(' ') +
+               PadLeftBlanks(m_texts.fixed3(percent), 7) +
+               (marked ? QStringLiteral(" *") : QString());
+    }
+
+    QString m_path;
+    const StatsOptions &m_options;
+    qint64 m_now;
+    int m_nowMonth;
+    StampReader m_stamps;
+    const Texts &m_texts;
+    Span &m_span;
+    QStringList *m_report = nullptr;
+    bool m_keepLines = false;
+
+    bool m_started = false;
+    qint64 m_logStart = 0;
+    qint64 m_periodStart = 0;
+    bool m_incomplete = false;
+    qint64 m_kept = 0;
+    std::deque<LogLine> m_lines;
+
+    qint64 m_outageStart = 0;
+    qint64 m_fails = 0;
+    qint64 m_total = 0;
+    qint64 m_shortest = NoShortest;
+    qint64 m_longest = 0;
+    std::optional<qint64> m_longestStart;
+    bool m_anyRecord = false;
+    int m_lastRecordMonth = 0;
+
+    int m_rowMonth = -1;
+    qint64 m_rowFails = 0;
+    qint64 m_rowMinutes = 0;
+    bool m_rowMarked = false;
+    qsizetype m_rowLine = -1;
+    bool m_rowPending = false;
+};
+
+bool isLogFile(const QString &path)
+{
+    return QFileInfo(path).isFile();
+}
+
+// An entry names a file in the program folder, never a path.
+bool isPlainEntry(const QString &entry)
+{
+    return !entry.isEmpty() && !entry.contains(QLatin1Char('/')) && !entry.contains(QChar(u'\0')) &&
+           entry != QLatin1String("..");
+}
+
+} // namespace
+
+DowntimeStats::DowntimeStats(const QString &programFolder, const QLocale &locale, Clock now)
+    : m_programFolder(IncludeTrailingPathDelimiter(programFolder)), m_locale(locale),
+      m_now(std::move(now))
+{
+    if (!m_now)
+        m_now = [] { return QDateTime::currentDateTime(); };
+}
+
+QString DowntimeStats::missingLogMessage()
+{
+    return QStringLiteral("The selected file does not exist. Please refresh the list.");
+}
+
+QString DowntimeStats::footerText()
+{
+    const QStringList parts = ProgramContext::buildVersion().split(QLatin1Char('.'));
+    return QStringLiteral("Stats with ") + ProgramContext::applicationTitle() +
+           QStringLiteral(" v") + parts.mid(0, 3).join(QLatin1Char('.'));
+}
+
+QStringList DowntimeStats::periodNames()
+{
+    return {QStringLiteral("All log"), QStringLiteral("1 week"),   QStringLiteral("2 weeks"),
+            QStringLiteral("1 month"), QStringLiteral("3 months"), QStringLiteral("6 months"),
+            QStringLiteral("1 year")};
+}
+
+std::optional<StatsPeriod> DowntimeStats::periodFromName(const QString &name)
+{
+    const qsizetype index = periodNames().indexOf(name);
+    if (index < 0)
+        return std::nullopt;
+    return static_cast<StatsPeriod>(index);
+}
+
+QDateTime DowntimeStats::periodStart(StatsPeriod period, const QDateTime &now,
+                                     const QDateTime &logStart)
+{
+    const qint64 nowMs = TDTCalc::wallClockMs(now);
+    const auto daysBack = [nowMs](qint64 days) {
+        return TDTCalc::fromWallClockMs(nowMs - days * TDTCalc::MsPerDay);
+    };
+    // The same day and time of day some months back, or a fixed number of
+    // days back when that month lacks the day.
+    const auto monthsBack = [&now, &daysBack](int months, qint64 fallbackDays) {
+        int year = now.date().year();
+        int month = now.date().month();
+        if (month <= months) {
+            month += 12;
+            year -= 1;
+        }
+        const QDate date(year, month - months, now.date().day());
+        if (!date.isValid())
+            return daysBack(fallbackDays);
+        return TDTCalc::fromWallClockMs(TDTCalc::wallClockMs(date, now.time()));
+    };
+    switch (period) {
+    case StatsPeriod::AllLog:
+        return logStart;
+    case StatsPeriod::OneWeek:
+        return daysBack(7);
+    case StatsPeriod::TwoWeeks:
+        return daysBack(14);
+    case StatsPeriod::OneMonth:
+        return monthsBack(1, 30);
+    case StatsPeriod::ThreeMonths:
+        return monthsBack(3, 91);
+    case StatsPeriod::SixMonths:
+        return monthsBack(6, 182);
+    case StatsPeriod::OneYear:
+        return monthsBack(12, 365);
+    }
+    return logStart;
+}
+
+QString DowntimeStats::logPath(const QString &entry) const
+{
+    return m_programFolder + entry + QStringLiteral(".log");
+}
+
+QStringList DowntimeStats::listLogEntries(const QString &programFolder, bool *truncated)
+{
+    if (truncated)
+        *truncated = false;
+    QStringList entries;
+    QDirIterator it(programFolder, QDir::Files | QDir::Hidden | QDir::System);
+    while (it.hasNext()) {
+        it.next();
+        const QString name = it.fileName();
+        // The program writes ".log" in lower case; another case would name
+        // an entry whose file the report could not open.
+        if (!name.endsWith(QLatin1String(".log")))
+            continue;
+        const QString entry = name.chopped(4);
+        const QString lower = entry.toLower();
+        if (entry.isEmpty() || lower == QLatin1String("install") || lower == QLatin1String("error"))
+            continue;
+        // A name with a line break or other control character would break
+        // the report's lines.
+        if (std::any_of(entry.cbegin(), entry.cend(),
+                        [](QChar c) { return c.category() == QChar::Other_Control; }))
+            continue;
+        if (entries.size() >= MaxLogEntries) {
+            if (truncated)
+                *truncated = true;
+            break;
+        }
+        entries.append(entry);
+    }
+    std::sort(entries.begin(), entries.end(), [](const QString &a, const QString &b) {
+        const int c = a.compare(b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+    return entries;
+}
+
+void DowntimeStats::buildReport(const StatsOptions &options, const QStringList &entries,
+                                const QString &selected, QStringList &report) const
+{
+    if (entries.isEmpty()) {
+        report.append(nothingToDoText());
+        report.append(line35('-'));
+        return;
+    }
+    if (options.compare)
+        comparison(entries, options, report);
+    else
+        singleReport(selected, options, report);
+}
+
+void DowntimeStats::singleReport(const QString &entry, const StatsOptions &options,
+                                 QStringList &report) const
+{
+    const QString path = logPath(entry);
+    if (!isPlainEntry(entry) || !isLogFile(path))
+        throw StatsError(StatsError::MissingLog, missingLogMessage());
+
+    const qint64 now = TDTCalc::wallClockMs(m_now());
+    const Texts texts(m_locale);
+    Span span;
+    const bool wholeLog = options.period == StatsPeriod::AllLog;
+    const qsizetype top = report.size();
+
+    report.append(upperAsciiLetters(entry) + QStringLiteral(" DOWN TIME STATS:"));
+    report.append(line35('-'));
+
+    LogScan scan(path, options, now, m_locale, texts, span);
+    scan.setMonthlyOutput(wholeLog ? &report : nullptr);
+    scan.setKeepOutageLines(true);
+    scan.run();
+
+    const QString marker = scan.incomplete() ? QStringLiteral(" *") : QString();
+    if (scan.kept() <= 1) {
+        report.append(QStringLiteral("No down time logged since ") +
+                      texts.dateTime(scan.periodStart()) + marker);
+        return;
+    }
+    scan.finishMonths();
+
+    const qint64 periodMinutes = span.minutes(scan.periodStart(), now);
+    const QStringList summary = {
+        QStringLiteral("Summary from: ") + texts.dateTime(scan.periodStart()) + marker,
+        QStringLiteral("          to: ") + texts.dateTime(now),
+        QStringLiteral("                  h:mm"),
+        QStringLiteral("Total Time = ") + PadLeftBlanks(hmm(periodMinutes), 9),
+        QStringLiteral("Down Time  = ") + PadLeftBlanks(hmm(scan.total()), 9) +
+            QStringLiteral(" (") + texts.upTo3(percentage(scan.total(), periodMinutes)) +
+            QStringLiteral("%)"),
+        QStringLiteral(" Shortest  = ") + PadLeftBlanks(hmm(scan.shortest()), 9),
+        QStringLiteral(" Longest   = ") + PadLeftBlanks(hmm(scan.longest()), 9) +
+            QStringLiteral(" (on ") +
+            (scan.longestStart() ? texts.dateTime(*scan.longestStart()) : QString()) +
+            QLatin1Char(')'),
+        QStringLiteral("Fails = ") + QString::number(scan.fails()),
+    };
+    // Over the whole log the summary stands right under the heading, above
+    // the monthly totals.
+    if (wholeLog) {
+        for (qsizetype i = 0; i < summary.size(); ++i)
+            report.insert(top + 2 + i, summary.at(i));
+    } else {
+        report.append(summary);
+    }
+
+    report.append(line35('_'));
+    report.append(options.allDowntimes ? QStringLiteral("Down Times (h:mm):")
+                                       : QStringLiteral("Recent Down Times (h:mm):"));
+    // Newest first; until a came-off-error record is met the outage is
+    // still open and ends now.
+    const std::vector<LogLine> lines = scan.outageLines();
+    QString onText;
+    QString offText;
+    qint64 start = scan.periodStart();
+    qint64 end = now;
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        bool row = false;
+        if (it->kind == LogRecord::CameOffError) {
+            offText = Texts::hourMinute(it->when);
+            end = it->when;
+            if (it->index == 0) {
+                onText = Texts::hourMinute(scan.periodStart());
+                start = scan.periodStart();
+                row = true;
+            }
+        } else if (it->kind == LogRecord::WentOnError) {
+            onText = Texts::hourMinute(it->when);
+            start = it->when;
+            row = true;
+        }
+        if (row) {
+            report.append(texts.shortDate(it->when) + QLatin1Char(' ') + PadLeftBlanks(onText, 5) +
+                          QStringLiteral(" - ") + PadLeftBlanks(offText, 5) +
+                          QStringLiteral(" = ") + PadLeftBlanks(hmm(span.minutes(start, end)), 5));
+        }
+    }
+
+    report.append(QString());
+    report.append(QStringLiteral(" * denotes incomplete data for period"));
+    report.append(line35('_'));
+    report.append(footerText());
+}
+
+void DowntimeStats::comparison(const QStringList &entries, const StatsOptions &options,
+                               QStringList &report) const
+{
+    const qint64 now = TDTCalc::wallClockMs(m_now());
+    const Texts texts(m_locale);
+    Span span;
+
+    struct Row {
+        qint64 key; // the down-time percentage in thousandths
+        QString text;
+    };
+    std::vector<Row> rows;
+    for (const QString &entry : entries) {
+        const QString path = logPath(entry);
+        if (!isPlainEntry(entry) || !isLogFile(path))
+            continue;
+        LogScan scan(path, options, now, m_locale, texts, span);
+        scan.run();
+        if (scan.incomplete() && !options.showAll)
+            continue;
+
+        const qsizetype bracket = entry.indexOf(QLatin1Char('('));
+        QString label =
+            PadRightChar(bracket < 0 ? entry : entry.left(bracket), QLatin1Char(' '), 25);
+        if (entry.contains(QLatin1String("(http)")))
+            label += QStringLiteral("(h)");
+        else if (entry.contains(QLatin1String("(ftp)")))
+            label += QStringLiteral("(f)");
+        else if (entry.contains(QLatin1String("(smtp)")))
+            label += QStringLiteral("(s)");
+        else if (entry.contains(QLatin1String("(pop3)")))
+            label += QStringLiteral("(p)");
+        else
+            label += QStringLiteral("   ");
+
+        const qint64 periodMinutes = span.minutes(scan.periodStart(), now);
+        const double percent = percentage(scan.total(), periodMinutes);
+        rows.push_back(
+            {Texts::thousandths(percent),
+             label + PadLeftBlanks(QString::number(span.days(scan.periodStart(), now)), 5) +
+                 (scan.incomplete() ? QStringLiteral("*") : QStringLiteral(" ")) +
+                 PadLeftBlanks(QString::number(scan.fails()), 5) +
+                 PadLeftBlanks(hmm(scan.shortest()), 7) + PadLeftBlanks(hmm(scan.longest()), 7) +
+                 PadLeftBlanks(hmm(scan.total()), 8) + PadLeftBlanks(texts.fixed3(percent), 7)});
+    }
+    // Lowest share first; equal shares by their text without regard to case.
+    std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) {
+        if (a.key != b.key)
+            return a.key < b.key;
+        return a.text.compare(b.text, Qt::CaseInsensitive) < 0;
+    });
+
+    report.append(QStringLiteral("DOWN TIME STATS COMPARISON on ") + texts.dateTime(now));
+    report.append(QString(49, QLatin1Char('-')));
+    report.append(
+        QStringLiteral("Service                    Period  Fail  Short   Long     Downtime"));
+    report.append(
+        QStringLiteral("                             days     #   h:mm   h:mm    h:mm      %"));
+    for (const Row &row : rows)
+        report.append(row.text);
+    if (options.period != StatsPeriod::AllLog && options.showAll) {
+        report.append(QString());
+        report.append(QStringLiteral(" * denotes incomplete data for period"));
+    }
+    report.append(line35('_'));
+    report.append(footerText());
+}

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+// Report periods in the order the statistics window offers them.
+enum class StatsPeriod { AllLog, OneWeek, TwoWeeks, OneMonth, ThreeMonths, SixMonths, OneYear };
+
+struct StatsOptions {
+    StatsPeriod period = StatsPeriod::AllLog;
+    bool compare = false;      // comparison table over all entries
+    bool showAll = false;      // comparison: also rows of logs that start after the period start
+    bool allDowntimes = false; // single report: every outage, not only the recent ones
+};
+
+// Turns service logs into the down-time report text: a single report for one
+// log entry or a comparison table over all of them. A log entry is a service
+// log's file name without ".log", e.g. "webhost(http)". The report goes to a
+// list of lines (the report box); runs append to it, so a run that stops
+// with a StatsError leaves the lines written so far in place.
+//
+// Every moment is taken on the local wall clock with whole-minute and
+// whole-second differences truncated toward zero (TDTCalc). Each run reads
+// its logs afresh, line by line: memory stays bounded by the recent outage
+// list, whatever the size of a log (all outages listed excepted).
+//
+// Choices made where the report rules leave it open:
+// - A period of less than one whole minute (a log begun less than a minute
+//   ago, a monthly row at the very start of a month) shows 0.000 percent.
+// - An outage still open at the end of a log is listed in the outage list
+//   with its length up to now and an empty end, and counts nowhere else:
+//   fails, totals, monthly rows and the comparison count ended outages only.
+// - An empty log file reads as a log begun now with nothing in it: "No down
+//   time logged since" now in the single report (marked incomplete for every
+//   period but "All log"), a row of zeros in the comparison.
+// - A came-off-error record with no went-on-error record before it counts
+//   from the period start, as when the period begins inside an outage.
+// - Every line must begin with a readable time stamp, also lines that are
+//   neither kind of record: an unreadable one stops the run with a message
+//   naming the file and the line.
+// - A comparison row whose log has no outage shows shortest 0:00 as the
+//   single report does, and an entry without a known protocol gets three
+//   blanks in place of "(h)" so the columns keep their places.
+class DowntimeStats {
+public:
+    using Clock = std::function<QDateTime()>;
+
+    // Reports over the logs in programFolder, with date and time texts in the
+    // locale's formats; now comes from the clock (the system clock when none).
+    explicit DowntimeStats(const QString &programFolder, const QLocale &locale = QLocale(),
+                           Clock now = {});
+
+    // The window's steps after clearing the box: "Nothing to do ... " for an
+    // empty list, else the comparison over all entries or the single report
+    // on the selected one. Throws StatsError.
+    void buildReport(const StatsOptions &options, const QStringList &entries,
+                     const QString &selected, QStringList &report) const;
+    // Throws StatsError (MissingLog when the entry's log does not exist).
+    void singleReport(const QString &entry, const StatsOptions &options, QStringList &report) const;
+    // Entries whose log does not exist are skipped. Throws StatsError.
+    void comparison(const QStringList &entries, const StatsOptions &options,
+                    QStringList &report) const;
+
+    QString logPath(const QString &entry) const;
+
+    // The log entries of a folder as the statistics window lists them: every
+    // file named "*.log" without that ending, except the error and install
+    // logs in any case, sorted without regard to case. At most
+    // MaxLogEntries are listed; *truncated tells when more were found.
+    static QStringList listLogEntries(const QString &programFolder, bool *truncated = nullptr);
+    static constexpr qsizetype MaxLogEntries = 10000;
+
+    // The start of a period at now before the incomplete rule is applied:
+    // "All log" gives the log start; a month or year back that falls on a
+    // day the target month lacks gives now minus 30, 91, 182 or 365 days.
+    static QDateTime periodStart(StatsPeriod period, const QDateTime &now,
+                                 const QDateTime &logStart);
+    // "All log", "1 week", ... as the window's period list shows them.
+    static QStringList periodNames();
+    static std::optional<StatsPeriod> periodFromName(const QString &name);
+
+    static QString missingLogMessage();
+    static QString nothingToDoText() { return QStringLiteral("Nothing to do ... "); }
+    // "Stats with Quellmark v" and the first three numbers of the version.
+    static QString footerText();
+
+private:
+    QString m_programFolder;
+    QLocale m_locale;
+    Clock m_now;
+};

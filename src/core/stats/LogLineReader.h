@@ -1,0 +1,31 @@
+#pragma once
+
+#include "stats/LogRecord.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+
+// Reads a service log one line at a time, by the same rules as readLogLines
+// (UTF-8, lines end in CR LF or LF, a final line without a line end counts,
+// a leading byte order mark is dropped, a line longer than the limit is an
+// error), so a report over a large log needs no more memory than one line.
+class LogLineReader {
+public:
+    enum Result { GotLine, AtEnd, Failed };
+
+    explicit LogLineReader(qsizetype maxLineLength = MaxLogLineLength);
+
+    // False with a message in *error when the file cannot be opened.
+    bool open(const QString &path, QString *error = nullptr);
+    // The next line without its line end.
+    Result next(QString &line, QString *error = nullptr);
+    // 1-based number of the line last returned.
+    qint64 lineNumber() const { return m_lineNumber; }
+
+private:
+    QFile m_file;
+    QByteArray m_buffer;
+    qsizetype m_maxLineLength;
+    qint64 m_lineNumber = 0;
+};
