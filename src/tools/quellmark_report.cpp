@@ -1,0 +1,187 @@
+// quellmark-report: prints the down-time reports of the statistics window
+// from the service logs in the program folder, e.g. for a monthly mail
+// from cron.
+
+#include "platform/AppPaths.h"
+#include "stats/DowntimeStats.h"
+#include "stats/StatsError.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <exception>
+#include <iterator>
+#include <optional>
+
+static const char *const ToolName = "quellmark-report";
+
+static void writeTo(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
+
+static void printLines(const QStringList &lines)
+{
+    for (const QString &line : lines)
+        writeTo(stdout, line + QLatin1Char('\n'));
+    std::fflush(stdout);
+}
+
+static void printError(const QString &text)
+{
+    writeTo(stderr,
+            QString::fromLatin1(ToolName) + QStringLiteral(": ") + text + QLatin1Char('\n'));
+}
+
+static QString usageText()
+{
+    return QStringLiteral(
+               "Usage: %1 [--period PERIOD] [--all-downtimes] LOG_ENTRY\n"
+               "       %1 [--period PERIOD] [--show-all] --compare\n"
+               "       %1 --list\n"
+               "       %1 --help\n"
+               "\n"
+               "Prints the down-time report of the Quellmark statistics window, built from\n"
+               "the service logs in %2.\n"
+               "\n"
+               "  LOG_ENTRY          a log as --list prints it, for example \"webhost(http)\":\n"
+               "                     its single report with monthly totals (whole log only),\n"
+               "                     summary and the recent outages\n"
+               "  --period PERIOD    all (the whole log, default), 1w, 2w, 1m, 3m, 6m or 1y\n"
+               "  --all-downtimes    list every outage, not only the recent ones\n"
+               "  --compare          one table comparing every listed log\n"
+               "  --show-all         with --compare: also logs that begin after the period\n"
+               "                     start (marked \"*\")\n"
+               "  --list             print the log entries, one a line\n"
+               "  -h, --help         show this help\n"
+               "\n"
+               "Dates, times and numbers follow the locale (LC_ALL, LANG), which must be\n"
+               "the one the program wrote the logs with.\n"
+               "\n"
+               "Exit status: 0 on success, 1 on any error.\n")
+        .arg(QString::fromLatin1(ToolName), AppPaths::programFolder());
+}
+
+static std::optional<StatsPeriod> periodFromWord(const QString &word)
+{
+    static const char *const Words[] = {"all", "1w", "2w", "1m", "3m", "6m", "1y"};
+    for (int i = 0; i < int(std::size(Words)); ++i) {
+        if (word == QLatin1String(Words[i]))
+            return static_cast<StatsPeriod>(i);
+    }
+    return std::nullopt;
+}
+
+static int usageError(const QString &message)
+{
+    printError(message);
+    writeTo(stderr, QStringLiteral("Try '%1 --help'.\n").arg(QString::fromLatin1(ToolName)));
+    return 1;
+}
+
+static int run(const QStringList &args)
+{
+    StatsOptions options;
+    bool list = false;
+    bool help = false;
+    bool periodGiven = false;
+    QStringList entries;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            help = true;
+        } else if (arg == QLatin1String("--list")) {
+            list = true;
+        } else if (arg == QLatin1String("--compare")) {
+            options.compare = true;
+        } else if (arg == QLatin1String("--show-all")) {
+            options.showAll = true;
+        } else if (arg == QLatin1String("--all-downtimes")) {
+            options.allDowntimes = true;
+        } else if (arg == QLatin1String("--period") || arg.startsWith(QLatin1String("--period="))) {
+            QString word;
+            if (arg == QLatin1String("--period")) {
+                if (i + 1 >= args.size())
+                    return usageError(QStringLiteral("--period needs a value"));
+                word = args.at(++i);
+            } else {
+                word = arg.mid(9);
+            }
+            const auto period = periodFromWord(word);
+            if (!period)
+                return usageError(QStringLiteral("unknown period \"%1\"").arg(word));
+            options.period = *period;
+            periodGiven = true;
+        } else if (arg == QLatin1String("--")) {
+            entries += args.mid(i + 1);
+            break;
+        } else if (arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+            return usageError(QStringLiteral("unknown option \"%1\"").arg(arg));
+        } else {
+            entries.append(arg);
+        }
+    }
+
+    if (help) {
+        writeTo(stdout, usageText());
+        return 0;
+    }
+    const QString folder = AppPaths::programFolder();
+    if (list) {
+        if (options.compare || periodGiven || options.showAll || options.allDowntimes ||
+            !entries.isEmpty())
+            return usageError(QStringLiteral("--list takes no other arguments"));
+        bool truncated = false;
+        printLines(DowntimeStats::listLogEntries(folder, &truncated));
+        if (truncated)
+            printError(QStringLiteral("only the first %1 log entries are listed")
+                           .arg(DowntimeStats::MaxLogEntries));
+        return 0;
+    }
+    if (options.compare) {
+        if (!entries.isEmpty())
+            return usageError(QStringLiteral("--compare takes no log entry"));
+        if (options.allDowntimes)
+            return usageError(QStringLiteral("--all-downtimes is for a single report"));
+    } else {
+        if (options.showAll)
+            return usageError(QStringLiteral("--show-all is for --compare"));
+        if (entries.size() != 1)
+            return usageError(entries.isEmpty() ? QStringLiteral("no log entry given")
+                                                : QStringLiteral("give one log entry"));
+    }
+
+    const DowntimeStats stats(folder);
+    QStringList report;
+    try {
+        if (options.compare) {
+            bool truncated = false;
+            const QStringList all = DowntimeStats::listLogEntries(folder, &truncated);
+            if (truncated)
+                printError(QStringLiteral("only the first %1 log entries are compared")
+                               .arg(DowntimeStats::MaxLogEntries));
+            stats.buildReport(options, all, QString(), report);
+        } else {
+            stats.singleReport(entries.first(), options, report);
+        }
+    } catch (const StatsError &e) {
+        // What was written before the run stopped is still shown.
+        printLines(report);
+        printError(e.message());
+        return 1;
+    }
+    printLines(report);
+    return 0;
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    try {
+        return run(app.arguments().mid(1));
+    } catch (const std::exception &e) {
+        printError(QString::fromUtf8(e.what()));
+    }
+    return 1;
+}

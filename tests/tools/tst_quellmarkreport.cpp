@@ -1,0 +1,258 @@
+#include "stats/DowntimeStats.h"
+#include "support/TestSandbox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QtTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(StatsPeriod)
+
+// Runs the real quellmark-report; the child inherits the sandbox's XDG
+// folders, so it reads the sandbox's program folder.
+class TestQuellmarkReport : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TestSandbox> m_sandbox;
+    QString m_tool;
+    QString m_folder;
+
+    struct Result {
+        int exitCode = -1;
+        QByteArray out;
+        QByteArray err;
+    };
+
+    Result run(const QStringList &args, const QString &locale = QStringLiteral("C")) const
+    {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LC_ALL"), locale);
+        process.setProcessEnvironment(env);
+        process.start(m_tool, args);
+        Result result;
+        if (!process.waitForFinished(30000)) {
+            process.kill();
+            process.waitForFinished();
+            return result;
+        }
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = process.readAllStandardOutput();
+        result.err = process.readAllStandardError();
+        return result;
+    }
+
+    void writeLog(const QString &entry, const QStringList &lines) const
+    {
+        QFile file(m_folder + entry + QStringLiteral(".log"));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        for (const QString &line : lines)
+            file.write(line.toUtf8() + "\r\n");
+    }
+
+    static QByteArray printed(const QStringList &report)
+    {
+        QByteArray bytes;
+        for (const QString &line : report)
+            bytes += line.toUtf8() + '\n';
+        return bytes;
+    }
+
+    // The tool's output must be the engine's report on the same logs. Both
+    // read the clock, so a second that ticks between them gets a new try.
+    void sameAsEngine(const QStringList &args, const StatsOptions &options, const QString &entry,
+                      const QLocale &locale = QLocale::c(),
+                      const QString &childLocale = QStringLiteral("C"))
+    {
+        const DowntimeStats stats(m_folder, locale);
+        QByteArray wanted;
+        Result result;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            QStringList before;
+            if (options.compare)
+                stats.buildReport(options, DowntimeStats::listLogEntries(m_folder), QString(),
+                                  before);
+            else
+                stats.singleReport(entry, options, before);
+            result = run(args, childLocale);
+            wanted = printed(before);
+            if (result.out == wanted)
+                break;
+        }
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(result.err.isEmpty());
+        QCOMPARE(QString::fromUtf8(result.out), QString::fromUtf8(wanted));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_tool = qEnvironmentVariable("QUELLMARK_REPORT");
+        if (m_tool.isEmpty() || !QFile::exists(m_tool))
+            QSKIP("QUELLMARK_REPORT does not name the tool");
+    }
+
+    void init()
+    {
+        m_sandbox = std::make_unique<TestSandbox>();
+        m_folder = m_sandbox->programFolder();
+        QVERIFY(QDir().mkpath(m_folder));
+        writeLog(QStringLiteral("webhost(http)"),
+                 {"1 Mar 2024 08:00:00:  Log start", "3 Mar 2024 10:00:00: went on error.",
+                  "3 Mar 2024 10:30:00: came off error.", "31 Mar 2024 23:50:00: went on error.",
+                  "1 Apr 2024 00:20:00: came off error."});
+        writeLog(QStringLiteral("mail(smtp)"), {"10 Mar 2024 12:00:00:  Log start"});
+        writeLog(QStringLiteral("error"), {"1 Mar 2024 08:00:00: no internet connection"});
+    }
+    void cleanup() { m_sandbox.reset(); }
+
+    void help()
+    {
+        const Result r = run({QStringLiteral("--help")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.startsWith("Usage: quellmark-report"));
+        QVERIFY(r.out.contains(m_folder.toUtf8()));
+    }
+
+    void list()
+    {
+        const Result r = run({QStringLiteral("--list")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("mail(smtp)\nwebhost(http)\n"));
+    }
+
+    void singleReport_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<StatsPeriod>("period");
+        QTest::addColumn<bool>("allDowntimes");
+        QTest::newRow("default period") << QStringList() << StatsPeriod::AllLog << false;
+        QTest::newRow("all") << QStringList{"--period", "all"} << StatsPeriod::AllLog << false;
+        QTest::newRow("1w") << QStringList{"--period", "1w"} << StatsPeriod::OneWeek << false;
+        QTest::newRow("2w") << QStringList{"--period=2w"} << StatsPeriod::TwoWeeks << false;
+        QTest::newRow("1m") << QStringList{"--period", "1m"} << StatsPeriod::OneMonth << false;
+        QTest::newRow("3m") << QStringList{"--period", "3m"} << StatsPeriod::ThreeMonths << false;
+        QTest::newRow("6m") << QStringList{"--period", "6m"} << StatsPeriod::SixMonths << false;
+        QTest::newRow("1y, all downtimes")
+            << QStringList{"--period", "1y", "--all-downtimes"} << StatsPeriod::OneYear << true;
+    }
+    void singleReport()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(StatsPeriod, period);
+        QFETCH(bool, allDowntimes);
+        StatsOptions options;
+        options.period = period;
+        options.allDowntimes = allDowntimes;
+        sameAsEngine(args << QStringLiteral("webhost(http)"), options,
+                     QStringLiteral("webhost(http)"));
+    }
+
+    // Months gone by do not depend on the clock.
+    void reportContent()
+    {
+        const Result r = run({QStringLiteral("webhost(http)")});
+        QCOMPARE(r.exitCode, 0);
+        const QStringList lines = QString::fromUtf8(r.out).split(QLatin1Char('\n'));
+        QCOMPARE(lines.first(), QStringLiteral("WEBHOST(HTTP) DOWN TIME STATS:"));
+        QCOMPARE(lines.at(2), QStringLiteral("Summary from: 1 Mar 2024 08:00:00"));
+        QVERIFY(lines.contains(QStringLiteral("2024/03     1   0:30   0.068 *")));
+        QVERIFY(lines.contains(QStringLiteral("2024/04     1   0:30   0.069")));
+        QVERIFY(lines.contains(QStringLiteral("31 Mar 2024 23:50 - 00:20 =  0:30")));
+        QVERIFY(r.out.endsWith((DowntimeStats::footerText() + QLatin1Char('\n')).toUtf8()));
+    }
+
+    void comparison_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<StatsPeriod>("period");
+        QTest::addColumn<bool>("showAll");
+        QTest::newRow("all log") << QStringList{"--compare"} << StatsPeriod::AllLog << false;
+        QTest::newRow("1 month, show all")
+            << QStringList{"--show-all", "--period", "1m", "--compare"} << StatsPeriod::OneMonth
+            << true;
+        QTest::newRow("1 year") << QStringList{"--compare", "--period", "1y"}
+                                << StatsPeriod::OneYear << false;
+    }
+    void comparison()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(StatsPeriod, period);
+        QFETCH(bool, showAll);
+        StatsOptions options;
+        options.compare = true;
+        options.period = period;
+        options.showAll = showAll;
+        sameAsEngine(args, options, QString());
+    }
+
+    void followsTheLocale()
+    {
+        writeLog(QStringLiteral("gb(ftp)"),
+                 {"01/03/2024 08:00:00:  Log start", "03/03/2024 10:00:00: went on error.",
+                  "03/03/2024 10:30:00: came off error."});
+        StatsOptions options;
+        sameAsEngine({QStringLiteral("gb(ftp)")}, options, QStringLiteral("gb(ftp)"),
+                     QLocale(QStringLiteral("en_GB")), QStringLiteral("en_GB.UTF-8"));
+    }
+
+    void nothingToCompare()
+    {
+        for (const QString &name : QDir(m_folder).entryList(QDir::Files))
+            QVERIFY(QFile::remove(m_folder + name));
+        const Result r = run({QStringLiteral("--compare")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("Nothing to do ... \n") + QByteArray(35, '-') + '\n');
+    }
+
+    void missingLog()
+    {
+        const Result r = run({QStringLiteral("gone(http)")});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.out.isEmpty());
+        QCOMPARE(r.err, QByteArray("quellmark-report: The selected file does not exist. "
+                                   "Please refresh the list.\n"));
+    }
+
+    void unreadableStamp()
+    {
+        writeLog(QStringLiteral("bad(pop3)"),
+                 {"1 Mar 2024 08:00:00:  Log start", "Tuesday: went on error."});
+        const Result r = run({QStringLiteral("bad(pop3)")});
+        QCOMPARE(r.exitCode, 1);
+        // The heading was written before the bad line and is still shown.
+        QCOMPARE(r.out, QByteArray("BAD(POP3) DOWN TIME STATS:\n") + QByteArray(35, '-') + '\n');
+        const QString message = QString::fromUtf8(r.err);
+        QVERIFY2(message.contains(
+                     QStringLiteral("\"Tuesday\" in line 2 of \"%1bad(pop3).log\"").arg(m_folder)),
+                 qPrintable(message));
+    }
+
+    void usageErrors_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("nothing") << QStringList();
+        QTest::newRow("two entries") << QStringList{"a(http)", "b(http)"};
+        QTest::newRow("unknown option") << QStringList{"--monthly", "a(http)"};
+        QTest::newRow("unknown period") << QStringList{"--period", "2m", "a(http)"};
+        QTest::newRow("period without value") << QStringList{"a(http)", "--period"};
+        QTest::newRow("show all without compare") << QStringList{"--show-all", "a(http)"};
+        QTest::newRow("entry with compare") << QStringList{"--compare", "a(http)"};
+        QTest::newRow("all downtimes with compare") << QStringList{"--compare", "--all-downtimes"};
+        QTest::newRow("list with entry") << QStringList{"--list", "a(http)"};
+    }
+    void usageErrors()
+    {
+        QFETCH(QStringList, args);
+        const Result r = run(args);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY(r.err.startsWith("quellmark-report: "));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQuellmarkReport)
+#include "tst_quellmarkreport.moc"
