@@ -1,6 +1,7 @@
 #include "Dialogs.h"
 
 #include <QApplication>
+#include <QInputDialog>
 #include <QMessageBox>
 
 namespace {
@@ -9,11 +10,39 @@ Dialogs::Responder &responder()
     static Dialogs::Responder instance;
     return instance;
 }
+
+Dialogs::TextResponder &textResponder()
+{
+    static Dialogs::TextResponder instance;
+    return instance;
+}
 } // namespace
 
 void Dialogs::setResponder(Responder r)
 {
     responder() = std::move(r);
+}
+
+void Dialogs::setTextResponder(TextResponder r)
+{
+    textResponder() = std::move(r);
+}
+
+bool Dialogs::getText(QWidget *parent, const QString &title, const QString &label, QString &value)
+{
+    if (textResponder()) {
+        QString typed = value;
+        if (!textResponder()(title, label, typed))
+            return false;
+        value = typed;
+        return true;
+    }
+    bool ok = false;
+    const QString typed =
+        QInputDialog::getText(parent, title, label, QLineEdit::Normal, value, &ok);
+    if (ok)
+        value = typed;
+    return ok;
 }
 
 bool Dialogs::ask(QWidget *parent, Kind kind, const QString &text)

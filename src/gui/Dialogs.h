@@ -13,6 +13,10 @@ public:
     // Returns true for Yes/OK. A test installs a responder to see the text
     // and answer without a window.
     using Responder = std::function<bool(Kind kind, const QString &text)>;
+    // Answers input boxes in tests: sees the title, the prompt and the text
+    // shown, sets what is typed and returns false for Cancel.
+    using TextResponder =
+        std::function<bool(const QString &title, const QString &label, QString &value)>;
 
     static void error(QWidget *parent, const QString &text);
     static void information(QWidget *parent, const QString &text);
@@ -21,7 +25,13 @@ public:
     // Warning box with Yes and Cancel; true for Yes.
     static bool confirmWarning(QWidget *parent, const QString &text);
 
+    // Input box with OK and Cancel. value holds the text shown at first and,
+    // after OK, the text typed; false for Cancel (value is then unchanged).
+    static bool getText(QWidget *parent, const QString &title, const QString &label,
+                        QString &value);
+
     static void setResponder(Responder responder);
+    static void setTextResponder(TextResponder responder);
 
 private:
     static bool ask(QWidget *parent, Kind kind, const QString &text);
