@@ -16,6 +16,12 @@ Dialogs::TextResponder &textResponder()
     static Dialogs::TextResponder instance;
     return instance;
 }
+
+Dialogs::TitledResponder &titledResponder()
+{
+    static Dialogs::TitledResponder instance;
+    return instance;
+}
 } // namespace
 
 void Dialogs::setResponder(Responder r)
@@ -93,4 +99,32 @@ void Dialogs::errorLater(QWidget *parent, const QString &text)
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     box->show();
+}
+
+void Dialogs::setTitledResponder(TitledResponder r)
+{
+    titledResponder() = std::move(r);
+}
+
+static bool askTitled(QWidget *parent, const QString &title, const QString &text,
+                      QMessageBox::StandardButtons buttons,
+                      QMessageBox::StandardButton defaultButton, QMessageBox::StandardButton yes)
+{
+    if (titledResponder())
+        return titledResponder()(Dialogs::Kind::Question, title, text);
+    if (responder())
+        return responder()(Dialogs::Kind::Question, text);
+    return QMessageBox::question(parent, title, text, buttons, defaultButton) == yes;
+}
+
+bool Dialogs::askYesNo(QWidget *parent, const QString &title, const QString &text)
+{
+    return askTitled(parent, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes,
+                     QMessageBox::Yes);
+}
+
+bool Dialogs::askOkCancel(QWidget *parent, const QString &title, const QString &text)
+{
+    return askTitled(parent, title, text, QMessageBox::Ok | QMessageBox::Cancel,
+                     QMessageBox::Cancel, QMessageBox::Ok);
 }

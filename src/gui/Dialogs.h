@@ -30,7 +30,17 @@ public:
     static bool getText(QWidget *parent, const QString &title, const QString &label,
                         QString &value);
 
+    // Question boxes with a title of their own. Without a titled responder a
+    // test's plain responder answers them as Kind::Question.
+    using TitledResponder =
+        std::function<bool(Kind kind, const QString &title, const QString &text)>;
+    // Yes and No; true for Yes.
+    static bool askYesNo(QWidget *parent, const QString &title, const QString &text);
+    // OK and Cancel, Cancel being the default; true for OK.
+    static bool askOkCancel(QWidget *parent, const QString &title, const QString &text);
+
     static void setResponder(Responder responder);
+    static void setTitledResponder(TitledResponder responder);
     static void setTextResponder(TextResponder responder);
 
 private:

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "update/UpdateCheck.h"
+
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 
 namespace Ui {
@@ -9,7 +12,8 @@ class TKAboutBox;
 }
 
 // The about frame: program name, version, description and legal notice, and
-// the button that asks the maker's site for a newer version.
+// the button that asks the maker's site for a newer version. The check runs
+// only when the user asks for it.
 class TKAboutBox : public QWidget {
     Q_OBJECT
 public:
@@ -22,9 +26,26 @@ public:
     QString applicationName() const;
     QString versionCaption() const;
 
-signals:
-    void checkForUpdatesRequested();
+    // Where the version list is downloaded to ("temp.txt" in it); the
+    // program folder of the run (the default program folder until set).
+    void setProgramFolder(const QString &folder);
+    // The maker's site (ProgramContext::makerSite() until set).
+    void setMakerSite(const QString &site);
+    QString makerSite() const { return m_makerSite; }
+    void setDownloadLimits(const DownloadLimits &limits);
+    // Opens the what's-new page; OpenWithShell until replaced.
+    void setShellOpener(std::function<bool(const QString &target)> opener);
+
+    // The whole "Check for updates" dialogue.
+    void butUpdatesClick();
+    // Downloads the version list and compares it with the version shown.
+    // Throws UpdateError when the site cannot be asked.
+    UpdateCheckResult IsNewCurrentVersion(const QString &applicationName);
 
 private:
     std::unique_ptr<Ui::TKAboutBox> ui;
+    QString m_programFolder;
+    QString m_makerSite;
+    DownloadLimits m_limits;
+    std::function<bool(const QString &)> m_shellOpener;
 };
