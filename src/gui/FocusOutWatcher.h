@@ -9,6 +9,7 @@ class QWidget;
 // Runs a function every time a widget loses the keyboard focus, changed or not
 // (QLineEdit::editingFinished only fires when the text changed).
 class FocusOutWatcher : public QObject {
+    Q_OBJECT
 public:
     static void watch(QWidget *widget, std::function<void()> onLeave);
 

@@ -21,7 +21,11 @@ TfrmInput::TfrmInput(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui:
     connect(ui->BitBtn2, &QPushButton::clicked, this, &TfrmInput::BitBtn2Click);
 }
 
-TfrmInput::~TfrmInput() = default;
+TfrmInput::~TfrmInput()
+{
+    // The host field may lose the focus while it is torn down.
+    qDeleteAll(findChildren<FocusOutWatcher *>());
+}
 
 QString TfrmInput::serviceType() const
 {
@@ -87,7 +91,8 @@ void TfrmInput::cmbServiceChange()
     ui->lblPattern->setVisible(http);
     ui->edtPattern->setVisible(http);
     if (http)
-        ui->lblHost->setText(QStringLiteral("URL  http://"));
+        ui->lblHost->setText(ServiceNames::isHttps(type) ? QStringLiteral("URL  https://")
+                                                         : QStringLiteral("URL  http://"));
     const int port = ServiceNames::defaultPort(type);
     if (port > 0)
         ui->ServerPort->setValue(port);

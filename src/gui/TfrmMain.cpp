@@ -111,6 +111,12 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
 
 TfrmMain::~TfrmMain()
 {
+    // Children lose the focus while they are torn down, after our members
+    // are gone: nothing of theirs may call back into this window from now on.
+    for (QObject *child : findChildren<QObject *>())
+        child->disconnect(this);
+    qDeleteAll(findChildren<FocusOutWatcher *>());
+
     // What must survive the run: where the window stood and which service
     // was selected.
     try {

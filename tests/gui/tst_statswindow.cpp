@@ -102,8 +102,7 @@ private slots:
         window.show();
         auto *list = window.findChild<QListWidget *>(QStringLiteral("LogList"));
         window.LogListClick();
-        QVERIFY(window.reportText().startsWith(QStringLiteral("WEBHOST(HTTP) DOWN TIME STATS:
-")));
+        QVERIFY(window.reportText().startsWith(QStringLiteral("WEBHOST(HTTP) DOWN TIME STATS:\n")));
         QVERIFY(window.reportText().contains(QStringLiteral("No down time logged since 8 Dec 2026 10:00:00")));
         QVERIFY(messages.isEmpty());
         QVERIFY(QFile::remove(folder + QStringLiteral("webhost(http).log")));
