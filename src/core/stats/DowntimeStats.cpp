@@ -110,7 +110,15 @@ public:
 
     QString dateTime(qint64 ms) const
     {
-        return TimeStamp::format(TDTCalc::fromWallClockMs(ms), m_locale);
+        const QDateTime local = TDTCalc::fromWallClockMs(ms);
+        if (local.isValid())
+            return TimeStamp::format(local, m_locale);
+        // A clock time the zone skips (a period start a week after the
+        // clocks went forward) is no local moment; show it as it stands.
+        if (local.time() == QTime(0, 0))
+            return m_locale.toString(local.date(), m_dateFormat);
+        return m_locale.toString(QDateTime(local.date(), local.time(), Qt::UTC),
+                                 m_dateFormat + QLatin1Char(' ') + TimeStamp::timeFormat(m_locale));
     }
 
     QString shortDate(qint64 ms) const
@@ -136,6 +144,44 @@ double percentage(qint64 downMinutes, qint64 periodMinutes)
     if (periodMinutes <= 0)
         return 0.0;
     return double(downMinutes) * 100.0 / double(periodMinutes);
+}
+
+// The period start on the wall clock, before the incomplete rule.
+qint64 periodStartMs(StatsPeriod period, qint64 now, qint64 logStart)
+{
+    const auto daysBack = [now](qint64 days) { return now - days * TDTCalc::MsPerDay; };
+    // The same day and time of day some months back, or a fixed number of
+    // days back when that month lacks the day.
+    const auto monthsBack = [now, &daysBack](int months, qint64 fallbackDays) {
+        const QDate today = TDTCalc::dateOf(now);
+        int year = today.year();
+        int month = today.month();
+        if (month <= months) {
+            month += 12;
+            year -= 1;
+        }
+        const QDate date(year, month - months, today.day());
+        if (!date.isValid())
+            return daysBack(fallbackDays);
+        return TDTCalc::wallClockMs(date, TDTCalc::timeOf(now));
+    };
+    switch (period) {
+    case StatsPeriod::AllLog:
+        return logStart;
+    case StatsPeriod::OneWeek:
+        return daysBack(7);
+    case StatsPeriod::TwoWeeks:
+        return daysBack(14);
+    case StatsPeriod::OneMonth:
+        return monthsBack(1, 30);
+    case StatsPeriod::ThreeMonths:
+        return monthsBack(3, 91);
+    case StatsPeriod::SixMonths:
+        return monthsBack(6, 182);
+    case StatsPeriod::OneYear:
+        return monthsBack(12, 365);
+    }
+    return logStart;
 }
 
 // Whole minutes, days and seconds between two moments, as TDTCalc counts them.
@@ -310,8 +356,7 @@ private:
     {
         m_started = true;
         m_logStart = when;
-        m_periodStart = TDTCalc::wallClockMs(DowntimeStats::periodStart(
-            m_options.period, TDTCalc::fromWallClockMs(m_now), TDTCalc::fromWallClockMs(when)));
+        m_periodStart = periodStartMs(m_options.period, m_now, when);
         if (m_periodStart < m_logStart) {
             m_periodStart = m_logStart;
             m_incomplete = true;
@@ -502,41 +547,8 @@ std::optional<StatsPeriod> DowntimeStats::periodFromName(const QString &name)
 QDateTime DowntimeStats::periodStart(StatsPeriod period, const QDateTime &now,
                                      const QDateTime &logStart)
 {
-    const qint64 nowMs = TDTCalc::wallClockMs(now);
-    const auto daysBack = [nowMs](qint64 days) {
-        return TDTCalc::fromWallClockMs(nowMs - days * TDTCalc::MsPerDay);
-    };
-    // The same day and time of day some months back, or a fixed number of
-    // days back when that month lacks the day.
-    const auto monthsBack = [&now, &daysBack](int months, qint64 fallbackDays) {
-        int year = now.date().year();
-        int month = now.date().month();
-        if (month <= months) {
-            month += 12;
-            year -= 1;
-        }
-        const QDate date(year, month - months, now.date().day());
-        if (!date.isValid())
-            return daysBack(fallbackDays);
-        return TDTCalc::fromWallClockMs(TDTCalc::wallClockMs(date, now.time()));
-    };
-    switch (period) {
-    case StatsPeriod::AllLog:
-        return logStart;
-    case StatsPeriod::OneWeek:
-        return daysBack(7);
-    case StatsPeriod::TwoWeeks:
-        return daysBack(14);
-    case StatsPeriod::OneMonth:
-        return monthsBack(1, 30);
-    case StatsPeriod::ThreeMonths:
-        return monthsBack(3, 91);
-    case StatsPeriod::SixMonths:
-        return monthsBack(6, 182);
-    case StatsPeriod::OneYear:
-        return monthsBack(12, 365);
-    }
-    return logStart;
+    return TDTCalc::fromWallClockMs(
+        periodStartMs(period, TDTCalc::wallClockMs(now), TDTCalc::wallClockMs(logStart)));
 }
 
 QString DowntimeStats::logPath(const QString &entry) const
@@ -708,9 +720,14 @@ void DowntimeStats::comparison(const QStringList &entries, const StatsOptions &o
             continue;
 
         const qsizetype bracket = entry.indexOf(QLatin1Char('('));
-        QString label =
-            PadRightChar(bracket < 0 ? entry : entry.left(bracket), QLatin1Char(' '), 25);
-        if (entry.contains(QLatin1String("(http)")))
+        // The https mark is one wider; its name gives up a column so the
+        // label stays 28 wide and the figures keep their places.
+        const bool https = entry.contains(QLatin1String("(https)"));
+        QString label = PadRightChar(bracket < 0 ? entry : entry.left(bracket), QLatin1Char(' '),
+                                     https ? 24 : 25);
+        if (https)
+            label += QStringLiteral("(hs)");
+        else if (entry.contains(QLatin1String("(http)")))
             label += QStringLiteral("(h)");
         else if (entry.contains(QLatin1String("(ftp)")))
             label += QStringLiteral("(f)");

@@ -10,6 +10,8 @@
 
 #include <memory>
 
+#include <time.h>
+
 Q_DECLARE_METATYPE(StatsPeriod)
 
 namespace {
@@ -818,6 +820,37 @@ Service                    Period  Fail  Short   Long     Downtime
         report.clear();
         stats(QLocale::c()).comparison({QStringLiteral("empty(http)")}, options, report);
         QCOMPARE(report.at(4), row);
+    }
+
+    // A week after the clocks went forward at 02:00, a report at 02:30
+    // starts its period at a clock time that never was; it is shown as such.
+    void periodStartInSkippedHour()
+    {
+        struct ZoneGuard {
+            QByteArray old = qgetenv("TZ");
+            ZoneGuard()
+            {
+                qputenv("TZ", "Europe/Berlin");
+                tzset();
+            }
+            ~ZoneGuard()
+            {
+                if (old.isNull())
+                    qunsetenv("TZ");
+                else
+                    qputenv("TZ", old);
+                tzset();
+            }
+        } zone;
+        if (QDateTime(QDate(2026, 3, 29), QTime(2, 30)).isValid())
+            QSKIP("no time zone data for Europe/Berlin");
+        writeLog(QStringLiteral("gap(http)"), {"1 Mar 2026 08:00:00:  Log start"});
+        StatsOptions options;
+        options.period = StatsPeriod::OneWeek;
+        QStringList report;
+        stats(QLocale::c(), QDateTime(QDate(2026, 4, 5), QTime(2, 30)))
+            .singleReport(QStringLiteral("gap(http)"), options, report);
+        QCOMPARE(report.last(), QStringLiteral("No down time logged since 29 Mar 2026 02:30:00"));
     }
 
     void unreadableStampStopsTheRun_data()
