@@ -577,8 +577,9 @@ private:
                                "    default_type text/html;\n"
                                "    location = /ok { return 200 \"<html><body>Welcome to the "
                                "shop</body></html>\\n\"; }\n"
-                               "    location = /plain { return 200 \"<html><body>Nothing to "
-                               "see</body></html>\\n\"; }\n"
+                               "    location = /plain { add_header X-Greeting Welcome; return "
+                               "200 \"<html><body>Nothing to see</body></html>\\n\"; }\n"
+                               "    location = /moved { return 301 /ok; }\n"
                                "    location = /missing { return 404; }\n"
                                "    location = /down { return 503; }\n"
                                "    location = /flip { try_files /flip.html =503; }\n"
@@ -751,27 +752,29 @@ private slots:
         if (viaProxy)
             REQUIRE_PEER(m_tinyproxy);
 
-        // path: in the service name; pattern: none means HEAD; request: as
-        // nginx logs it; response and bodyText: in the error log entry.
+        // target: host and path in the service name; pattern: none means
+        // HEAD; request: as nginx logs it; response and bodyText: in the
+        // error log entry.
         struct Case {
-            const char *path, *pattern, *request;
+            const char *target, *pattern, *request;
             bool success;
             const char *response, *bodyText;
         };
         const QList<Case> cases = {
-            {"/OK", "WELCOME", "GET /ok", true, "", ""},
-            {"/plain", "Welcome", "GET /plain", false, "HTTP/1.1 200 OK\r\n", "Nothing to see"},
-            {"/missing", "", "HEAD /missing", true, "", ""},
-            {"/down/", "", "HEAD /down", false, "HTTP/1.1 503 Service Temporarily Unavailable\r\n",
-             ""},
-            {"/flip", "running", "GET /flip", true, "", ""},
+            {"127.0.0.1/OK", "WELCOME", "GET /ok", true, "", ""},
+            // The pattern only in a header line does not count.
+            {"127.0.0.1/plain", "Welcome", "GET /plain", false, "HTTP/1.1 200 OK\r\n",
+             "Nothing to see"},
+            {"127.0.0.1/missing", "", "HEAD /missing", true, "", ""},
+            {"localhost/moved", "", "HEAD /moved", true, "", ""},
+            {"127.0.0.1/down/", "", "HEAD /down", false,
+             "HTTP/1.1 503 Service Temporarily Unavailable\r\n", ""},
+            {"127.0.0.1/flip", "running", "GET /flip", true, "", ""},
         };
 
         ProgramRun run(false);
         const auto serviceName = [&](const Case &c) {
-            return QStringLiteral("HTTP 127.0.0.1%1 %2")
-                .arg(QLatin1String(c.path))
-                .arg(m_nginx.port);
+            return QStringLiteral("HTTP %1 %2").arg(QLatin1String(c.target)).arg(m_nginx.port);
         };
         for (const Case &c : cases) {
             const QString key = run.serviceKey(serviceName(c));
@@ -809,10 +812,10 @@ private slots:
         for (const Case &c : cases) {
             const QString name = serviceName(c);
             const QString key = run.serviceKey(name);
-            QString target = QString::fromLatin1(c.path).toLower();
+            QString target = QString::fromLatin1(c.target).toLower();
             if (target.endsWith(QLatin1Char('/')))
                 target.chop(1);
-            const QString logPath = run.programFolder() + QStringLiteral("127.0.0.1") +
+            const QString logPath = run.programFolder() +
                                     QString(target).replace(QLatin1Char('/'), QLatin1Char('_')) +
                                     QStringLiteral("(http).log");
             QCOMPARE(run.get(key, QStringLiteral("ActualFailures")),
@@ -822,13 +825,13 @@ private slots:
             QCOMPARE(serviceLogRecords(logPath),
                      (c.success ? QStringList{QStringLiteral("start")}
                                 : QStringList{QStringLiteral("start"), QStringLiteral("on")}));
-            const QList<QByteArray> entries = errorEntries(
-                errorLog, QStringLiteral("127.0.0.1") + target, QStringLiteral("http"));
+            const QList<QByteArray> entries =
+                errorEntries(errorLog, target, QStringLiteral("http"));
             if (c.success) {
                 QVERIFY2(entries.isEmpty(), qPrintable(name));
                 continue;
             }
-            expectedOnError << QStringLiteral("http:127.0.0.1") + target;
+            expectedOnError << QStringLiteral("http:") + target;
             QCOMPARE(entries.size(), 1);
             QVERIFY2(entries.first().startsWith(c.response), entries.first().constData());
             QVERIFY2(entries.first().contains(c.bodyText), entries.first().constData());
