@@ -29,6 +29,7 @@
 #include "platform/Autostart.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileDialog>
@@ -317,6 +318,10 @@ void TfrmMain::connectHandlers()
     textSetting(ui->edtSmtpUser, QStringLiteral("SmtpUser"));
     textSetting(ui->edtSmtpPass, QStringLiteral("SmtpPass"));
     connect(ui->butBrowse7, &QToolButton::clicked, this, &TfrmMain::butBrowse7Click);
+    // 0 None, 1 STARTTLS, 2 SSL/TLS; written when the user picks one.
+    connect(ui->cmbSmtpSecurity, &QComboBox::activated, this, [this](int index) {
+        guarded([=, this] { RegWriteInteger(m_context.settingsRoot, QStringLiteral("SmtpSecurity"), index); });
+    });
     connect(ui->butNoConnTestApp, &QToolButton::clicked, this, [this] {
         guarded([this] { LaunchProgram(ui->edtNoConnProgName->text()); });
     });
@@ -352,6 +357,7 @@ void TfrmMain::connectHandlers()
          clickHandler(ui->chkReqSmtpAuth, [this] { chkReqSmtpAuthClick(); })},
         {QStringLiteral("SmtpUser"), G::Text, ui->edtSmtpUser, 0, {}, {}},
         {QStringLiteral("SmtpPass"), G::Text, ui->edtSmtpPass, 0, {}, {}},
+        {QStringLiteral("SmtpSecurity"), G::Combo, ui->cmbSmtpSecurity, 0, {}, {}},
     };
 }
 
@@ -385,6 +391,16 @@ void TfrmMain::loadGlobalSettings()
                 static_cast<QLineEdit *>(setting.control)
                     ->setText(RegReadString(root, setting.name, setting.defaultText));
                 break;
+            case GlobalSetting::Combo: {
+                auto *combo = static_cast<QComboBox *>(setting.control);
+                const int stored = qBound(0, RegReadInteger(root, setting.name, setting.defaultNumber),
+                                          combo->count() - 1);
+                if (stored != combo->currentIndex()) {
+                    combo->setCurrentIndex(stored);
+                    RegWriteInteger(root, setting.name, stored);
+                }
+                break;
+            }
             }
         });
     }
@@ -542,6 +558,8 @@ void TfrmMain::ServiceListClick()
             case GlobalSetting::Text:
                 static_cast<QLineEdit *>(setting.control)
                     ->setText(RegReadString(key, setting.name, setting.defaultText));
+                break;
+            case GlobalSetting::Combo:
                 break;
             }
         });

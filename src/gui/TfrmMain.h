@@ -117,7 +117,7 @@ protected:
 private:
     // One global value and the control that holds it while the program runs.
     struct GlobalSetting {
-        enum Kind { Check, Spin, Text };
+        enum Kind { Check, Spin, Text, Combo };
         QString name;
         Kind kind;
         QWidget *control;
