@@ -420,6 +420,16 @@ private slots:
         QCOMPARE(arguments, QCoreApplication::arguments().mid(1));
         QVERIFY(!RestartProgram(ProgramStarter()));
     }
+
+    void defaultLauncherStartsAProcessOfItsOwn()
+    {
+        const QString marker = path(QStringLiteral("started.txt"));
+        QVERIFY(StartProgramDetached(
+            QStringLiteral("/bin/sh"),
+            {QStringLiteral("-c"), QStringLiteral("echo up > \"$0\""), marker}));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(marker).size() > 0, 10000);
+        QVERIFY(!StartProgramDetached(path(QStringLiteral("no-such-program")), {}));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestBackup)
