@@ -2,7 +2,8 @@
 
 QStringList ServiceNames::types()
 {
-    return {QStringLiteral("HTTP"), QStringLiteral("FTP"), QStringLiteral("POP3"), QStringLiteral("SMTP")};
+    return {QStringLiteral("HTTP"), QStringLiteral("HTTPS"), QStringLiteral("FTP"),
+            QStringLiteral("POP3"), QStringLiteral("SMTP")};
 }
 
 int ServiceNames::defaultPort(const QString &type)
@@ -10,6 +11,8 @@ int ServiceNames::defaultPort(const QString &type)
     const QString t = type.toLower();
     if (t == QLatin1String("http"))
         return 80;
+    if (t == QLatin1String("https"))
+        return 443;
     if (t == QLatin1String("ftp"))
         return 21;
     if (t == QLatin1String("pop3"))
@@ -21,7 +24,13 @@ int ServiceNames::defaultPort(const QString &type)
 
 bool ServiceNames::isHttp(const QString &type)
 {
-    return type.toLower() == QLatin1String("http");
+    const QString t = type.toLower();
+    return t == QLatin1String("http") || t == QLatin1String("https");
+}
+
+bool ServiceNames::isHttps(const QString &type)
+{
+    return type.toLower() == QLatin1String("https");
 }
 
 QString ServiceNames::normalizeHost(const QString &type, const QString &text)

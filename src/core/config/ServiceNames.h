@@ -10,14 +10,18 @@ class ServiceNames {
 public:
     // The editor's type list, in its order.
     static QStringList types();
-    // HTTP 80, FTP 21, POP3 110, SMTP 25; 0 for anything else.
+    // HTTP 80, HTTPS 443, FTP 21, POP3 110, SMTP 25; 0 for anything else.
     static int defaultPort(const QString &type);
+    // HTTP or HTTPS, in any case: the types whose host carries a path and
+    // which take a pattern.
     static bool isHttp(const QString &type);
+    // HTTPS alone, in any case.
+    static bool isHttps(const QString &type);
 
     // What the host field becomes when it is left: the part after the first
-    // "://"; for types other than HTTP only what stands before the first "/";
-    // every "\" and ":" removed; control characters removed; blanks trimmed
-    // at both ends.
+    // "://"; for types other than HTTP and HTTPS only what stands before the
+    // first "/"; every "\" and ":" removed; control characters removed;
+    // blanks trimmed at both ends.
     static QString normalizeHost(const QString &type, const QString &text);
 
     static QString build(const QString &type, const QString &host, int port);

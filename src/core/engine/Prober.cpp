@@ -5,10 +5,13 @@
 #include "engine/HostResolver.h"
 #include "engine/ProbeRules.h"
 #include "engine/SystemHostResolver.h"
+#include "platform/TlsTrust.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QNetworkProxy>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -26,6 +29,35 @@ bool hasControlCharacters(const QString &text)
                        [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
 }
 
+// A proxy's answer ends at its empty line; nothing that long is a real one.
+constexpr qsizetype ProxyAnswerLimit = 64 * 1024;
+
+qsizetype proxyAnswerEnd(const QByteArray &answer)
+{
+    const qsizetype crlf = answer.indexOf("\r\n\r\n");
+    const qsizetype lf = answer.indexOf("\n\n");
+    if (crlf >= 0 && (lf < 0 || crlf < lf))
+        return crlf + 4;
+    return lf >= 0 ? lf + 2 : -1;
+}
+
+// "HTTP/1.x 2xx ...": the tunnel stands.
+bool proxyAgreed(const QByteArray &statusLine)
+{
+    const qsizetype blank = statusLine.indexOf(' ');
+    return statusLine.startsWith("HTTP/") && blank > 0 && blank + 1 < statusLine.size() &&
+           statusLine.at(blank + 1) == '2';
+}
+
+QByteArray firstLine(const QByteArray &text)
+{
+    qsizetype end = text.indexOf('\n');
+    QByteArray line = end < 0 ? text : text.left(end);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return line;
+}
+
 bool isGreetingProtocol(const QString &protocol)
 {
     return protocol == QLatin1String("ftp") || protocol == QLatin1String("smtp") ||
@@ -35,11 +67,22 @@ bool isGreetingProtocol(const QString &protocol)
 } // namespace
 
 struct Prober::Attempt {
+    // What the bytes that arrive are for.
+    enum class Phase { Connecting, ProxyAnswer, Handshake, Exchange };
+
     explicit Attempt(AnswerReader::Mode mode, bool head) : reader(mode, head) {}
 
     AnswerReader reader;
+    Phase phase = Phase::Connecting;
     bool connected = false;
     bool connectFailed = false;
+    // The proxy's answer to CONNECT, up to its empty line.
+    QByteArray proxyAnswer;
+    bool proxyClosed = false;
+    // TLS handshake.
+    bool encrypted = false;
+    bool tlsFailed = false;
+    QList<QSslError> sslErrors;
     // Declared last so it goes first, before the state its handlers touch.
     std::unique_ptr<QTcpSocket> socket;
 };
@@ -147,7 +190,8 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
         ~BusyReset() { busy = false; }
     } busyReset{m_busy};
 
-    const bool http = target.protocol == QLatin1String("http");
+    const bool https = target.protocol == QLatin1String("https");
+    const bool http = https || target.protocol == QLatin1String("http");
     const bool greeting = isGreetingProtocol(target.protocol);
     const ProxySettings &proxy = settings.proxy;
     const bool viaProxy = http && proxy.use && !proxy.host.trimmed().isEmpty() && proxy.port != 0;
@@ -161,18 +205,49 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
         return result;
 
     Attempt a(http ? AnswerReader::Mode::Http : AnswerReader::Mode::Greeting, pattern.isEmpty());
-    a.socket = std::make_unique<QTcpSocket>();
+    // Plain protocols keep a plain socket; an https one starts plain too and
+    // is encrypted once connected (after the proxy's tunnel, if any).
+    if (https)
+        a.socket = std::make_unique<QSslSocket>();
+    else
+        a.socket = std::make_unique<QTcpSocket>();
     QTcpSocket *socket = a.socket.get();
     socket->setProxy(QNetworkProxy::NoProxy); // a proxy is our own business
     const auto drain = [&a, socket] {
-        if (a.connected)
+        if (!a.connected)
+            return;
+        if (a.phase == Attempt::Phase::ProxyAnswer) {
+            // Only up to the empty line: what follows belongs to TLS.
+            while (socket->bytesAvailable() > 0 && proxyAnswerEnd(a.proxyAnswer) < 0 &&
+                   a.proxyAnswer.size() < ProxyAnswerLimit) {
+                const QByteArray line =
+                    socket->readLine(std::max<qint64>(2, ProxyAnswerLimit - a.proxyAnswer.size()));
+                if (line.isEmpty())
+                    break;
+                a.proxyAnswer += line;
+            }
+        } else if (a.phase == Attempt::Phase::Exchange) {
             a.reader.feed(socket->readAll());
+        }
     };
     const auto closedByPeer = [&a, drain] {
         if (!a.connected)
             return;
         drain();
-        a.reader.peerClosed();
+        switch (a.phase) {
+        case Attempt::Phase::Connecting:
+            break;
+        case Attempt::Phase::ProxyAnswer:
+            a.proxyClosed = true;
+            break;
+        case Attempt::Phase::Handshake:
+            if (!a.encrypted)
+                a.tlsFailed = true;
+            break;
+        case Attempt::Phase::Exchange:
+            a.reader.peerClosed();
+            break;
+        }
     };
     connect(socket, &QTcpSocket::connected, this, [this, &a] {
         a.connected = true;
@@ -197,6 +272,18 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
             a.connectFailed = true;
         wake();
     });
+    if (auto *ssl = qobject_cast<QSslSocket *>(socket)) {
+        connect(ssl, &QSslSocket::encrypted, this, [this, &a] {
+            a.encrypted = true;
+            wake();
+        });
+        // Not ignored: Qt then ends the handshake with an error of its own.
+        connect(ssl, &QSslSocket::sslErrors, this, [this, &a](const QList<QSslError> &errors) {
+            a.sslErrors += errors;
+            a.tlsFailed = true;
+            wake();
+        });
+    }
 
     const auto finish = [socket] {
         socket->disconnect();
@@ -210,30 +297,120 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
     }
     result.connected = true;
 
-    if (http || greeting) {
-        if (http)
-            socket->write(buildHttpRequest(target, !pattern.isEmpty(), viaProxy, userAgentText(),
-                                           makerHost()));
-        const QDeadlineTimer connectionDeadline(
-            qint64(std::max(0, settings.connectionTimeoutSecs)) * 1000, Qt::PreciseTimer);
-        const QDeadlineTimer silenceDeadline(std::max(0, m_silenceLimitMs), Qt::PreciseTimer);
+    const QDeadlineTimer connectionDeadline(
+        qint64(std::max(0, settings.connectionTimeoutSecs)) * 1000, Qt::PreciseTimer);
+    const QDeadlineTimer silenceDeadline(std::max(0, m_silenceLimitMs), Qt::PreciseTimer);
+    // Waits until `ready`, an abort or the end of either limit. The silence
+    // limit counts while nothing came back for the exchange.
+    enum class Wait { Ready, Aborted, TimedOut };
+    const auto waitUntil = [&](const std::function<bool()> &ready) {
         for (;;) {
-            if (abortSeen(abortRequested)) {
-                result.aborted = true;
-                result.response = a.reader.answer();
-                finish();
-                return result;
-            }
-            if (a.reader.done() || connectionDeadline.hasExpired())
-                break;
+            if (abortSeen(abortRequested))
+                return Wait::Aborted;
+            if (ready())
+                return Wait::Ready;
+            if (connectionDeadline.hasExpired())
+                return Wait::TimedOut;
             const bool silent = a.reader.receivedBytes() == 0;
             if (silent && silenceDeadline.hasExpired())
-                break;
+                return Wait::TimedOut;
             qint64 remaining = connectionDeadline.remainingTime();
             if (silent)
                 remaining = std::min(remaining, silenceDeadline.remainingTime());
             sleepUntilWoken(remaining);
         }
+    };
+    const auto abortedResult = [&] {
+        result.aborted = true;
+        result.response = a.reader.answer();
+        finish();
+        return result;
+    };
+    // Any TLS trouble, the proxy's refusal included, ends the probe here.
+    const auto tlsFailure = [&](const QString &reason) {
+        result.resultCode = QStringLiteral("tls");
+        result.response =
+            (QStringLiteral("TLS failure: ") + reason + QStringLiteral("\r\n")).toUtf8();
+        finish();
+        return result;
+    };
+    const QString hostPort = target.host + QLatin1Char(':') + QString::number(target.port);
+    QElapsedTimer sinceConnect;
+    sinceConnect.start();
+    const auto waitedText = [&sinceConnect] {
+        return QString::number((sinceConnect.elapsed() + 500) / 1000) + QStringLiteral(" s");
+    };
+
+    if (https) {
+        if (!TlsTrust::available())
+            return tlsFailure(TlsTrust::unavailableText());
+        if (viaProxy) {
+            a.phase = Attempt::Phase::ProxyAnswer;
+            socket->write(
+                QStringLiteral("CONNECT %1 HTTP/1.1\r\nHost: %1\r\n\r\n").arg(hostPort).toUtf8());
+            const Wait w = waitUntil([&a] {
+                return proxyAnswerEnd(a.proxyAnswer) >= 0 || a.proxyClosed ||
+                       a.proxyAnswer.size() >= ProxyAnswerLimit;
+            });
+            if (w == Wait::Aborted)
+                return abortedResult();
+            const QByteArray status = firstLine(a.proxyAnswer);
+            if (proxyAnswerEnd(a.proxyAnswer) < 0) {
+                if (w == Wait::TimedOut)
+                    return tlsFailure(
+                        QStringLiteral("The proxy did not answer the tunnel request to %1 "
+                                       "within %2")
+                            .arg(hostPort, waitedText()));
+                return tlsFailure(
+                    QStringLiteral("The proxy gave no complete answer to the tunnel request "
+                                   "to %1")
+                        .arg(hostPort) +
+                    (status.isEmpty() ? QString()
+                                      : QStringLiteral(": ") + QString::fromUtf8(status)));
+            }
+            if (!proxyAgreed(status))
+                return tlsFailure(QStringLiteral("The proxy refused the tunnel to %1: %2")
+                                      .arg(hostPort, QString::fromUtf8(status)));
+            if (socket->bytesAvailable() > 0 || a.proxyClosed)
+                return tlsFailure(
+                    QStringLiteral("The proxy's tunnel to %1 did not stay open for TLS")
+                        .arg(hostPort));
+        }
+
+        a.phase = Attempt::Phase::Handshake;
+        auto *ssl = static_cast<QSslSocket *>(socket);
+        ssl->setSslConfiguration(TlsTrust::clientConfiguration());
+        // The name sent for SNI and checked against the certificate, also
+        // when the connection goes to an address or through the proxy.
+        ssl->setPeerVerifyName(target.host);
+        ssl->startClientEncryption();
+        const Wait w = waitUntil([&a] { return a.encrypted || a.tlsFailed; });
+        if (w == Wait::Aborted)
+            return abortedResult();
+        if (!a.encrypted) {
+            if (w == Wait::TimedOut && !a.tlsFailed)
+                return tlsFailure(
+                    QStringLiteral("The TLS handshake with %1 did not finish within %2")
+                        .arg(hostPort, waitedText()));
+            if (a.sslErrors.isEmpty() && socket->error() == QAbstractSocket::RemoteHostClosedError)
+                return tlsFailure(
+                    QStringLiteral("The server closed the connection during the TLS handshake"));
+            return tlsFailure(TlsTrust::failureReason(a.sslErrors, socket->errorString()));
+        }
+        a.phase = Attempt::Phase::Exchange;
+        // Inside the tunnel the request names the path alone.
+        socket->write(
+            buildHttpRequest(target, !pattern.isEmpty(), false, userAgentText(), makerHost()));
+    } else {
+        a.phase = Attempt::Phase::Exchange;
+        if (http)
+            socket->write(buildHttpRequest(target, !pattern.isEmpty(), viaProxy, userAgentText(),
+                                           makerHost()));
+    }
+
+    if (http || greeting) {
+        if (waitUntil([&a] { return a.reader.done(); }) == Wait::Aborted)
+            return abortedResult();
     }
 
     result.response = a.reader.answer();

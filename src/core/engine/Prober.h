@@ -28,7 +28,9 @@ struct ProbeSettings {
 struct ProbeResult {
     bool connected = false;
     bool success = false;
-    QString resultCode; // status or greeting code, "pattern fail" or "timeout"
+    // Status or greeting code, "pattern fail", "timeout", or "tls" when an
+    // https probe's TLS failed (the response then says why).
+    QString resultCode;
     QByteArray response;
     bool aborted = false;
 };
@@ -38,6 +40,15 @@ struct ProbeResult {
 // abandoned probe can leak into the next one. run() returns to its caller
 // only when the probe is over, but keeps the event loop running meanwhile:
 // it wakes for every socket event, for abort() and for its time-outs.
+//
+// An https probe connects (to the proxy, which is asked to CONNECT to the
+// host and port, when one is used), performs the TLS handshake with the
+// host name as SNI and verifies the certificate against TlsTrust, then does
+// the http exchange inside, the request naming the path alone. Everything
+// after the connect, the tunnel and the handshake included, is bounded by
+// the connection time-out. Any failure before the exchange - no TLS
+// backend, the proxy's refusal, a handshake or certificate error - gives
+// the result code "tls" with the reason as the response.
 class Prober : public QObject {
     Q_OBJECT
 public:

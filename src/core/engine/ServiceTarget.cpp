@@ -57,7 +57,7 @@ std::optional<ServiceTarget> ServiceTarget::parse(const QString &serviceName)
     for (const char c : {'/', '\\', ':', '?', '&', '%'})
         t.logName.replace(QLatin1Char(c), QLatin1Char('_'));
 
-    if (t.protocol == QLatin1String("http")) {
+    if (ServiceNames::isHttp(t.protocol)) {
         const qsizetype slash = t.probeTarget.indexOf(QLatin1Char('/'));
         if (slash < 0) {
             t.host = t.probeTarget;

@@ -9,13 +9,13 @@
 // path included.
 struct ServiceTarget {
     QString normalizedName; // blanks collapsed, trimmed, lower case
-    QString protocol;       // "http", "ftp", "pop3", "smtp" or any other word
-    QString probeTarget;    // host, for http optionally with "/path"; no trailing "/"
+    QString protocol;       // "http", "https", "ftp", "pop3", "smtp" or any other word
+    QString probeTarget;    // host, for http(s) optionally with "/path"; no trailing "/"
     bool hasPort = false;   // the name carried a usable port word
     int port = 0;           // the port used: the given one or the protocol's default
     QString portSuffix;     // ":" + port when given and not the default, else empty
     QString host;
-    QString path;        // http: always begins with "/"; empty for other protocols
+    QString path;        // http(s): always begins with "/"; empty for other protocols
     QString logName;     // probe target with / \ : ? & % replaced by "_"
     QString serviceTag;  // protocol + ":" + host + path
     QString displayName; // protocol + ": " + host + port suffix + path
@@ -28,6 +28,6 @@ struct ServiceTarget {
     // the probe then cannot connect.
     static std::optional<ServiceTarget> parse(const QString &serviceName);
 
-    // http 80, ftp 21, smtp 25, pop3 110; any other protocol 0.
+    // http 80, https 443, ftp 21, smtp 25, pop3 110; any other protocol 0.
     static int defaultPort(const QString &protocol);
 };

@@ -46,6 +46,8 @@ struct StatsOptions {
 // - A comparison row whose log has no outage shows shortest 0:00 as the
 //   single report does, and an entry without a known protocol gets three
 //   blanks in place of "(h)" so the columns keep their places.
+// - An https log is labelled "(hs)" after its name cut or padded to 24, so
+//   its label is as wide as the others.
 class DowntimeStats {
 public:
     using Clock = std::function<QDateTime()>;

@@ -15,6 +15,12 @@ private slots:
         QTest::newRow("http scheme dropped") << "HTTP"
                                              << "http://webhost/status"
                                              << "webhost/status";
+        QTest::newRow("https scheme dropped, path kept") << "HTTPS"
+                                                         << "https://securehost/a/b"
+                                                         << "securehost/a/b";
+        QTest::newRow("https in lower case keeps path") << "https"
+                                                        << "securehost/a"
+                                                        << "securehost/a";
         QTest::newRow("ftp scheme and path dropped") << "FTP"
                                                      << "ftp://ftphost/pub"
                                                      << "ftphost";
@@ -60,10 +66,23 @@ private slots:
     void defaultPorts()
     {
         QCOMPARE(ServiceNames::defaultPort(QStringLiteral("HTTP")), 80);
+        QCOMPARE(ServiceNames::defaultPort(QStringLiteral("HTTPS")), 443);
         QCOMPARE(ServiceNames::defaultPort(QStringLiteral("ftp")), 21);
         QCOMPARE(ServiceNames::defaultPort(QStringLiteral("POP3")), 110);
         QCOMPARE(ServiceNames::defaultPort(QStringLiteral("SMTP")), 25);
         QCOMPARE(ServiceNames::defaultPort(QStringLiteral("GOPHER")), 0);
+    }
+
+    // HTTPS comes right after HTTP and takes a path and a pattern like it.
+    void typeList()
+    {
+        QCOMPARE(
+            ServiceNames::types(),
+            QStringList({QStringLiteral("HTTP"), QStringLiteral("HTTPS"), QStringLiteral("FTP"),
+                         QStringLiteral("POP3"), QStringLiteral("SMTP")}));
+        QVERIFY(ServiceNames::isHttp(QStringLiteral("https")));
+        QVERIFY(ServiceNames::isHttps(QStringLiteral("HTTPS")));
+        QVERIFY(!ServiceNames::isHttps(QStringLiteral("HTTP")));
     }
 
     void duplicatesIgnoreCase()

@@ -134,6 +134,34 @@ private slots:
                                                         << "192.168.1.300"
                                                         << "ftp:192.168.1.300"
                                                         << "ftp: 192.168.1.300:2121";
+        QTest::newRow("https default port") << "HTTPS securehost 443"
+                                            << "https"
+                                            << "securehost"
+                                            << "/" << true << 443 << ""
+                                            << "securehost"
+                                            << "https:securehost/"
+                                            << "https: securehost/";
+        QTest::newRow("https path and other port") << "HTTPS SecureHost/a/B/ 8443"
+                                                   << "https"
+                                                   << "securehost"
+                                                   << "/a/b" << true << 8443 << ":8443"
+                                                   << "securehost_a_b"
+                                                   << "https:securehost/a/b"
+                                                   << "https: securehost:8443/a/b";
+        QTest::newRow("https on 80 shows the port") << "HTTPS securehost 80"
+                                                    << "https"
+                                                    << "securehost"
+                                                    << "/" << true << 80 << ":80"
+                                                    << "securehost"
+                                                    << "https:securehost/"
+                                                    << "https: securehost:80/";
+        QTest::newRow("https without port") << "HTTPS securehost/x"
+                                            << "https"
+                                            << "securehost"
+                                            << "/x" << false << 443 << ""
+                                            << "securehost_x"
+                                            << "https:securehost/x"
+                                            << "https: securehost/x";
     }
 
     void parse()
