@@ -3,6 +3,7 @@
 #include "TfrmError.h"
 #include "TfrmInput.h"
 #include "TfrmMain.h"
+#include "TKBackup.h"
 #include "TfrmStats.h"
 
 #include "config/ProgramContext.h"
@@ -64,6 +65,20 @@ int main(int argc, char *argv[])
         frmMain.attachWindows({&frmError, &frmStats, &frmInput, &frmEmail});
         QObject::connect(&quitSignals, &QuitSignalWatcher::quitRequested, &frmMain,
                          [&frmMain] { frmMain.mnuExitClick(); });
+        // After a restore: let go of the instance lock so the new instance is
+        // not turned away, start it with our arguments, then end as usual.
+        QObject::connect(&frmMain, &TfrmMain::restartRequested, &frmMain, [&] {
+            lock.release();
+            if (!frmMain.backupFrame()->restartProgram()) {
+                // Nothing started: keep running with the restored settings.
+                lock.tryLock();
+                QMessageBox::critical(&frmMain, context.title,
+                                      QStringLiteral("The program could not be started again. Please "
+                                                     "start it yourself to use the restored configuration."));
+                return;
+            }
+            frmMain.mnuExitClick();
+        });
 
         // Scripts and desktop tools reach the running program on the
         // session bus; without a bus it runs as before.

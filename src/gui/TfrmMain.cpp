@@ -9,6 +9,7 @@
 #include "ListExtent.h"
 #include "SoundPlayer.h"
 #include "TKAboutBox.h"
+#include "TKBackup.h"
 #include "TfrmEmail.h"
 #include "TfrmError.h"
 #include "TfrmInput.h"
@@ -79,6 +80,18 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
                             QStringLiteral("Site connectivity monitor: watches web, FTP, SMTP and POP3 "
                                            "services and tells you when they stop answering."),
                             QStringLiteral("Copyright © 2026 Kestrin Software. All rights reserved."));
+
+    m_about->setProgramFolder(m_context.programFolder);
+
+    m_backup = new TKBackup(ui->backupHost);
+    auto *backupLayout = new QVBoxLayout(ui->backupHost);
+    backupLayout->setContentsMargins(0, 0, 0, 0);
+    backupLayout->addWidget(m_backup);
+    m_backup->setContext(m_context);
+    m_backup->setBackupPaths({m_context.programFolder + QStringLiteral("email")});
+    connect(m_backup, &TKBackup::backupFinished, this,
+            [this] { setProgressText(QStringLiteral("Finished backup.")); });
+    connect(m_backup, &TKBackup::restartRequested, this, &TfrmMain::restartRequested);
 
     setWindowTitle(m_context.caption);
 

@@ -25,6 +25,7 @@ class QSystemTrayIcon;
 class QTimer;
 class BoundedSpinBox;
 class TKAboutBox;
+class TKBackup;
 class TfrmEmail;
 class TfrmError;
 class TfrmInput;
@@ -57,6 +58,7 @@ public:
     void showAtStart();
 
     const ProgramContext &context() const { return m_context; }
+    TKBackup *backupFrame() const { return m_backup; }
     QStringList onErrorList() const;
     bool isTimerOn() const;
     PollCycle *pollCycle() const { return m_cycle; }
@@ -110,6 +112,11 @@ public:
 
     // For checks: what the tray shows right now.
     QString trayHint() const { return m_trayHint; }
+
+signals:
+    // A restore replaced the configuration: the program must start anew
+    // (the owner releases the instance lock, restarts, then exits).
+    void restartRequested();
 
 protected:
     void changeEvent(QEvent *event) override;
@@ -170,6 +177,7 @@ private:
     std::unique_ptr<Ui::TfrmMain> ui;
     Windows m_windows;
     TKAboutBox *m_about = nullptr;
+    TKBackup *m_backup = nullptr;
     QStatusBar *m_statusBar = nullptr;
     QLabel *m_panelProgress = nullptr;
     QLabel *m_panelErrors = nullptr;

@@ -35,7 +35,8 @@ private slots:
         QTest::newRow("Misc") << "Misc"
                               << QStringList{" HTTP Proxy ", "Use Proxy", "Server domain or IP", "Port",
                                              " SMTP (for sending email) ", "Server", "From",
-                                             "Require authentication", "User", "Password"};
+                                             "Require authentication", "User", "Password", "Security",
+                                             " Backup ", "Directory", "Backup", "Restore"};
         QTest::newRow("About") << "About" << QStringList{"Quellmark", "Check for updates"};
     }
 
