@@ -388,18 +388,22 @@ public:
     }
 
     // Asks the program to exit and waits; true when it ended with status 0.
-    bool exitProgram()
+    // Asks the program to exit (over D-Bus, or with SIGTERM) and waits;
+    // true when it ended with status 0 in time.
+    bool exitProgram(bool bySignal = false, int timeoutMs = 20000)
     {
         if (!m_app)
             return true;
-        if (!call(QStringLiteral("Exit")))
+        if (bySignal)
+            ::kill(static_cast<pid_t>(m_app->processId()), SIGTERM);
+        else if (!call(QStringLiteral("Exit")))
             return fail(QStringLiteral("Exit failed"));
         const bool ended =
-            QTest::qWaitFor([&] { return m_app->state() == QProcess::NotRunning; }, 20000);
+            QTest::qWaitFor([&] { return m_app->state() == QProcess::NotRunning; }, timeoutMs);
         const bool clean =
             ended && m_app->exitStatus() == QProcess::NormalExit && m_app->exitCode() == 0;
-        m_app.reset();
-        return clean || fail(QStringLiteral("the program did not end cleanly"));
+        stopProgram();
+        return clean || fail(QStringLiteral("the program did not end cleanly in time"));
     }
 
     void stopProgram()
@@ -1226,6 +1230,124 @@ private slots:
         }
         QCOMPARE(run.get(key, QStringLiteral("ActualFailures")), QStringLiteral("1"));
         QVERIFY2(run.exitProgram(), qPrintable(run.problem()));
+    }
+
+    // Alert e-mails to an SMTP server that refuses or drops the dialogue
+    // (smtp-sink's fault flags): the poll still ends promptly, and the
+    // program carries on and tries again at the next failure.
+    void alertMailFaults_data()
+    {
+        QTest::addColumn<QStringList>("faults");
+        QTest::addColumn<int>("kept"); // messages the server kept after two polls
+        const auto row = [](const char *name, const char *flag,
+                            const char *command) -> QTestData & {
+            return QTest::newRow(name)
+                   << QStringList{QString::fromLatin1(flag), QString::fromLatin1(command)};
+        };
+        row("RCPT refused (4xx)", "-r", "RCPT") << 0;
+        row("MAIL refused (5xx)", "-f", "MAIL") << 0;
+        row("421 and hang-up at HELO", "-Q", "HELO") << 0;
+        row("dropped after DATA", "-q", "DATA") << 0;
+        // The server has the message but never says so.
+        row("dropped after the message", "-q", ".") << 2;
+    }
+    void alertMailFaults()
+    {
+        REQUIRE_CONNECTION();
+        QFETCH(QStringList, faults);
+        QFETCH(int, kept);
+        const QString sinkProgram = findProgram(QStringLiteral("smtp-sink"));
+        if (sinkProgram.isEmpty())
+            QSKIP("smtp-sink is not installed (Debian package postfix); its end-to-end cases were "
+                  "not run");
+
+        ProgramRun run(false);
+        const QString dumps = run.sandboxRoot() + QStringLiteral("/dumps");
+        QDir().mkpath(dumps);
+        QFile::setPermissions(dumps, QFileDevice::Permissions(0x7777));
+        QFile::setPermissions(run.sandboxRoot(), QFileDevice::Permissions(0x7755));
+        ServerProcess sink;
+        const quint16 port = freePort();
+        QVERIFY(sink.start(
+            sinkProgram,
+            faults + QStringList{QStringLiteral("-d"), dumps + QStringLiteral("/%H%M%S."),
+                                 QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("10")},
+            true));
+        QVERIFY2(sink.waitListening(port), sink.output().constData());
+
+        const QString service = QStringLiteral("FTP localhost %1").arg(freePort());
+        const QString key = run.serviceKey(service);
+        const QString templatePath = run.sandboxRoot() + QStringLiteral("/alert.txt");
+        QVERIFY(writeFile(templatePath, "Subject: {SiteURL} is down\r\n\r\nFailed.\r\n"));
+        QVERIFY(run.set(key, QStringLiteral("SoundAlert"), 0));
+        QVERIFY(run.set(key, QStringLiteral("SendEmail"), 1));
+        QVERIFY(run.set(key, QStringLiteral("RepeatEmail"), 1));
+        QVERIFY(run.set(key, QStringLiteral("OnErrorEmail"), templatePath));
+        QVERIFY(run.set(key, QStringLiteral("OnErrorEmailTo"), QStringLiteral("ops@example.org")));
+        QVERIFY(run.set(run.root(), QStringLiteral("SmtpServer"), QStringLiteral("127.0.0.1")));
+        QVERIFY(run.set(run.root(), QStringLiteral("SmtpPort"), port));
+        QVERIFY(
+            run.set(run.root(), QStringLiteral("SmtpFrom"), QStringLiteral("monitor@example.org")));
+        QString why;
+        QVERIFY2(startRun(run, &why), qPrintable(why));
+
+        for (int poll = 1; poll <= 2; ++poll) {
+            QElapsedTimer clock;
+            clock.start();
+            QVERIFY2(run.poll(), qPrintable(run.problem()));
+            QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(run.get(key, QStringLiteral("ActualFailures")), QString::number(poll));
+        }
+        QVERIFY(sink.running());
+        QTRY_COMPARE(QDir(dumps).entryList(QDir::Files).size(), kept);
+        QVERIFY2(run.exitProgram(), qPrintable(run.problem()));
+    }
+
+    // Exit and SIGTERM while a probe waits for a server that never answers:
+    // the program ends at once and in order, the probe's connection is
+    // closed, and the service that was being probed keeps its state.
+    void exitDuringAPoll_data()
+    {
+        QTest::addColumn<bool>("bySignal");
+        QTest::newRow("Exit over D-Bus") << false;
+        QTest::newRow("SIGTERM") << true;
+    }
+    void exitDuringAPoll()
+    {
+        REQUIRE_CONNECTION();
+        QFETCH(bool, bySignal);
+        FakeServer silent;
+        QVERIFY(silent.listen());
+        silent.setScenario(FakeServer::Scenario().stall());
+
+        ProgramRun run(false);
+        const QString key = run.serviceKey(QStringLiteral("POP3 127.0.0.1 %1").arg(silent.port()));
+        QVERIFY(run.set(key, QStringLiteral("SoundAlert"), 0));
+        QVERIFY(run.set(run.root(), QStringLiteral("ConnectionTimeout"), 600));
+        QString why;
+        QVERIFY2(startRun(run, &why), qPrintable(why));
+        QCOMPARE(run.property(QStringLiteral("TimerOn")).toBool(), false);
+        QVERIFY(run.call(QStringLiteral("ToggleTimer")));
+        QTRY_VERIFY(run.property(QStringLiteral("TimerOn")).toBool());
+
+        QVERIFY(run.call(QStringLiteral("PollNow")));
+        QTRY_COMPARE(silent.connectionCount(), 1);
+        QVERIFY(run.property(QStringLiteral("Polling")).toBool());
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY2(run.exitProgram(bySignal, 10000), qPrintable(run.problem()));
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+        QTRY_VERIFY(silent.peerClosed(0));
+
+        QCOMPARE(run.get(key, QStringLiteral("ActualFailures")), Missing);
+        QCOMPARE(run.get(key, QStringLiteral("FailureTime")), Missing);
+        QCOMPARE(serviceLogRecords(run.programFolder() + QStringLiteral("127.0.0.1(pop3).log")),
+                 QStringList{QStringLiteral("start")});
+        QVERIFY(errorEntries(readAll(run.errorLogPath()), QStringLiteral("127.0.0.1"),
+                             QStringLiteral("pop3"))
+                    .isEmpty());
+        // The orderly way out keeps the window's place.
+        QVERIFY(run.get(run.root(), QStringLiteral("Top")) != Missing);
     }
 
     // Without any network interface but loopback (a network namespace of
