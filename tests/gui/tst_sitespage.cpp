@@ -116,6 +116,7 @@ private slots:
         QTest::addColumn<bool>("pattern");
         QTest::addColumn<QString>("host");
         QTest::newRow("http") << "HTTP" << 80 << "URL  http://" << true << "webhost/status";
+        QTest::newRow("https") << "HTTPS" << 443 << "URL  https://" << true << "webhost/status";
         QTest::newRow("ftp") << "FTP" << 21 << "Host" << false << "webhost";
         QTest::newRow("pop3") << "POP3" << 110 << "Host" << false << "webhost";
         QTest::newRow("smtp") << "SMTP" << 25 << "Host" << false << "webhost";
@@ -158,6 +159,18 @@ private slots:
         // The list can scroll to its widest entry.
         const int widest = list()->fontMetrics().horizontalAdvance(QStringLiteral("HTTP webhost/status 80"));
         QCOMPARE(list()->property("horizontalExtent").toInt(), widest + 5);
+    }
+
+    void addingHttpsKeepsPathAndPattern()
+    {
+        openWindows();
+        addService(QStringLiteral("HTTPS"), QStringLiteral("https://securehost/status"), -1, QStringLiteral("Welcome"));
+        QVERIFY(m_messages.isEmpty());
+        QCOMPARE(list()->item(0)->text(), QStringLiteral("HTTPS securehost/status 443"));
+        const auto pattern =
+            m_store->value(serviceKey(QStringLiteral("HTTPS securehost/status 443")), QStringLiteral("Pattern"));
+        QVERIFY(pattern.has_value());
+        QCOMPARE(pattern->toString(), QStringLiteral("Welcome"));
     }
 
     void duplicateRefusedInAnyCase()
