@@ -558,6 +558,9 @@ private:
         for (const QString &dir : {m_work.path(), prefix, m_webRoot})
             QFile::setPermissions(dir, QFileDevice::Permissions(0x7755));
         writeFile(m_webRoot + QStringLiteral("/flip.html"), "<p>Shop is up and RUNNING</p>\n");
+        writeFile(m_webRoot + QStringLiteral("/chunked.html"),
+                  "<p>Sent in <!--# echo var=\"ssi_word\" default=\"pieces\" --> "
+                  "for the Chunked Welcome</p>\n");
         const auto config = [prefix, this](quint16 port) {
             const QString text =
                 QStringLiteral("daemon off;\n"
@@ -584,6 +587,9 @@ private:
                                "    location = /plain { add_header X-Greeting Welcome; return "
                                "200 \"<html><body>Nothing to see</body></html>\\n\"; }\n"
                                "    location = /moved { return 301 /ok; }\n"
+                               // Server-side includes: the length is not known
+                               // in advance, so HTTP/1.1 answers come chunked.
+                               "    location = /chunked { ssi on; try_files /chunked.html =404; }\n"
                                "    location = /missing { return 404; }\n"
                                "    location = /down { return 503; }\n"
                                "    location = /flip { try_files /flip.html =503; }\n"
@@ -774,6 +780,7 @@ private slots:
             {"127.0.0.1/down/", "", "HEAD /down", false,
              "HTTP/1.1 503 Service Temporarily Unavailable\r\n", ""},
             {"127.0.0.1/flip", "running", "GET /flip", true, "", ""},
+            {"127.0.0.1/chunked", "pieces for the chunked", "GET /chunked", true, "", ""},
         };
 
         ProgramRun run(false);
@@ -796,7 +803,12 @@ private slots:
         QVERIFY2(startRun(run, &why), qPrintable(why));
 
         const qint64 accessBefore = QFileInfo(m_accessLog).size();
+        QElapsedTimer clock;
+        clock.start();
         QVERIFY2(run.poll(), qPrintable(run.problem()));
+        // nginx keeps its connections open: each answer must be taken as
+        // complete by its framing, not by the server's close.
+        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
 
         // What reached nginx: one request per service, by the right method,
         // and through the proxy exactly when it is switched on.
