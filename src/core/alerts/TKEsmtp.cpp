@@ -1,5 +1,6 @@
 #include "TKEsmtp.h"
 
+#include "alerts/SmtpReplyBuffer.h"
 #include "alerts/TBase64.h"
 #include "config/Subs.h"
 #include "engine/HostResolver.h"
@@ -24,28 +25,6 @@ bool holdsLineBreakOrNul(const QString &text)
 {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) ||
            text.contains(QChar(0));
-}
-
-// Lines as a text list sees them: CR LF, a lone LF and a lone CR each end a
-// line, and a break at the very end adds no empty line.
-QByteArray lastLineOf(const QByteArray &buffer)
-{
-    qsizetype end = buffer.size();
-    if (buffer.endsWith(Crlf))
-        end -= 2;
-    else if (buffer.endsWith('\n') || buffer.endsWith('\r'))
-        end -= 1;
-    qsizetype start = end;
-    while (start > 0 && buffer.at(start - 1) != '\n' && buffer.at(start - 1) != '\r')
-        --start;
-    return buffer.mid(start, end - start);
-}
-
-// A final line: its first blank is the 4th character, and the reply ends
-// with CR LF. A continuation line ("250-...") keeps the reply open.
-bool replyComplete(const QByteArray &buffer)
-{
-    return buffer.endsWith(Crlf) && lastLineOf(buffer).indexOf(' ') == 3;
 }
 
 QDeadlineTimer sooner(QDeadlineTimer deadline, int ms)
@@ -241,21 +220,23 @@ QString TKEsmtp::ReadReply()
         return QString();
     }
 
-    QByteArray buffer;
+    SmtpReplyBuffer reply;
     for (;;) {
-        // Take the input a line at a time, so that a complete reply never
-        // swallows bytes that follow it.
+        // Only the bytes the reply takes are consumed; what follows it stays
+        // for the next one.
         while (m_socket->bytesAvailable() > 0) {
-            const QByteArray ahead =
-                m_socket->peek(qMin(m_socket->bytesAvailable(), ReplyLimit - buffer.size()));
-            const qsizetype lineEnd = ahead.indexOf('\n');
-            buffer += m_socket->read(lineEnd >= 0 ? lineEnd + 1 : ahead.size());
-            if (lineEnd >= 0 && replyComplete(buffer)) {
+            const QByteArray ahead = m_socket->peek(
+                qMin(m_socket->bytesAvailable(), SmtpReplyBuffer::Limit - reply.size()));
+            qsizetype taken = 0;
+            while (taken < ahead.size() && !reply.complete() && !reply.full())
+                taken += reply.take(QByteArrayView(ahead).sliced(taken));
+            m_socket->skip(taken);
+            if (reply.complete()) {
                 m_replyComplete = true;
-                return QString::fromUtf8(lastLineOf(buffer));
+                return reply.lastLine();
             }
-            if (buffer.size() >= ReplyLimit)
-                return QString::fromUtf8(lastLineOf(buffer));
+            if (reply.full())
+                return reply.lastLine();
         }
         if (m_socket->state() != QAbstractSocket::ConnectedState) {
             // The server's orderly close leaves what it sent; any other
@@ -263,10 +244,10 @@ QString TKEsmtp::ReadReply()
             if (m_socket->error() != QAbstractSocket::RemoteHostClosedError &&
                 m_socket->error() != QAbstractSocket::UnknownSocketError)
                 return QString();
-            return QString::fromUtf8(lastLineOf(buffer));
+            return reply.lastLine();
         }
         if (!waitFor(input, sooner(total, m_waits.readMs)))
-            return QString::fromUtf8(lastLineOf(buffer));
+            return reply.lastLine();
     }
 }
 

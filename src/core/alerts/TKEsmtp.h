@@ -1,5 +1,7 @@
 #pragma once
 
+#include "alerts/SmtpReplyBuffer.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QList>
@@ -61,7 +63,7 @@ class TKEsmtp : public QObject {
 public:
     static constexpr int DefaultPort = 25;
     // A reply that grows beyond this is cut off and taken as unusable.
-    static constexpr qsizetype ReplyLimit = 64 * 1024;
+    static constexpr qsizetype ReplyLimit = SmtpReplyBuffer::Limit;
 
     // A null resolver means the platform's own name resolution.
     explicit TKEsmtp(HostResolver *resolver = nullptr, QObject *parent = nullptr);

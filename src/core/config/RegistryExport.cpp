@@ -205,8 +205,17 @@ void ImportRegistryFile(RegistryStore &store, const QString &filePath)
         return;
     if (QFileInfo(filePath).isDir() || !file.open(QIODevice::ReadOnly))
         throw RegistryError(QStringLiteral("Cannot read the file '%1'").arg(filePath));
-    // Read one byte past the bound so a file that grows meanwhile is caught too.
-    const QByteArray bytes = file.read(RegistryImportMaxBytes + 1);
+    // Read one byte past the bound so a file that grows meanwhile is caught
+    // too. In pieces sized after the file: read(n) sets aside n bytes at
+    // once, which would make every import of a small file cost the bound.
+    const qint64 piece = qBound(qint64(4096), file.size() + 1, qint64(1024 * 1024));
+    QByteArray bytes;
+    while (bytes.size() <= RegistryImportMaxBytes) {
+        const QByteArray more = file.read(qMin(piece, RegistryImportMaxBytes + 1 - bytes.size()));
+        if (more.isEmpty())
+            break;
+        bytes += more;
+    }
     if (bytes.size() > RegistryImportMaxBytes)
         throw RegistryError(QStringLiteral("The file '%1' is larger than %2 MiB and cannot be "
                                            "imported")
