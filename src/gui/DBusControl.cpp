@@ -50,6 +50,11 @@ QString DBusControl::lastPollFinished() const
     return m_window->pollCycle()->lastFinished();
 }
 
+int DBusControl::pollsHandled() const
+{
+    return m_window->pollCycle()->pollsHandled();
+}
+
 void DBusControl::PollNow()
 {
     QTimer::singleShot(0, m_window, [w = m_window] { w->butStartClick(); });

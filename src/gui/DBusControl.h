@@ -10,7 +10,7 @@ class TfrmMain;
 //   service  org.kestrin.Quellmark (org.kestrin.QuellmarkTest in test mode)
 //   object   /
 //   methods  PollNow, ToggleTimer, Restore, ShowServicesOnError, ShowStats, Exit
-//   props    TimerOn, Polling, OnErrorList, LastPollFinished
+//   props    TimerOn, Polling, OnErrorList, LastPollFinished, PollsHandled
 // Methods only queue their action and return at once, so a caller never
 // waits for a whole poll cycle.
 class DBusControl : public QObject {
@@ -20,6 +20,7 @@ class DBusControl : public QObject {
     Q_PROPERTY(bool Polling READ polling)
     Q_PROPERTY(QStringList OnErrorList READ onErrorList)
     Q_PROPERTY(QString LastPollFinished READ lastPollFinished)
+    Q_PROPERTY(int PollsHandled READ pollsHandled)
 
 public:
     explicit DBusControl(TfrmMain *window);
@@ -33,6 +34,7 @@ public:
     bool polling() const;
     QStringList onErrorList() const;
     QString lastPollFinished() const;
+    int pollsHandled() const;
 
 public slots:
     void PollNow();

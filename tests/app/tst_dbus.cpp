@@ -66,6 +66,7 @@ private slots:
         QVERIFY(remote.call(QStringLiteral("PollNow")).type() == QDBusMessage::ReplyMessage);
         QTRY_VERIFY_WITH_TIMEOUT(!remote.property("LastPollFinished").toString().isEmpty(), 10000);
         QCOMPARE(remote.property("Polling").toBool(), false);
+        QCOMPARE(remote.property("PollsHandled").toInt(), 1);
         QCOMPARE(remote.property("OnErrorList").toStringList(), QStringList{QStringLiteral("http:127.0.0.1/")});
         QCOMPARE(web.connectionCount(), 1);
 

@@ -119,6 +119,7 @@ void PollCycle::run(const QStringList &services)
         endCycle();
     }
     m_running = false;
+    ++m_pollsHandled;
     emit cycleFinished();
 }
 

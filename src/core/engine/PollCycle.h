@@ -71,6 +71,8 @@ public:
     QStringList onErrorList() const { return m_onErrorList; }
     // The time stamp of the last "Poll finished at: " line, empty before.
     QString lastFinished() const { return m_lastFinished; }
+    // Polls handled since start, also those that found no connection.
+    int pollsHandled() const { return m_pollsHandled; }
     IntervalTimer *sessionTimer() const { return m_sessionTimer; }
     IntervalTimer *problemTimer() const { return m_problemTimer; }
     // The service list the poll timer walks.
@@ -109,6 +111,7 @@ private:
     QStringList m_onErrorList;
     QString m_errorSummary;
     QString m_lastFinished;
+    int m_pollsHandled = 0;
     bool m_overallError = false;
     int m_sitesOnError = 0;
     bool m_running = false;
