@@ -38,6 +38,7 @@ QString SendAlertMail(const QString &servicesKey, const QString &serviceName,
     client.setFrom(smtp.from);
     client.setSendTo(sendTo);
     client.setRequireAuthentication(smtp.requireAuthentication);
+    client.setSecurity(smtp.security);
     client.setUser(smtp.user);
     client.setPassword(smtp.password);
     client.setOutMessageBytes(message);

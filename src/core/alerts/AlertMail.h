@@ -18,6 +18,9 @@ struct SmtpSettings {
     bool requireAuthentication = false;
     QString user;
     QString password;
+    // TKEsmtp::SecurityNone, SecurityStartTls or SecuritySslTls (the stored
+    // SmtpSecurity value).
+    int security = TKEsmtp::SecurityNone;
 };
 
 // What SendAlertMail takes from its surroundings; tests replace them.

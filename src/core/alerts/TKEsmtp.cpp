@@ -5,11 +5,14 @@
 #include "config/Subs.h"
 #include "engine/HostResolver.h"
 #include "engine/SystemHostResolver.h"
+#include "platform/TlsTrust.h"
 
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QPointer>
+#include <QScopeGuard>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -123,6 +126,8 @@ bool TKEsmtp::waitFor(const std::function<bool()> &ready, QDeadlineTimer deadlin
             connect(m_socket, &QIODevice::bytesWritten, &loop, &QEventLoop::quit);
             connect(m_socket, &QAbstractSocket::stateChanged, &loop, &QEventLoop::quit);
             connect(m_socket, &QAbstractSocket::errorOccurred, &loop, &QEventLoop::quit);
+            if (auto *ssl = qobject_cast<QSslSocket *>(m_socket))
+                connect(ssl, &QSslSocket::encrypted, &loop, &QEventLoop::quit);
         }
         timer.start(int(qMax<qint64>(deadline.remainingTime(), 0)));
         loop.exec();
@@ -159,7 +164,9 @@ bool TKEsmtp::openConnection()
     }
     for (const QHostAddress &address : std::as_const(addresses)) {
         delete m_socket;
-        m_socket = new QTcpSocket(this);
+        // A secure mode needs a socket that can turn to TLS; the plain
+        // dialogue keeps the plain socket it always had.
+        m_socket = m_security == SecurityNone ? new QTcpSocket(this) : new QSslSocket(this);
         m_socket->connectToHost(address, quint16(m_port));
         connect(m_socket, &QIODevice::bytesWritten, this,
                 [this](qint64 written) { m_unwritten -= written; });
@@ -203,6 +210,7 @@ void TKEsmtp::sendBytes(const QByteArray &bytes)
 QString TKEsmtp::ReadReply()
 {
     m_replyComplete = false;
+    m_replyBytes.clear();
     if (!m_socket)
         return QString();
     const QDeadlineTimer total(m_waits.replyTotalMs);
@@ -221,6 +229,7 @@ QString TKEsmtp::ReadReply()
     }
 
     SmtpReplyBuffer reply;
+    const auto keepLines = qScopeGuard([&] { m_replyBytes = reply.bytes(); });
     for (;;) {
         // Only the bytes the reply takes are consumed; what follows it stays
         // for the next one.
@@ -288,6 +297,64 @@ void TKEsmtp::quit()
     }
 }
 
+// The handshake on the open connection, verified against TlsTrust with the
+// server's name as SNI. On failure the connection is dropped (no QUIT: it
+// is no longer usable) and `reply` says why.
+bool TKEsmtp::startTls(QString &reply)
+{
+    const QString prefix = QStringLiteral("TLS failure with the SMTP server: ");
+    auto *ssl = qobject_cast<QSslSocket *>(m_socket);
+    if (!ssl || !TlsTrust::available()) {
+        reply = prefix + TlsTrust::unavailableText();
+        m_socket->abort();
+        return false;
+    }
+    QList<QSslError> errors;
+    bool encrypted = false;
+    const QMetaObject::Connection onErrors =
+        connect(ssl, &QSslSocket::sslErrors, this,
+                [&errors](const QList<QSslError> &found) { errors += found; });
+    const QMetaObject::Connection onEncrypted =
+        connect(ssl, &QSslSocket::encrypted, this, [&encrypted] { encrypted = true; });
+    const auto disconnectBoth = qScopeGuard([&] {
+        disconnect(onErrors);
+        disconnect(onEncrypted);
+    });
+
+    ssl->setSslConfiguration(TlsTrust::clientConfiguration());
+    ssl->setPeerVerifyName(m_hostAddress);
+    ssl->startClientEncryption();
+    const bool done =
+        waitFor([&] { return encrypted || ssl->state() != QAbstractSocket::ConnectedState; },
+                QDeadlineTimer(m_waits.connectMs));
+    if (encrypted)
+        return true;
+    if (!done)
+        reply = prefix + QStringLiteral("the TLS handshake did not finish within %1 s")
+                             .arg((m_waits.connectMs + 500) / 1000);
+    else if (errors.isEmpty() && ssl->error() == QAbstractSocket::RemoteHostClosedError)
+        reply =
+            prefix + QStringLiteral("the server closed the connection during the TLS handshake");
+    else
+        reply = prefix + TlsTrust::failureReason(errors, ssl->errorString());
+    m_socket->abort();
+    return false;
+}
+
+// "STARTTLS" among the keywords of the last (EHLO) reply.
+bool TKEsmtp::offersStartTls() const
+{
+    for (QByteArray line : m_replyBytes.split('\n')) {
+        line = line.trimmed();
+        if (line.size() < 4 || (line.at(3) != '-' && line.at(3) != ' '))
+            continue;
+        const QByteArray keyword = line.mid(4).trimmed().split(' ').value(0);
+        if (keyword.compare("STARTTLS", Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
 bool TKEsmtp::SendMail(QString &reply)
 {
     const QString refused = refusedValue();
@@ -295,18 +362,58 @@ bool TKEsmtp::SendMail(QString &reply)
         reply = refused;
         return false;
     }
+    if (m_security != SecurityNone && m_security != SecurityStartTls &&
+        m_security != SecuritySslTls) {
+        // Falling back to the plain dialogue could send the password in clear.
+        reply =
+            QStringLiteral("Unknown SMTP security setting %1; nothing was sent.").arg(m_security);
+        return false;
+    }
     if (!openConnection())
+        return false;
+    if (m_security == SecuritySslTls && !startTls(reply))
         return false;
 
     const QByteArray helo = (m_heloName.isEmpty() ? LocalHostName() : m_heloName).toUtf8();
+    const auto authenticate = [&] {
+        return command("AUTH LOGIN", "334", reply) &&
+               command(TBase64::encoded(m_user.toUtf8()), "334", reply) &&
+               command(TBase64::encoded(m_password.toUtf8()), "235", reply);
+    };
     bool accepted = false;
     try {
         reply = ReadReply();
         bool ok = m_replyComplete && reply.left(3) == QLatin1String("220");
-        if (ok && m_requireAuthentication) {
-            ok = command("EHLO " + helo, "250", reply) && command("AUTH LOGIN", "334", reply) &&
-                 command(TBase64::encoded(m_user.toUtf8()), "334", reply) &&
-                 command(TBase64::encoded(m_password.toUtf8()), "235", reply);
+        if (ok && m_security == SecurityStartTls) {
+            ok = command("EHLO " + helo, "250", reply);
+            if (ok && !offersStartTls()) {
+                reply = QStringLiteral(
+                    "The SMTP server does not offer STARTTLS; the message was not sent.");
+                quit();
+                return false;
+            }
+            if (ok && !command("STARTTLS", "220", reply)) {
+                if (m_replyComplete)
+                    reply = QStringLiteral("The SMTP server refused STARTTLS: ") + reply;
+                quit();
+                return false;
+            }
+            if (ok && m_socket->bytesAvailable() > 0) {
+                // Bytes sent in clear after the 220 would be taken for the
+                // first reply inside TLS.
+                reply = QStringLiteral("The SMTP server sent more after its STARTTLS answer; the "
+                                       "message was not sent.");
+                m_socket->abort();
+                return false;
+            }
+            if (ok && !startTls(reply))
+                return false;
+            // What the server offered in clear no longer counts.
+            ok = ok && command("EHLO " + helo, "250", reply);
+            if (ok && m_requireAuthentication)
+                ok = authenticate();
+        } else if (ok && m_requireAuthentication) {
+            ok = command("EHLO " + helo, "250", reply) && authenticate();
         } else if (ok) {
             ok = command("HELO " + helo, "250", reply);
         }

@@ -46,6 +46,14 @@ struct SmtpWaits {
 // EHLO with AUTH LOGIN), MAIL FROM, one RCPT TO per recipient, DATA with the
 // lines dot-stuffed, the end marker and QUIT. It adds nothing to the message.
 //
+// Security: SecurityNone is the plain dialogue above. SecuritySslTls runs
+// the same dialogue inside TLS begun at the connect. SecurityStartTls reads
+// the greeting, sends EHLO, needs "STARTTLS" among the EHLO reply's keywords
+// and a 220 to the STARTTLS command, performs the handshake and sends EHLO
+// again, then AUTH LOGIN (when required) and the rest. In both secure modes
+// the server's certificate and name are verified (TlsTrust) and nothing but
+// EHLO and STARTTLS ever crosses in clear: no credentials, no addresses.
+//
 // It works on the caller's thread, but every wait runs a local event loop
 // that wakes on socket events, so the windows stay responsive while a
 // message is sent.
@@ -57,11 +65,14 @@ class TKEsmtp : public QObject {
     Q_PROPERTY(QString Password READ Password WRITE setPassword)
     Q_PROPERTY(int Port READ Port WRITE setPort)
     Q_PROPERTY(bool RequireAuthentication READ RequireAuthentication WRITE setRequireAuthentication)
+    Q_PROPERTY(int Security READ Security WRITE setSecurity)
     Q_PROPERTY(QStringList SendTo READ SendTo WRITE setSendTo)
     Q_PROPERTY(QString User READ User WRITE setUser)
 
 public:
     static constexpr int DefaultPort = 25;
+    // The values of Security, as the settings store keeps them.
+    enum : int { SecurityNone = 0, SecurityStartTls = 1, SecuritySslTls = 2 };
     // A reply that grows beyond this is cut off and taken as unusable.
     static constexpr qsizetype ReplyLimit = SmtpReplyBuffer::Limit;
 
@@ -85,6 +96,8 @@ public:
     void setPort(int port) { m_port = port; }
     bool RequireAuthentication() const { return m_requireAuthentication; }
     void setRequireAuthentication(bool on) { m_requireAuthentication = on; }
+    int Security() const { return m_security; }
+    void setSecurity(int security) { m_security = security; }
     QStringList SendTo() const { return m_sendTo; }
     void setSendTo(const QStringList &recipients) { m_sendTo = recipients; }
     QString User() const { return m_user; }
@@ -102,8 +115,11 @@ public:
     // when no connection could be opened. A sender, recipient, user name,
     // password, HELO name or message line that could smuggle in a command
     // (CR, LF, or NUL outside the message) is refused before connecting:
-    // false, with `reply` saying which value. Throws SmtpError when the
-    // connection breaks while sending.
+    // false, with `reply` saying which value; so is a Security value other
+    // than the three known ones. In a secure mode a TLS failure gives false
+    // with `reply` "TLS failure with the SMTP server: " and the reason, and a
+    // server without STARTTLS gives false with a reply saying so. Throws
+    // SmtpError when the connection breaks while sending.
     bool SendMail(QString &reply);
 
     // Reads one complete reply and gives back its last line; empty when
@@ -122,6 +138,8 @@ signals:
 private:
     QString refusedValue() const;
     bool openConnection();
+    bool startTls(QString &reply);
+    bool offersStartTls() const;
     bool waitFor(const std::function<bool()> &ready, QDeadlineTimer deadline);
     void sendBytes(const QByteArray &bytes);
     bool command(const QByteArray &line, const char *code, QString &reply);
@@ -134,6 +152,7 @@ private:
     QString m_password;
     int m_port = DefaultPort;
     bool m_requireAuthentication = false;
+    int m_security = SecurityNone;
     QStringList m_sendTo;
     QString m_user;
     QString m_heloName;
@@ -144,4 +163,5 @@ private:
     QTcpSocket *m_socket = nullptr;
     qint64 m_unwritten = 0;
     bool m_replyComplete = false;
+    QByteArray m_replyBytes; // every line of the last reply
 };
