@@ -8,6 +8,12 @@
 #include "FakeServer.h"
 #include "FakeTlsServer.h"
 #include "TestPki.h"
+#include "TestSandbox.h"
+
+#include "config/ProgramContext.h"
+#include "config/RegistryStore.h"
+#include "engine/PollCycle.h"
+#include "engine/PollView.h"
 
 #include "engine/HostResolver.h"
 #include "engine/Prober.h"
@@ -61,6 +67,42 @@ QString secureName(quint16 port, const QString &path = QString())
 {
     return QStringLiteral("HTTPS ") + TestPki::hostName() + path + QLatin1Char(' ') +
            QString::number(port);
+}
+
+// Keeps the status lines; the rest of the window is not looked at here.
+class StatusView : public PollView {
+public:
+    QStringList status;
+    void statusAppend(const QString &line) override { status << line; }
+    void statusClear() override { status.clear(); }
+    void setProgressText(const QString &) override {}
+    void setErrorPanel(const QString &, Image) override {}
+    void setTrayHint(const QString &) override {}
+    void setTrayIcon(TrayIcons, bool) override {}
+    void setCycleRunning(bool) override {}
+    void setAbortEnabled(bool) override {}
+    void setTimerSwitchShown(bool) override {}
+    void errorWindowSetText(const QString &) override {}
+    void errorWindowSetBordered(bool) override {}
+    void errorWindowSetWordWrap(bool) override {}
+    void errorWindowShow() override {}
+    void errorWindowHide() override {}
+    void setShowOnErrorChecked(bool) override {}
+    void processEvents() override {}
+};
+
+class NoAlerts : public AlertActions {
+public:
+    void playAlertSound(const QString &, bool) override {}
+    void launchProgram(const QString &) override {}
+    void sendAlertMail(const QString &, const QString &, const QString &) override {}
+    void reportError(const QString &) override {}
+};
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -178,9 +220,10 @@ private slots:
         QTest::newRow("silent plain server on the https port") << "plain silent"
                                                                << "tls"
                                                                << "did not finish within";
-        QTest::newRow("plain server closing on the https port") << "plain close"
-                                                                << "tls"
-                                                                << "closed the connection during the TLS handshake";
+        QTest::newRow("plain server closing on the https port")
+            << "plain close"
+            << "tls"
+            << "closed the connection during the TLS handshake";
         QTest::newRow("tls server on the http port") << "tls for http"
                                                      << ""
                                                      << "";
@@ -422,6 +465,59 @@ private slots:
         const ProbeResult r = probe(secureName(server.port()));
         QCOMPARE(r.success, validIsUp);
         QCOMPARE(r.resultCode, validIsUp ? QStringLiteral("200") : QStringLiteral("tls"));
+    }
+
+    // A poll over an https service whose certificate has expired: the
+    // status line carries "tls", the error log the reason, and the service
+    // has its own https log.
+    void pollWritesTheReason()
+    {
+        TestSandbox sandbox;
+        RegistryStore store(sandbox.storePath());
+        RegistryStore::setCurrent(&store);
+        struct Reset {
+            ~Reset() { RegistryStore::setCurrent(nullptr); }
+        } reset;
+        const ProgramContext context = ProgramContext::create(false, sandbox.programFolder());
+        QVERIFY(QDir().mkpath(context.programFolder));
+
+        FakeTlsServer server;
+        QVERIFY(server.setIdentity(m_pki.expired().certificateFile, m_pki.expired().keyFile));
+        QVERIFY(server.listen());
+        server.setScenario(answeringOverTls("HTTP/1.1 200 OK\r\n\r\n"));
+        FakeResolver resolver;
+        Prober prober(&resolver);
+        StatusView view;
+        NoAlerts alerts;
+        PollCycle::Environment env;
+        env.settings = [] {
+            LiveSettings live;
+            live.connectionTimeoutSecs = 10;
+            return live;
+        };
+        env.internetConnected = [] { return true; };
+        env.locale = QLocale::c();
+        env.probe = [&prober](const ServiceTarget &target, const QString &pattern,
+                              const ProbeSettings &settings, std::function<bool()> abort) {
+            return prober.run(target, pattern, settings, std::move(abort));
+        };
+        env.abortProbe = [&prober] { prober.abort(); };
+        PollCycle cycle(context, view, alerts, env);
+        const QString name = secureName(server.port());
+        cycle.run({name});
+
+        const QString port = QString::number(server.port());
+        QVERIFY2(view.status
+                         .filter(QStringLiteral("Failed: https: secure.test:") + port +
+                                 QStringLiteral("/ (tls) went on error"))
+                         .size() == 1,
+                 qPrintable(view.status.join(QLatin1Char('\n'))));
+        const QByteArray errorLog = fileBytes(context.errorLogPath);
+        QVERIFY2(errorLog.contains(" secure.test/(https) response:\r\n"
+                                   "TLS failure: The certificate has expired\r\n\r\n"),
+                 errorLog.constData());
+        QVERIFY(fileBytes(context.programFolder + QStringLiteral("secure.test(https).log"))
+                    .contains(": went on error."));
     }
 
     void configurationVerifiesTheChain()
