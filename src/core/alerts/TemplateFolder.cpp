@@ -7,11 +7,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -169,13 +171,29 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
-// Replaces the regular file at target with a complete new copy, keeping its
-// permissions. False (nothing changed) when the folder takes no new file.
-bool replaceAtomically(const QByteArray &target, const QByteArray &folder, mode_t mode,
-                       const QByteArray &bytes)
+// Puts a complete new copy at target: written beside it, then renamed over
+// it, so a crash at any moment leaves the old file or the new one, never
+// part of it (nor a cut new file). An existing file's permissions (mode) are
+// kept; a new file gets the usual ones. False (nothing changed) when the
+// folder takes no new file.
+bool replaceAtomically(const QByteArray &target, const QByteArray &folder,
+                       std::optional<mode_t> mode, const QByteArray &bytes)
 {
-    QByteArray temporary = folder + "/.quellmark-XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    QByteArray temporary;
+    int fd = -1;
+    if (mode) {
+        temporary = folder + "/.quellmark-XXXXXX";
+        fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    } else {
+        // Created like any new file, so the user's umask applies.
+        for (int attempt = 0; fd < 0 && attempt < 20; ++attempt) {
+            temporary = folder + "/.quellmark-" +
+                        QByteArray::number(QRandomGenerator::global()->generate(), 36);
+            fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0 && errno != EEXIST)
+                break;
+        }
+    }
     if (fd < 0)
         return false;
     const auto fail = [&](int code) {
@@ -183,7 +201,7 @@ bool replaceAtomically(const QByteArray &target, const QByteArray &folder, mode_
         ::unlink(temporary.constData());
         throwIoError(code);
     };
-    if (::fchmod(fd, mode & 07777) != 0 || !writeAll(fd, bytes) || ::fsync(fd) != 0)
+    if ((mode && ::fchmod(fd, *mode & 07777) != 0) || !writeAll(fd, bytes) || ::fsync(fd) != 0)
         fail(errno);
     if (::close(fd) != 0) {
         const int code = errno;
@@ -407,8 +425,12 @@ void WriteTemplateFile(const QString &filePath, const QByteArray &bytes)
         if (replaceAtomically(target, folder, status.st_mode, bytes))
             return;
         // The folder takes no new file: write in place below.
+    } else if (!existed) {
+        const QByteArray folder = QFile::encodeName(QFileInfo(filePath).absolutePath());
+        if (replaceAtomically(target, folder, std::nullopt, bytes))
+            return;
     }
-    // New files, links (written through, the link stays) and the fallback.
+    // Links (written through, the link stays) and the fallback.
     const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0)
         throwIoError(errno);

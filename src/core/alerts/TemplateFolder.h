@@ -76,8 +76,9 @@ TemplateFields ReadTemplateFields(const QString &filePath);
 // Writes the template file for the fields. A text above MaxTemplateSize is
 // refused, since it could not be read back. Throws FileError.
 void WriteTemplateFields(const QString &filePath, const TemplateFields &fields);
-// Creates or replaces the file with bytes. An existing file is replaced only
-// once the new content is completely on disk, so a full disk cannot leave
-// it cut short; its permissions are kept. Throws FileError "File access
+// Creates or replaces the file with bytes. The file appears or is replaced
+// only once the new content is completely on disk, so neither a full disk
+// nor a crash can leave it cut short; an existing file keeps its
+// permissions. Throws FileError "File access
 // denied", "Invalid filename", "Disk full" or "I/O error <errno>".
 void WriteTemplateFile(const QString &filePath, const QByteArray &bytes);

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QtEndian>
 #include <QThread>
 
@@ -11,7 +12,10 @@
 #include <utility>
 #include <vector>
 
+#include <cerrno>
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 // Marks a file as ours: "QMRG" in the database header, plus the format name
 // and schema version in the meta table.
@@ -180,16 +184,19 @@ private:
 RegistryStore::RegistryStore(const QString &filePath) : m_path(filePath)
 {
     const QFileInfo info(filePath);
-    const bool existed = info.exists();
+    bool existed = info.exists();
     FileState state = FileState::Empty;
+    if (!existed) {
+        if (!QDir().mkpath(info.absolutePath()))
+            throw RegistryError(
+                QStringLiteral("Cannot create the folder '%1' for the settings store '%2'.")
+                    .arg(QDir::toNativeSeparators(info.absolutePath()), m_path));
+        existed = createAside();
+    }
     if (existed) {
         // Judged through a read-only connection first, so a file that is not
         // ours cannot be changed in any way (no journal replay, no checkpoint).
         state = inspectExisting();
-    } else if (!QDir().mkpath(info.absolutePath())) {
-        throw RegistryError(
-            QStringLiteral("Cannot create the folder '%1' for the settings store '%2'.")
-                .arg(QDir::toNativeSeparators(info.absolutePath()), m_path));
     }
 
     const int flags = SQLITE_OPEN_READWRITE | (existed ? 0 : SQLITE_OPEN_CREATE);
@@ -205,7 +212,7 @@ RegistryStore::RegistryStore(const QString &filePath) : m_path(filePath)
     sqlite3_busy_timeout(m_db, kDefaultBusyTimeoutMs);
     try {
         if (state == FileState::Empty)
-            initialise();
+            initialise(m_path);
         exec("PRAGMA foreign_keys = ON");
         enableWal();
         // With WAL, NORMAL keeps the file consistent through crashes of the
@@ -332,7 +339,61 @@ RegistryStore::FileState RegistryStore::inspectExisting() const
     return state;
 }
 
-void RegistryStore::initialise()
+// Sets up a new store at the path and switches it to WAL, then links it into
+// place, so the path never names a store that is only half set up: a process
+// killed while setting one up in place would leave a rollback journal that a
+// read-only look at the file cannot get past, and the store could never be
+// opened again. Killed here, it leaves a stray "<name>.new-*" file beside
+// the path instead. False when the folder takes no hard links (or no new
+// file); the caller then sets the store up in place.
+bool RegistryStore::createAside()
+{
+    const QByteArray target = QFile::encodeName(m_path);
+    QByteArray aside;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 20; ++attempt) {
+        aside = target + ".new-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        // The permissions SQLite gives the files it creates.
+        fd = ::open(aside.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST)
+            return false;
+    }
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    struct Remover {
+        QByteArray path;
+        ~Remover()
+        {
+            for (const char *suffix : {"", "-journal", "-wal", "-shm"})
+                ::unlink((path + suffix).constData());
+        }
+    } remover{aside};
+
+    if (sqlite3_open_v2(aside.constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        return false;
+    }
+    sqlite3_extended_result_codes(m_db, 1);
+    try {
+        initialise(QFile::decodeName(aside));
+        enableWal();
+    } catch (...) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        throw;
+    }
+    // The last connection's close writes everything into the file itself.
+    const bool closed = sqlite3_close(m_db) == SQLITE_OK;
+    m_db = nullptr;
+    if (!closed)
+        return false;
+    // Another process may have won the race; its store is used then.
+    return ::link(aside.constData(), target.constData()) == 0 || errno == EEXIST;
+}
+
+void RegistryStore::initialise(const QString &filePath)
 {
     Transaction transaction(*this, true);
     // Another process may have set the file up (or put something else in
@@ -340,7 +401,7 @@ void RegistryStore::initialise()
     // file's size tells emptiness here: inside a write transaction SQLite
     // already counts the first page of a new database.
     const FileState state =
-        QFileInfo(m_path).size() == 0 ? FileState::Empty : classify(m_db, m_path);
+        QFileInfo(filePath).size() == 0 ? FileState::Empty : classify(m_db, m_path);
     if (state == FileState::Ours)
         return;
     if (state != FileState::Empty)

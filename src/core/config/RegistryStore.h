@@ -124,7 +124,8 @@ private:
     static FileState classify(sqlite3 *db, const QString &path);
     [[noreturn]] static void refuse(FileState state, const QString &path);
     FileState inspectExisting() const;
-    void initialise();
+    bool createAside();
+    void initialise(const QString &filePath);
     void enableWal();
     [[noreturn]] void fail() const;
     void exec(const char *sql) const;

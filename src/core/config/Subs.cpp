@@ -9,6 +9,12 @@
 #include <filesystem>
 #include <system_error>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 int PosFrom(int start, const QString &text, const QString &search)
@@ -185,14 +191,42 @@ qint64 FileSizeOf(const QString &filePath)
 
 void AppendLine(const QString &filePath, const QString &line)
 {
+    AppendRecord(filePath, line.toUtf8() + "\r\n");
+}
+
+bool AppendRecord(const QString &filePath, const QByteArray &bytes)
+{
     if (filePath.isEmpty())
-        return;
-    QFile file(filePath);
-    // Unbuffered, so the whole record goes to the O_APPEND descriptor in one
-    // write and records of concurrent writers never interleave.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return;
-    file.write(line.toUtf8() + "\r\n");
+        return false;
+    const QByteArray name = QFile::encodeName(filePath);
+    // O_APPEND, so the whole record lands at the end in one write and
+    // records of concurrent writers never interleave. Read access is only
+    // for the look at the last byte; a log we may only write is appended to
+    // without it.
+    bool canRead = true;
+    int fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EACCES) {
+        canRead = false;
+        fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    }
+    if (fd < 0)
+        return false;
+    // Released by close. A file system without locks appends all the same.
+    while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    QByteArray record;
+    struct stat status {};
+    char last = '\n';
+    if (canRead && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
+        ::pread(fd, &last, 1, status.st_size - 1) == 1 && last != '\n')
+        record = "\r\n";
+    record += bytes;
+    ssize_t written;
+    do {
+        written = ::write(fd, record.constData(), size_t(record.size()));
+    } while (written < 0 && errno == EINTR);
+    ::close(fd);
+    return written == record.size();
 }
 
 void WriteNewTextFile(const QString &filePath, const QString &line)

@@ -71,6 +71,15 @@ qint64 FileSizeOf(const QString &filePath);
 // missing. Any failure is swallowed: logging must never stop the caller.
 void AppendLine(const QString &filePath, const QString &line);
 
+// Appends the bytes in a single write, creating the file when missing. A
+// process killed in the middle of a write can leave the file ending in part
+// of a line (the system may stop a write between two pages); a record
+// appended to such a file starts on a line of its own, so the cut line never
+// glues onto it. Writers take turns through an advisory lock, so none of
+// them takes another's record in progress for a cut one. False when the
+// file cannot be opened or written.
+bool AppendRecord(const QString &filePath, const QByteArray &bytes);
+
 // Creates or replaces the file with line + CRLF. Throws FileError.
 void WriteNewTextFile(const QString &filePath, const QString &line);
 

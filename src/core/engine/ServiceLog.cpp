@@ -4,6 +4,11 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -25,16 +30,29 @@ QString replaceUnsafe(QString text)
     return text;
 }
 
-// One unbuffered write to an O_APPEND descriptor, so a reader never sees
-// half an entry and entries of two writers never interleave.
+// One write to an O_APPEND descriptor, so entries of two writers never
+// interleave, on a line of its own after an entry a crash cut short.
 void appendBytes(const QString &filePath, const QByteArray &bytes)
 {
-    if (filePath.isEmpty())
-        return;
-    QFile file(filePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered))
-        return;
-    file.write(bytes);
+    AppendRecord(filePath, bytes);
+}
+
+// The log created where it is to be; a crash may leave it empty.
+bool createInPlace(const QString &path, const QString &stamp)
+{
+    QFile file(path);
+    // NewOnly: a log that appeared since the check is kept, never truncated.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+        return QFileInfo::exists(path);
+    const QByteArray bytes = (stamp + QStringLiteral(":  Log start")).toUtf8() + LineEnd;
+    if (file.write(bytes) != bytes.size()) {
+        // A half-written first line would make the whole log unreadable;
+        // without the file the next poll tries again.
+        file.close();
+        file.remove();
+        return false;
+    }
+    return true;
 }
 
 QByteArray serviceFailedEntry(const QString &stamp, const QString &hostAndPath,
@@ -97,19 +115,35 @@ bool ServiceLog::ensureLogStarted(const QString &path, const QString &stamp)
         return false;
     if (QFileInfo::exists(path))
         return true;
-    QFile file(path);
-    // NewOnly: a log that appeared since the check is kept, never truncated.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
-        return QFileInfo::exists(path);
-    const QByteArray bytes = (stamp + QStringLiteral(":  Log start")).toUtf8() + LineEnd;
-    if (file.write(bytes) != bytes.size()) {
-        // A half-written first line would make the whole log unreadable;
-        // without the file the next poll tries again.
-        file.close();
-        file.remove();
-        return false;
+    // The first line is written to a file of its own that is then linked in
+    // under the log's name: a half-written first line, or an empty log after
+    // a crash, would lose the log's start for good. A log that appeared
+    // meanwhile is kept, never replaced.
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray aside;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 20; ++attempt) {
+        aside = QFile::encodeName(QFileInfo(path).absolutePath()) + "/.quellmark-log-" +
+                QByteArray::number(QRandomGenerator::global()->generate(), 36);
+        fd = ::open(aside.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
     }
-    return true;
+    if (fd < 0)
+        return createInPlace(path, stamp);
+    const QByteArray bytes = (stamp + QStringLiteral(":  Log start")).toUtf8() + LineEnd;
+    const bool written = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    ::close(fd);
+    const bool linked =
+        written && (::link(aside.constData(), target.constData()) == 0 || errno == EEXIST);
+    const int linkError = errno;
+    ::unlink(aside.constData());
+    if (linked)
+        return true;
+    // A folder without hard links gets the log the plain way.
+    if (written && linkError != ENOSPC && linkError != EDQUOT)
+        return createInPlace(path, stamp);
+    return QFileInfo::exists(path);
 }
 
 void ServiceLog::appendWentOnError(const QString &path, const QString &stamp)

@@ -345,6 +345,24 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 3);
     }
 
+    // A new template is written aside and renamed into place, so a crash
+    // never leaves it cut short; it still gets the permissions of any new
+    // file, and nothing else stays in the folder.
+    void newTemplateAppearsWhole()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("new.txt");
+        const mode_t old = ::umask(027);
+        WriteTemplateFile(path, "new\r\n");
+        ::umask(old);
+        QCOMPARE(readFile(path), QByteArray("new\r\n"));
+        struct stat status {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &status), 0);
+        QCOMPARE(int(status.st_mode & 07777), 0640);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("new.txt")});
+    }
+
     // What could not be read back is not written; what is too big is not read.
     void sizeBounds()
     {

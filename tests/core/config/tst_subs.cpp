@@ -462,6 +462,29 @@ private slots:
         AppendLine(QString(), QStringLiteral("no name"));
     }
 
+    // A writer killed in the middle of a line leaves it cut short; the next
+    // line must not glue onto it.
+    void appendLineAfterCutLine_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("cut line") << QByteArray("08/12/2026 15:3")
+                                  << QByteArray("08/12/2026 15:3\r\nnext\r\n");
+        QTest::newRow("cut between CR and LF")
+            << QByteArray("a\r\nb\r") << QByteArray("a\r\nb\r\r\nnext\r\n");
+        QTest::newRow("whole lines") << QByteArray("a\r\n") << QByteArray("a\r\nnext\r\n");
+        QTest::newRow("LF line end") << QByteArray("a\n") << QByteArray("a\nnext\r\n");
+        QTest::newRow("empty file") << QByteArray() << QByteArray("next\r\n");
+    }
+    void appendLineAfterCutLine()
+    {
+        QFETCH(QByteArray, before);
+        const QString log = path("cut(http).log");
+        writeFile(log, before);
+        AppendLine(log, QStringLiteral("next"));
+        QTEST(readAll(log), "after");
+    }
+
     void appendLineConcurrentWritersKeepWholeLines()
     {
         // Two writers appending long records at once: every line must come out whole.

@@ -242,6 +242,29 @@ private slots:
         QCOMPARE(seen.size(), Writers * Entries);
     }
 
+    // An entry cut short by a crash stays apart from the next one, and a
+    // new log appears with its first line whole and nothing beside it.
+    void crashLeftovers()
+    {
+        const QString errorLog = folder() + QStringLiteral("error.log");
+        QFile cut(errorLog);
+        QVERIFY(cut.open(QIODevice::WriteOnly));
+        cut.write("08/12/2026 15:38:25 h/(http) response:\r\nHTTP/1.1 50");
+        cut.close();
+        ServiceLog::appendServiceFailed(errorLog, m_stamp, QStringLiteral("h/"),
+                                        QStringLiteral("http"), QByteArray("x"));
+        QCOMPARE(readAll(errorLog),
+                 QByteArray("08/12/2026 15:38:25 h/(http) response:\r\n"
+                            "HTTP/1.1 50\r\n"
+                            "08/12/2026 15:38:25 h/(http) response:\r\nx\r\n\r\n"));
+
+        const QString log = ServiceLog::logPath(folder(), QStringLiteral("http h"));
+        QVERIFY(ServiceLog::ensureLogStarted(log, m_stamp));
+        QCOMPARE(readAll(log), QByteArray("08/12/2026 15:38:25:  Log start\r\n"));
+        QCOMPARE(QDir(folder()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList({QStringLiteral("error.log"), QStringLiteral("h(http).log")}));
+    }
+
     void failedWritesAreSwallowed_data()
     {
         QTest::addColumn<QString>("where");
