@@ -63,3 +63,25 @@ qm_install_e2e_packages() {
     fi
     return 0
 }
+
+# Extra tools for the fuzz targets and the sanitizer build: clang with its
+# runtime libraries (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
+# and the LLVM tools that turn report addresses into source lines.
+QM_FUZZ_PACKAGES=(clang libclang-rt-14-dev llvm)
+
+qm_install_fuzz_packages() {
+    local missing=()
+    for p in "${QM_FUZZ_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}

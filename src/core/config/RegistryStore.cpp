@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QStringDecoder>
 #include <QtEndian>
 #include <QThread>
 
@@ -33,6 +34,14 @@ static QStringList splitPath(const QString &path)
     return path.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
 }
 
+// QString::fromUtf8 drops a leading byte order mark; names and strings in
+// the store keep theirs, or a listed name would name nothing.
+static QString decodeUtf8(QByteArrayView bytes)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(bytes);
+}
+
 // ---------------------------------------------------------------------------
 // RegValue
 
@@ -55,7 +64,7 @@ RegValue RegValue::fromBinary(const QByteArray &bytes)
 
 QString RegValue::toString() const
 {
-    return QString::fromUtf8(data);
+    return decodeUtf8(data);
 }
 
 qint32 RegValue::toDWord() const
@@ -133,7 +142,7 @@ public:
     QString text(int column) const
     {
         const auto *chars = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
-        return QString::fromUtf8(chars, sqlite3_column_bytes(m_stmt, column));
+        return decodeUtf8(QByteArrayView(chars, sqlite3_column_bytes(m_stmt, column)));
     }
     QByteArray blob(int column) const
     {

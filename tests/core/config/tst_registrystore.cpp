@@ -263,6 +263,11 @@ void TstRegistryStore::valueNameCase_data()
     QTest::newRow("default value") << ""
                                    << ""
                                    << "";
+    // A name may begin with a byte order mark (text pasted from an editor);
+    // it must come back with it, or the listed name would name nothing.
+    QTest::newRow("byte order mark")
+        << QStringLiteral("\uFEFFPattern") << QStringLiteral("\uFEFFPATTERN")
+        << QStringLiteral("\uFEFFpattern");
 }
 
 void TstRegistryStore::valueNameCase()
@@ -352,6 +357,10 @@ void TstRegistryStore::types_data()
                                   << QByteArray();
     QTest::newRow("utf-8 string") << RegValue::fromString(QStringLiteral("é")) << 1 << qint64(3)
                                   << QByteArray("\xc3\xa9");
+    QTest::newRow("string with byte order mark")
+        << RegValue::fromString(QStringLiteral("\uFEFFabc")) << 1 << qint64(7)
+        << QByteArray("\xef\xbb\xbf"
+                      "abc");
     QTest::newRow("expand string")
         << RegValue{RegType::ExpandString, "%HOME%"} << 2 << qint64(7) << QByteArray("%HOME%");
     QTest::newRow("dword -2") << RegValue::fromDWord(-2) << 4 << qint64(4)
