@@ -978,6 +978,7 @@ SmtpSettings TfrmMain::smtpSettings() const
     smtp.requireAuthentication = ui->chkReqSmtpAuth->isChecked();
     smtp.user = ui->edtSmtpUser->text();
     smtp.password = ui->edtSmtpPass->text();
+    smtp.security = ui->cmbSmtpSecurity->currentIndex();
     return smtp;
 }
 
