@@ -9,7 +9,7 @@ QM_BUILD="${QM_BUILD:-$QM_ROOT/build}"
 QM_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
-    postfix
+    postfix openssl ca-certificates
     libsqlite3-dev
     xvfb xauth
     dbus dbus-daemon libglib2.0-bin
