@@ -15,28 +15,6 @@ QM_PACKAGES=(
     dbus dbus-daemon libglib2.0-bin
 )
 
-qm_install_packages() {
-    local missing=()
-    for p in "${QM_PACKAGES[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$p")
-        fi
-    done
-    if [ ${#missing[@]} -eq 0 ]; then
-        return 0
-    fi
-    echo "Installing: ${missing[*]}"
-    local sudo=""
-    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
-}
-
-qm_build() {
-    cmake -S "$QM_ROOT" -B "$QM_BUILD" -G Ninja -DCMAKE_BUILD_TYPE="${QM_BUILD_TYPE:-RelWithDebInfo}" "$@"
-    cmake --build "$QM_BUILD" -j"$(nproc)"
-}
-
 # Real servers the end-to-end suite runs against. Installing them is best
 # effort: a server that cannot be installed makes its cases skip with a
 # message instead of failing the set-up.
@@ -44,34 +22,18 @@ QM_E2E_PACKAGES=(
     nginx tinyproxy-bin vsftpd postfix dbus dbus-daemon libglib2.0-bin
 )
 
-qm_install_e2e_packages() {
-    local missing=()
-    for p in "${QM_E2E_PACKAGES[@]}"; do
-        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$p")
-        fi
-    done
-    if [ ${#missing[@]} -eq 0 ]; then
-        return 0
-    fi
-    echo "Installing for the end-to-end suite: ${missing[*]}"
-    local sudo=""
-    if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q || true
-    if ! $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"; then
-        echo "warning: could not install all of ${missing[*]}; their end-to-end cases will be skipped" >&2
-    fi
-    return 0
-}
-
 # Extra tools for the fuzz targets and the sanitizer build: clang with its
 # runtime libraries (libFuzzer, AddressSanitizer, UndefinedBehaviorSanitizer)
 # and the LLVM tools that turn report addresses into source lines.
 QM_FUZZ_PACKAGES=(clang libclang-rt-14-dev llvm)
 
-qm_install_fuzz_packages() {
+# Installs the Debian packages named after the first argument that are not
+# installed yet. With "best-effort" first, a failed install only warns.
+qm_install_list() {
+    local mode=$1
+    shift
     local missing=()
-    for p in "${QM_FUZZ_PACKAGES[@]}"; do
+    for p in "$@"; do
         if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
             missing+=("$p")
         fi
@@ -82,6 +44,22 @@ qm_install_fuzz_packages() {
     echo "Installing: ${missing[*]}"
     local sudo=""
     if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+    if [ "$mode" = "best-effort" ]; then
+        $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q || true
+        if ! $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"; then
+            echo "warning: could not install all of ${missing[*]}; the cases that need them will be skipped" >&2
+        fi
+        return 0
+    fi
     $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
     $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+qm_install_packages() { qm_install_list required "${QM_PACKAGES[@]}"; }
+qm_install_e2e_packages() { qm_install_list best-effort "${QM_E2E_PACKAGES[@]}"; }
+qm_install_fuzz_packages() { qm_install_list required "${QM_FUZZ_PACKAGES[@]}"; }
+
+qm_build() {
+    cmake -S "$QM_ROOT" -B "$QM_BUILD" -G Ninja -DCMAKE_BUILD_TYPE="${QM_BUILD_TYPE:-RelWithDebInfo}" "$@"
+    cmake --build "$QM_BUILD" -j"$(nproc)"
 }
