@@ -3,11 +3,18 @@
 #include "stats/TDTCalc.h"
 #include "stats/TimeStamp.h"
 
+#include <QDateTime>
+
+#include <limits>
+
 namespace {
 
 // Distinct dates remembered at most; a log covers far fewer, and the memory
 // stays bounded whatever the input.
 constexpr qsizetype MaxCachedDates = 4096;
+// Remembered for a date on which the clocks change: its stamps go to the
+// general parser, which knows which times of that day do not exist.
+constexpr qint64 ClockChangeDate = std::numeric_limits<qint64>::min();
 
 bool isAsciiDigit(QChar c)
 {
@@ -170,6 +177,8 @@ std::optional<qint64> StampReader::readDate(QStringView text)
     const QString key = text.toString();
     const auto found = m_dates.constFind(key);
     if (found != m_dates.constEnd()) {
+        if (*found == ClockChangeDate)
+            return std::nullopt;
         m_lastDate = key;
         m_lastDateMs = *found;
         return *found;
@@ -181,6 +190,13 @@ std::optional<qint64> StampReader::readDate(QStringView text)
         return std::nullopt;
     if (m_dates.size() >= MaxCachedDates)
         m_dates.clear();
+    // A time in the hour the clocks skip reads as no time at all; this
+    // reader cannot tell, so the whole day is left to the general parser.
+    if (QDateTime(date, QTime(0, 0)).offsetFromUtc() !=
+        QDateTime(date.addDays(1), QTime(0, 0)).offsetFromUtc()) {
+        m_dates.insert(key, ClockChangeDate);
+        return std::nullopt;
+    }
     const qint64 ms = TDTCalc::wallClockMs(date, QTime(0, 0));
     m_dates.insert(key, ms);
     m_lastDate = key;

@@ -40,6 +40,49 @@ private slots:
         }
     }
 
+    // Around the clock changes too: a time in the skipped hour is no time,
+    // and one in the repeated hour reads as written.
+    void readsLikeTheGeneralParserWhenClocksChange_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("stamp");
+        QTest::newRow("skipped hour") << "en_US"
+                                      << "3/29/2026 2:30:00 AM";
+        QTest::newRow("last second before") << "en_US"
+                                            << "3/29/2026 1:59:59 AM";
+        QTest::newRow("first second after") << "en_GB"
+                                            << "29/03/2026 03:00:00";
+        QTest::newRow("skipped hour, 24 hours") << "de_DE"
+                                                << "29.03.2026 02:59:59";
+        QTest::newRow("repeated hour") << "de_DE"
+                                       << "25.10.2026 02:30:00";
+    }
+    void readsLikeTheGeneralParserWhenClocksChange()
+    {
+        QFETCH(QString, locale);
+        QFETCH(QString, stamp);
+        const QByteArray old = qgetenv("TZ");
+        qputenv("TZ", "Europe/Berlin");
+        const auto restore = qScopeGuard([&] {
+            if (old.isNull())
+                qunsetenv("TZ");
+            else
+                qputenv("TZ", old);
+        });
+        if (QDateTime(QDate(2026, 7, 1), QTime(12, 0)).offsetFromUtc() != 7200)
+            QSKIP("no time zone data for Europe/Berlin");
+        const QLocale loc(locale);
+        StampReader reader(loc);
+        const auto expected = TimeStamp::parse(stamp, loc);
+        // Twice: the second read finds the date remembered.
+        for (int i = 0; i < 2; ++i) {
+            const auto read = reader.read(stamp);
+            QCOMPARE(read.has_value(), expected.has_value());
+            if (read)
+                QCOMPARE(*read, TDTCalc::wallClockMs(*expected));
+        }
+    }
+
     void refusesWhatIsNoStamp_data()
     {
         QTest::addColumn<QString>("locale");
