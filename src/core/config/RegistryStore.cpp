@@ -10,6 +10,9 @@
 #include <QThread>
 
 #include <algorithm>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -81,16 +84,75 @@ qint64 RegValue::size() const
 }
 
 // ---------------------------------------------------------------------------
-// Statement: a prepared statement that throws RegistryError on failure.
+// Cache: every statement is prepared once per connection and kept, since
+// parsing and planning cost more than running the small statements of an
+// accessor call. Key ids are remembered by path, so a call does not walk the
+// tree one component at a time; they are trusted only while no other
+// connection has changed the file (PRAGMA data_version, looked at inside
+// every transaction) and are forgotten when this connection deletes keys or
+// rolls a write back.
+
+struct RegistryStore::Cache {
+    struct Entry {
+        sqlite3_stmt *stmt = nullptr;
+        bool inUse = false;
+    };
+    struct Hash {
+        using is_transparent = void;
+        size_t operator()(std::string_view text) const
+        {
+            return std::hash<std::string_view>()(text);
+        }
+    };
+    // Node-based, so an entry stays put while others are added.
+    std::unordered_map<std::string, Entry, Hash, std::equal_to<>> statements;
+    QHash<QString, qint64> keyIds;
+    qint64 dataVersion = -1;
+};
+
+// More paths than any real tree holds at once; past it the ids are dropped.
+static constexpr qsizetype kMaxCachedKeys = 4096;
+
+// ---------------------------------------------------------------------------
+// Statement: a prepared statement that throws RegistryError on failure. It
+// borrows the cached one for its text; a statement already in use further
+// up the stack (a recursive copy) gets a private one instead.
 
 class RegistryStore::Statement {
 public:
     Statement(const RegistryStore &store, const char *sql) : m_store(store)
     {
-        if (sqlite3_prepare_v2(store.m_db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
+        auto &statements = store.m_cache->statements;
+        auto it = statements.find(std::string_view(sql));
+        if (it == statements.end())
+            it = statements.emplace(std::string(sql), Cache::Entry()).first;
+        Cache::Entry &entry = it->second;
+        if (!entry.inUse) {
+            if (!entry.stmt && sqlite3_prepare_v3(store.m_db, sql, -1, SQLITE_PREPARE_PERSISTENT,
+                                                  &entry.stmt, nullptr) != SQLITE_OK) {
+                sqlite3_finalize(entry.stmt);
+                entry.stmt = nullptr;
+                store.fail();
+            }
+            entry.inUse = true;
+            m_entry = &entry;
+            m_stmt = entry.stmt;
+        } else if (sqlite3_prepare_v2(store.m_db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(m_stmt);
+            m_stmt = nullptr;
             store.fail();
+        }
     }
-    ~Statement() { sqlite3_finalize(m_stmt); }
+    ~Statement()
+    {
+        if (m_entry) {
+            sqlite3_reset(m_stmt);
+            sqlite3_clear_bindings(m_stmt);
+            m_entry->inUse = false;
+        } else {
+            sqlite3_finalize(m_stmt);
+        }
+    }
     Statement(const Statement &) = delete;
     Statement &operator=(const Statement &) = delete;
 
@@ -138,6 +200,8 @@ public:
         sqlite3_clear_bindings(m_stmt);
     }
 
+    sqlite3_stmt *handle() const { return m_stmt; }
+    bool isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
     qint64 integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
     QString text(int column) const
     {
@@ -159,6 +223,7 @@ private:
 
     const RegistryStore &m_store;
     sqlite3_stmt *m_stmt = nullptr;
+    Cache::Entry *m_entry = nullptr;
 };
 
 // ---------------------------------------------------------------------------
@@ -169,28 +234,55 @@ private:
 
 class RegistryStore::Transaction {
 public:
-    Transaction(const RegistryStore &store, bool write) : m_store(store)
+    Transaction(const RegistryStore &store, bool write) : m_store(store), m_write(write)
     {
-        store.exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
+        Statement(store, write ? "BEGIN IMMEDIATE" : "BEGIN").run();
+        try {
+            store.checkDataVersion();
+        } catch (...) {
+            end();
+            throw;
+        }
     }
-    ~Transaction()
-    {
-        if (!sqlite3_get_autocommit(m_store.m_db))
-            sqlite3_exec(m_store.m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
+    ~Transaction() { end(); }
     Transaction(const Transaction &) = delete;
     Transaction &operator=(const Transaction &) = delete;
 
-    void commit() { m_store.exec("COMMIT"); }
+    void commit()
+    {
+        Statement(m_store, "COMMIT").run();
+        // Our own change leaves the ids we know right.
+        m_store.m_cache->dataVersion = m_store.fileVersion();
+    }
 
 private:
+    void end() noexcept
+    {
+        if (sqlite3_get_autocommit(m_store.m_db))
+            return;
+        // A reader changed nothing: ending it either way is the same.
+        if (!m_write) {
+            try {
+                if (sqlite3_step(Statement(m_store, "COMMIT").handle()) == SQLITE_DONE)
+                    return;
+            } catch (...) {
+            }
+        }
+        sqlite3_exec(m_store.m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        // Ids of keys this transaction created are gone with it.
+        m_store.forgetKeys();
+        m_store.m_cache->dataVersion = m_store.fileVersion();
+    }
+
     const RegistryStore &m_store;
+    bool m_write;
 };
 
 // ---------------------------------------------------------------------------
 // Opening
 
-RegistryStore::RegistryStore(const QString &filePath) : m_path(filePath)
+RegistryStore::RegistryStore(const QString &filePath)
+    : m_path(filePath), m_cache(std::make_unique<Cache>())
 {
     const QFileInfo info(filePath);
     bool existed = info.exists();
@@ -224,10 +316,16 @@ RegistryStore::RegistryStore(const QString &filePath) : m_path(filePath)
             initialise(m_path);
         exec("PRAGMA foreign_keys = ON");
         enableWal();
-        // With WAL, NORMAL keeps the file consistent through crashes of the
-        // program; only a power loss may drop the last writes.
+        // With WAL, NORMAL loses nothing when the program crashes or is
+        // killed: a commit is in the WAL file (the kernel's page cache) when
+        // it returns, and the next open replays it. Only a power loss or a
+        // crash of the system may drop the last commits, never corrupt the
+        // file. FULL would add an fsync to every accessor call - several
+        // milliseconds each on a real disk, for settings that are written
+        // again on the next poll anyway.
         exec("PRAGMA synchronous = NORMAL");
     } catch (...) {
+        finalizeStatements();
         sqlite3_close_v2(m_db);
         m_db = nullptr;
         throw;
@@ -238,6 +336,7 @@ RegistryStore::~RegistryStore()
 {
     if (s_current == this)
         s_current = nullptr;
+    finalizeStatements();
     sqlite3_close_v2(m_db);
 }
 
@@ -389,11 +488,13 @@ bool RegistryStore::createAside()
         initialise(QFile::decodeName(aside));
         enableWal();
     } catch (...) {
+        finalizeStatements();
         sqlite3_close_v2(m_db);
         m_db = nullptr;
         throw;
     }
     // The last connection's close writes everything into the file itself.
+    finalizeStatements();
     const bool closed = sqlite3_close(m_db) == SQLITE_OK;
     m_db = nullptr;
     if (!closed)
@@ -472,6 +573,41 @@ void RegistryStore::exec(const char *sql) const
 {
     if (sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
         fail();
+}
+
+void RegistryStore::finalizeStatements() const
+{
+    for (auto &[sql, entry] : m_cache->statements)
+        sqlite3_finalize(entry.stmt);
+    m_cache->statements.clear();
+    forgetKeys();
+    m_cache->dataVersion = -1;
+}
+
+void RegistryStore::forgetKeys() const
+{
+    m_cache->keyIds.clear();
+}
+
+qint64 RegistryStore::fileVersion() const
+{
+    // Changes with every change to the file, ours and other connections'
+    // alike; another connection's change is seen when a snapshot begins.
+    unsigned int version = 0;
+    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_DATA_VERSION, &version) != SQLITE_OK)
+        return -1;
+    return version;
+}
+
+void RegistryStore::checkDataVersion() const
+{
+    // A deferred transaction takes its snapshot with its first read; this
+    // one, so the count belongs to the snapshot the call then reads from.
+    Statement(*this, "PRAGMA data_version").run();
+    const qint64 now = fileVersion();
+    if (now < 0 || now != m_cache->dataVersion)
+        forgetKeys();
+    m_cache->dataVersion = now;
 }
 
 QString RegistryStore::foldName(const QString &name)
@@ -556,8 +692,36 @@ qint64 RegistryStore::ensureKey(const QStringList &parts)
     return id;
 }
 
+qint64 RegistryStore::findKey(const QString &path) const
+{
+    const auto known = m_cache->keyIds.constFind(path);
+    if (known != m_cache->keyIds.cend())
+        return *known;
+    const qint64 id = findKey(splitPath(path));
+    if (id >= 0) {
+        if (m_cache->keyIds.size() >= kMaxCachedKeys)
+            forgetKeys();
+        m_cache->keyIds.insert(path, id);
+    }
+    return id;
+}
+
+qint64 RegistryStore::ensureKey(const QString &path)
+{
+    const auto known = m_cache->keyIds.constFind(path);
+    if (known != m_cache->keyIds.cend())
+        return *known;
+    const qint64 id = ensureKey(splitPath(path));
+    if (m_cache->keyIds.size() >= kMaxCachedKeys)
+        forgetKeys();
+    m_cache->keyIds.insert(path, id);
+    return id;
+}
+
 void RegistryStore::deleteTree(qint64 id)
 {
+    // Ids of the keys below are kept by path; they all go.
+    forgetKeys();
     // Explicit rather than trusting ON DELETE CASCADE, which is off for any
     // connection that did not ask for it.
     static const char subtree[] = "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL "
@@ -625,20 +789,20 @@ bool RegistryStore::copyInside(const QString &from, const QString &to)
 bool RegistryStore::keyExists(const QString &path) const
 {
     Transaction transaction(*this, false);
-    return findKey(splitPath(path)) >= 0;
+    return findKey(path) >= 0;
 }
 
 void RegistryStore::createKey(const QString &path)
 {
     Transaction transaction(*this, true);
-    ensureKey(splitPath(path));
+    ensureKey(path);
     transaction.commit();
 }
 
 bool RegistryStore::deleteKey(const QString &path)
 {
     Transaction transaction(*this, true);
-    const qint64 id = findKey(splitPath(path));
+    const qint64 id = findKey(path);
     if (id < 0)
         return false;
     deleteTree(id);
@@ -668,7 +832,7 @@ bool RegistryStore::renameKey(const QString &from, const QString &to)
 QStringList RegistryStore::subkeyNames(const QString &path) const
 {
     Transaction transaction(*this, false);
-    const qint64 id = findKey(splitPath(path));
+    const qint64 id = findKey(path);
     if (id < 0)
         return {};
     std::vector<std::pair<QString, QString>> children; // (fold, name)
@@ -687,7 +851,7 @@ QStringList RegistryStore::subkeyNames(const QString &path) const
 QStringList RegistryStore::valueNames(const QString &path) const
 {
     Transaction transaction(*this, false);
-    const qint64 id = findKey(splitPath(path));
+    const qint64 id = findKey(path);
     if (id < 0)
         return {};
     QStringList names;
@@ -700,8 +864,24 @@ QStringList RegistryStore::valueNames(const QString &path) const
 
 std::optional<RegValue> RegistryStore::value(const QString &path, const QString &name) const
 {
+    // The common case, a key whose id is known, is one statement with no
+    // transaction around it: its answer counts when the file is unchanged
+    // in the snapshot it read from (the count is still that snapshot's
+    // right after the step), else the call starts over the long way.
+    const auto known = m_cache->keyIds.constFind(path);
+    if (known != m_cache->keyIds.cend() && m_cache->dataVersion >= 0) {
+        Statement read(*this, "SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2");
+        read.bind(1, *known).bind(2, foldName(name));
+        const bool found = read.next();
+        if (fileVersion() == m_cache->dataVersion) {
+            if (!found)
+                return std::nullopt;
+            return RegValue{RegType(read.integer(0)), read.blob(1)};
+        }
+        forgetKeys();
+    }
     Transaction transaction(*this, false);
-    const qint64 id = findKey(splitPath(path));
+    const qint64 id = findKey(path);
     if (id < 0)
         return std::nullopt;
     Statement read(*this, "SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2");
@@ -714,9 +894,12 @@ std::optional<RegValue> RegistryStore::value(const QString &path, const QString 
 void RegistryStore::setValue(const QString &path, const QString &name, const RegValue &value)
 {
     Transaction transaction(*this, true);
-    const qint64 id = ensureKey(splitPath(path));
+    const qint64 id = ensureKey(path);
     // An update in place keeps the row, so the name's first-written case and
-    // its place in the enumeration stay.
+    // its place in the enumeration stay. Writing what is already there
+    // changes no page (SQLite leaves equal bytes alone), so the commit has
+    // nothing to write: the poll cycle writes the same counters again and
+    // again.
     Statement write(*this, "INSERT INTO vals (key, name, fold, type, data) "
                            "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (key, fold) "
                            "DO UPDATE SET type = excluded.type, data = excluded.data");
@@ -728,7 +911,7 @@ void RegistryStore::setValue(const QString &path, const QString &name, const Reg
 bool RegistryStore::deleteValue(const QString &path, const QString &name)
 {
     Transaction transaction(*this, true);
-    const qint64 id = findKey(splitPath(path));
+    const qint64 id = findKey(path);
     if (id < 0)
         return false;
     Statement remove(*this, "DELETE FROM vals WHERE key = ?1 AND fold = ?2");

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <optional>
 #include <stdexcept>
 
@@ -119,6 +120,7 @@ public:
 private:
     class Statement;
     class Transaction;
+    struct Cache;
     enum class FileState { Empty, Ours, Foreign, Newer };
 
     static FileState classify(sqlite3 *db, const QString &path);
@@ -132,6 +134,14 @@ private:
 
     qint64 findKey(const QStringList &parts) const;
     qint64 ensureKey(const QStringList &parts);
+    // The same by path, through the cache of key ids.
+    qint64 findKey(const QString &path) const;
+    qint64 ensureKey(const QString &path);
+    // Forgets what the cache knows when another connection changed the file.
+    void checkDataVersion() const;
+    qint64 fileVersion() const;
+    void forgetKeys() const;
+    void finalizeStatements() const;
     qint64 insertKey(qint64 parent, const QString &name, const QString &fold);
     void deleteTree(qint64 id);
     void copyTree(qint64 from, qint64 to);
@@ -139,4 +149,6 @@ private:
 
     QString m_path;
     sqlite3 *m_db = nullptr;
+    // Prepared statements and key ids kept between calls.
+    std::unique_ptr<Cache> m_cache;
 };

@@ -1,0 +1,518 @@
+// Poll cycle benchmark: a full cycle over N services on a loopback server,
+// through the real engine (PollCycle, Prober), the real settings store, the
+// real service logs and the real main window as the display, against a
+// plain sequential socket loop sending the same bytes.
+//
+//   bench_poll http|greeting [services]
+//
+// Prints poll_<mode> (cycle time, ratio to the baseline loop), the baseline
+// and where the cycle's time goes: probe, store, logs, display, other.
+
+#include "BenchReport.h"
+#include "BenchServer.h"
+#include "TfrmMain.h"
+
+#include "config/ProgramContext.h"
+#include "config/Registry.h"
+#include "config/RegistryStore.h"
+#include "engine/PollCycle.h"
+#include "engine/Prober.h"
+#include "engine/ProbeRules.h"
+#include "engine/ServiceLog.h"
+#include "engine/ServiceTarget.h"
+#include "stats/TimeStamp.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace {
+
+// Where the time of one cycle went, gathered while it runs.
+struct Clocks {
+    double probe = 0;         // inside Prober::run
+    double view = 0;          // inside the window's display calls
+    double widgetEvents = 0;  // window events handled outside display calls
+    double widgetInProbe = 0; // of those, inside a probe's event loop
+    bool inView = false;
+    bool inProbe = false;
+    int widgetDepth = 0;
+};
+Clocks g_clocks;
+
+// Repaints and layout run from whatever event loop comes next, mostly the
+// probe's; timing every event a window or widget gets puts them where they
+// belong.
+class BenchApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+    bool notify(QObject *receiver, QEvent *event) override
+    {
+        if (g_clocks.inView || g_clocks.widgetDepth > 0 ||
+            !(receiver->isWidgetType() || receiver->isWindowType()))
+            return QApplication::notify(receiver, event);
+        const double start = BenchReport::now();
+        ++g_clocks.widgetDepth;
+        const bool result = QApplication::notify(receiver, event);
+        --g_clocks.widgetDepth;
+        const double spent = BenchReport::now() - start;
+        g_clocks.widgetEvents += spent;
+        if (g_clocks.inProbe)
+            g_clocks.widgetInProbe += spent;
+        return result;
+    }
+};
+
+struct ViewScope {
+    ViewScope() : m_outer(!g_clocks.inView), m_start(BenchReport::now()) { g_clocks.inView = true; }
+    ~ViewScope()
+    {
+        if (m_outer) {
+            g_clocks.view += BenchReport::now() - m_start;
+            g_clocks.inView = false;
+        }
+    }
+    bool m_outer;
+    double m_start;
+};
+
+// The main window as the cycle's display, every call timed.
+class TimingView : public PollView {
+public:
+    explicit TimingView(TfrmMain &window) : m_w(window) {}
+
+    int successes = 0;
+    int failures = 0;
+
+    void statusAppend(const QString &line) override
+    {
+        if (line.startsWith(QLatin1String("Success: ")))
+            ++successes;
+        else if (line.startsWith(QLatin1String("Failed: ")))
+            ++failures;
+        ViewScope s;
+        m_w.statusAppend(line);
+    }
+    void statusClear() override
+    {
+        ViewScope s;
+        m_w.statusClear();
+    }
+    void setProgressText(const QString &text) override
+    {
+        ViewScope s;
+        m_w.setProgressText(text);
+    }
+    void setErrorPanel(const QString &text, Image image) override
+    {
+        ViewScope s;
+        m_w.setErrorPanel(text, image);
+    }
+    void setTrayHint(const QString &text) override
+    {
+        ViewScope s;
+        m_w.setTrayHint(text);
+    }
+    void setTrayIcon(TrayIcons set, bool cycling) override
+    {
+        ViewScope s;
+        m_w.setTrayIcon(set, cycling);
+    }
+    void setCycleRunning(bool running) override
+    {
+        ViewScope s;
+        m_w.setCycleRunning(running);
+    }
+    void setAbortEnabled(bool enabled) override
+    {
+        ViewScope s;
+        m_w.setAbortEnabled(enabled);
+    }
+    void setTimerSwitchShown(bool on) override
+    {
+        ViewScope s;
+        m_w.setTimerSwitchShown(on);
+    }
+    void errorWindowSetText(const QString &text) override
+    {
+        ViewScope s;
+        m_w.errorWindowSetText(text);
+    }
+    void errorWindowSetBordered(bool bordered) override
+    {
+        ViewScope s;
+        m_w.errorWindowSetBordered(bordered);
+    }
+    void errorWindowSetWordWrap(bool on) override
+    {
+        ViewScope s;
+        m_w.errorWindowSetWordWrap(on);
+    }
+    void errorWindowShow() override
+    {
+        ViewScope s;
+        m_w.errorWindowShow();
+    }
+    void errorWindowHide() override
+    {
+        ViewScope s;
+        m_w.errorWindowHide();
+    }
+    void setShowOnErrorChecked(bool checked) override
+    {
+        ViewScope s;
+        m_w.setShowOnErrorChecked(checked);
+    }
+    void processEvents() override
+    {
+        ViewScope s;
+        m_w.processEvents();
+    }
+
+private:
+    TfrmMain &m_w;
+};
+
+// Every service answers, so no alert is expected; any call is counted.
+class CountingAlerts : public AlertActions {
+public:
+    int calls = 0;
+    QString lastError;
+    void playAlertSound(const QString &, bool) override { ++calls; }
+    void launchProgram(const QString &) override { ++calls; }
+    void sendAlertMail(const QString &, const QString &, const QString &) override { ++calls; }
+    void reportError(const QString &message) override
+    {
+        ++calls;
+        lastError = message;
+    }
+};
+
+struct Service {
+    QString name;
+    QString pattern;
+    QByteArray address;
+    QByteArray request; // http: the exact bytes the probe sends
+};
+
+int connectTo(const QByteArray &address, quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    // Every read and write of the baseline is bounded.
+    timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(port);
+    ::inet_pton(AF_INET, address.constData(), &sa.sin_addr);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool sendAll(int fd, const QByteArray &bytes)
+{
+    qsizetype sent = 0;
+    while (sent < bytes.size()) {
+        const ssize_t n =
+            ::send(fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        sent += n;
+    }
+    return true;
+}
+
+// The plain loop: open, send the same request, read the answer, close.
+// False when any exchange did not give the expected answer.
+bool baselineHttp(const std::vector<Service> &services, quint16 port)
+{
+    char buffer[4096];
+    for (const Service &s : services) {
+        const int fd = connectTo(s.address, port);
+        if (fd < 0 || !sendAll(fd, s.request))
+            return false;
+        QByteArray answer;
+        ssize_t n;
+        while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+            answer.append(buffer, n);
+        ::close(fd);
+        if (!answer.startsWith("HTTP/1.1 200"))
+            return false;
+    }
+    return true;
+}
+
+// Open, read the greeting line, send QUIT, close.
+bool baselineGreeting(const std::vector<Service> &services, quint16 port)
+{
+    char buffer[512];
+    for (const Service &s : services) {
+        const int fd = connectTo(s.address, port);
+        if (fd < 0)
+            return false;
+        QByteArray answer;
+        while (!answer.endsWith("\r\n")) {
+            const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            answer.append(buffer, n);
+        }
+        const bool ok = answer.startsWith("220") && sendAll(fd, "QUIT\r\n");
+        ::close(fd);
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+// The store traffic one cycle makes for a service that answers: what
+// PollCycle reads and writes, call for call.
+void replayStore(const ProgramContext &context, const std::vector<Service> &services)
+{
+    for (const Service &s : services) {
+        RegWriteInteger(context.settingsRoot, QStringLiteral("NoConnActualFailures"), 0);
+        const QString key = context.servicesKey + QLatin1Char('\\') + s.name;
+        RegReadInteger(key, QStringLiteral("ActualFailures"), 0);
+        RegReadBool(key, QStringLiteral("SoundAlert"), true);
+        RegReadBool(key, QStringLiteral("LaunchApplication"), false);
+        RegReadInteger(key, QStringLiteral("FailuresBeforeLaunch"), 1);
+        RegReadBool(key, QStringLiteral("RepeatLaunchApplication"), false);
+        RegReadString(key, QStringLiteral("ProgName"), QString());
+        RegReadString(key, QStringLiteral("ProgNameOff"), QString());
+        RegReadBool(key, QStringLiteral("SendEmail"), false);
+        RegReadInteger(key, QStringLiteral("FailuresBeforeEmail"), 1);
+        RegReadBool(key, QStringLiteral("RepeatEmail"), false);
+        RegReadString(key, QStringLiteral("OnErrorEmail"), QString());
+        RegReadString(key, QStringLiteral("OnErrorEmailTo"), QString());
+        RegReadString(key, QStringLiteral("OffErrorEmail"), QString());
+        RegReadString(key, QStringLiteral("OffErrorEmailTo"), QString());
+        RegReadString(key, QStringLiteral("Pattern"), QString());
+        RegWriteInteger(key, QStringLiteral("ActualFailures"), 0);
+    }
+}
+
+// The log traffic of the same cycle: the time stamp and the check that the
+// service's log exists.
+void replayLogs(const ProgramContext &context, const std::vector<Service> &services)
+{
+    const QLocale locale;
+    for (const Service &s : services)
+        ServiceLog::ensureLogStarted(ServiceLog::logPath(context.programFolder, s.name),
+                                     TimeStamp::format(QDateTime::currentDateTime(), locale));
+}
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "bench_poll: %s\n", message.toUtf8().constData());
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    const QString modeName = argc > 1 ? QString::fromLatin1(argv[1]) : QStringLiteral("http");
+    const bool http = modeName == QLatin1String("http");
+    if (!http && modeName != QLatin1String("greeting"))
+        return fail(QStringLiteral("usage: bench_poll http|greeting [services]"));
+    const int count = argc > 2 ? std::clamp(QByteArray(argv[2]).toInt(), 1, 1000) : 500;
+    constexpr int Rounds = 7;
+
+    // Private folders: nothing of the user's is read or written.
+    QTemporaryDir sandbox;
+    if (!sandbox.isValid())
+        return fail(QStringLiteral("no temporary folder"));
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
+        const QString dir = sandbox.path() + QLatin1Char('/') + QString::fromLatin1(name);
+        QDir().mkpath(dir);
+        qputenv(name, QFile::encodeName(dir));
+    }
+    QFile::setPermissions(sandbox.path() + QStringLiteral("/XDG_RUNTIME_DIR"),
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    BenchApplication app(argc, argv);
+
+    // Services: http ones differ by path on one address, greeting ones by
+    // address (127.0.1.1 and up), all on the server's one port.
+    std::vector<Service> services;
+    QList<QByteArray> addresses;
+    for (int i = 0; i < count; ++i) {
+        Service s;
+        if (http) {
+            s.address = "127.0.0.1";
+            s.pattern = i % 2 ? QStringLiteral("welcome") : QString();
+        } else {
+            s.address =
+                "127.0." + QByteArray::number(1 + i / 200) + '.' + QByteArray::number(1 + i % 200);
+            addresses.append(s.address);
+        }
+        services.push_back(s);
+    }
+    if (http)
+        addresses.append("127.0.0.1");
+    BenchServer server(http ? BenchServer::Mode::Http : BenchServer::Mode::Greeting);
+    QString error;
+    if (!server.start(addresses, &error))
+        return fail(error);
+    const QString port = QString::number(server.port());
+
+    RegistryStore store(RegistryStore::defaultPath());
+    RegistryStore::setCurrent(&store);
+    const ProgramContext context = ProgramContext::create(
+        false, QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + QStringLiteral("/quellmark/"));
+
+    QStringList names;
+    for (int i = 0; i < count; ++i) {
+        Service &s = services[size_t(i)];
+        s.name = http ? QStringLiteral("HTTP 127.0.0.1/site%1 %2")
+                            .arg(i, 4, 10, QLatin1Char('0'))
+                            .arg(port)
+                      : QStringLiteral("FTP %1 %2").arg(QString::fromLatin1(s.address), port);
+        names << s.name;
+        // The values the editor and the Sites page leave on a service.
+        const QString key = context.servicesKey + QLatin1Char('\\') + s.name;
+        RegWriteBool(key, QStringLiteral("SoundAlert"), true);
+        RegWriteBool(key, QStringLiteral("LaunchApplication"), false);
+        RegWriteInteger(key, QStringLiteral("FailuresBeforeLaunch"), 1);
+        RegWriteBool(key, QStringLiteral("SendEmail"), false);
+        RegWriteInteger(key, QStringLiteral("FailuresBeforeEmail"), 1);
+        if (!s.pattern.isEmpty())
+            RegWriteString(key, QStringLiteral("Pattern"), s.pattern);
+        if (http) {
+            const std::optional<ServiceTarget> target = ServiceTarget::parse(s.name);
+            s.request = buildHttpRequest(*target, !s.pattern.isEmpty(), false, userAgentText(),
+                                         makerHost());
+        }
+    }
+
+    TfrmMain window(context);
+    window.show();
+    QCoreApplication::processEvents();
+
+    TimingView view(window);
+    CountingAlerts alerts;
+    Prober prober;
+    PollCycle::Environment environment;
+    environment.settings = [&window] { return window.liveSettings(); };
+    environment.internetConnected = [] { return true; };
+    environment.probe = [&prober](const ServiceTarget &target, const QString &pattern,
+                                  const ProbeSettings &settings,
+                                  std::function<bool()> abortRequested) {
+        const double start = BenchReport::now();
+        g_clocks.inProbe = true;
+        ProbeResult result = prober.run(target, pattern, settings, std::move(abortRequested));
+        g_clocks.inProbe = false;
+        g_clocks.probe += BenchReport::now() - start;
+        return result;
+    };
+    environment.abortProbe = [&prober] { prober.abort(); };
+    PollCycle cycle(context, view, alerts, environment);
+
+    const auto runCycle = [&]() -> std::optional<double> {
+        g_clocks = Clocks();
+        view.successes = view.failures = 0;
+        const double start = BenchReport::now();
+        cycle.run(names);
+        const double spent = BenchReport::now() - start;
+        if (view.successes != count || alerts.calls != 0)
+            return std::nullopt;
+        return spent;
+    };
+    const auto runBaseline = [&]() -> std::optional<double> {
+        const double start = BenchReport::now();
+        const bool ok = http ? baselineHttp(services, server.port())
+                             : baselineGreeting(services, server.port());
+        const double spent = BenchReport::now() - start;
+        return ok ? std::optional<double>(spent) : std::nullopt;
+    };
+
+    // The first cycle creates the service logs; neither it nor the first
+    // baseline loop is counted.
+    if (!runCycle())
+        return fail(QStringLiteral("warm-up cycle: %1 of %2 services answered (%3)")
+                        .arg(view.successes)
+                        .arg(count)
+                        .arg(alerts.lastError));
+    if (!runBaseline())
+        return fail(QStringLiteral("baseline loop failed"));
+
+    std::vector<double> cycles, baselines, probes, displays, stores, logs, others;
+    for (int round = 0; round < Rounds; ++round) {
+        // Alternate the order so neither side always runs on a warmer cache.
+        std::optional<double> base, spent;
+        if (round % 2 == 0)
+            base = runBaseline();
+        spent = runCycle();
+        if (round % 2 == 1)
+            base = runBaseline();
+        if (!base || !spent)
+            return fail(QStringLiteral("round %1: %2 of %3 services answered")
+                            .arg(round)
+                            .arg(view.successes)
+                            .arg(count));
+        const Clocks clocks = g_clocks;
+        double start = BenchReport::now();
+        replayStore(context, services);
+        const double storeTime = BenchReport::now() - start;
+        start = BenchReport::now();
+        replayLogs(context, services);
+        const double logTime = BenchReport::now() - start;
+
+        const double probe = clocks.probe - clocks.widgetInProbe;
+        const double display = clocks.view + clocks.widgetEvents;
+        cycles.push_back(*spent);
+        baselines.push_back(*base);
+        probes.push_back(probe);
+        displays.push_back(display);
+        stores.push_back(storeTime);
+        logs.push_back(logTime);
+        others.push_back(*spent - probe - display - storeTime - logTime);
+    }
+
+    const QString name = http ? QStringLiteral("poll_http") : QStringLiteral("poll_greeting");
+    const double cycleMs = BenchReport::median(cycles) * 1000;
+    const double baseMs = BenchReport::median(baselines) * 1000;
+    BenchReport::figure(name, cycleMs, QStringLiteral("ms"), cycleMs / baseMs);
+    BenchReport::figure(name + QStringLiteral("_baseline"), baseMs, QStringLiteral("ms"));
+    const struct {
+        const char *part;
+        const std::vector<double> &values;
+    } parts[] = {{"probe", probes},
+                 {"store", stores},
+                 {"logs", logs},
+                 {"display", displays},
+                 {"other", others}};
+    QStringList shares;
+    for (const auto &p : parts) {
+        const double ms = BenchReport::median(p.values) * 1000;
+        BenchReport::figure(name + QLatin1Char('_') + QLatin1String(p.part), ms,
+                            QStringLiteral("ms"));
+        shares << QStringLiteral("%1 %2%")
+                      .arg(QLatin1String(p.part))
+                      .arg(100 * ms / cycleMs, 0, 'f', 0);
+    }
+    BenchReport::note(QStringLiteral("%1: %2 services, median of %3 rounds, %4 connections "
+                                     "served; shares of the cycle: %5")
+                          .arg(name)
+                          .arg(count)
+                          .arg(Rounds)
+                          .arg(server.served())
+                          .arg(shares.join(QStringLiteral(", "))));
+    server.stop();
+    return 0;
+}
