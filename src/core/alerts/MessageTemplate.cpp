@@ -7,6 +7,13 @@
 
 namespace {
 
+void checkMessageSize(qsizetype size)
+{
+    if (size > MaxMessageSize)
+        throw FileError(
+            QStringLiteral("The message would be larger than %1 bytes.").arg(MaxMessageSize));
+}
+
 QByteArray replaceEvery(const QByteArray &text, const QByteArray &name, const QByteArray &value)
 {
     QByteArray result;
@@ -15,9 +22,11 @@ QByteArray replaceEvery(const QByteArray &text, const QByteArray &name, const QB
     while ((hit = text.indexOf(name, from)) >= 0) {
         result += QByteArrayView(text).sliced(from, hit - from);
         result += value;
+        checkMessageSize(result.size());
         from = hit + name.size();
     }
     result += QByteArrayView(text).sliced(from);
+    checkMessageSize(result.size());
     return result;
 }
 

@@ -13,6 +13,9 @@
 
 // Largest template file read; a bigger one is refused with a FileError.
 constexpr qint64 MaxTemplateSize = 1024 * 1024;
+// Largest message the variables may make of a template. Values that bring in
+// further variable names could otherwise multiply it without bound.
+constexpr qint64 MaxMessageSize = 16 * MaxTemplateSize;
 
 // The values of the five variables, in the order they are replaced.
 struct TemplateValues {
@@ -41,7 +44,8 @@ QList<QByteArray> LoadTemplateLines(const QString &filePath);
 // replaces every occurrence from left to right without rescanning what it
 // inserted, and splits the text into lines again; so a value may bring in the
 // name of a later variable, which is then replaced too. Names are
-// case-sensitive.
+// case-sensitive. Throws FileError "The message would be larger than <n>
+// bytes." when the text grows beyond MaxMessageSize.
 QList<QByteArray> ReplaceTemplateVariables(const QList<QByteArray> &lines,
                                            const TemplateValues &values);
 

@@ -144,6 +144,29 @@ private slots:
         QCOMPARE(ReplaceTemplateVariables(bytesOf(lines), v), bytesOf(expected));
     }
 
+    // Values that bring in later names could multiply the message without
+    // bound; past the limit the message is refused instead.
+    void substitutionIsBounded()
+    {
+        const TemplateValues v{QString::fromLatin1(QByteArray("{NumberOfFailures}").repeated(100)),
+                               QStringLiteral("{FailureTime}").repeated(100),
+                               QStringLiteral("{RecoveryTime}").repeated(100),
+                               QStringLiteral("{TimeNow}").repeated(100), QString(1000, 'x')};
+        const QList<QByteArray> lines = {"Subject: {SiteURL}", "", "{SiteURL}"};
+        QString message;
+        try {
+            ReplaceTemplateVariables(lines, v);
+        } catch (const FileError &error) {
+            message = error.message();
+        }
+        QCOMPARE(message,
+                 QStringLiteral("The message would be larger than %1 bytes.").arg(MaxMessageSize));
+        // A large message within the bound is made as usual.
+        const QList<QByteArray> big = {QByteArray("{TimeNow}").repeated(1000)};
+        const TemplateValues plain{{}, {}, {}, {}, QString(10000, 'y')};
+        QCOMPARE(ReplaceTemplateVariables(big, plain).value(0).size(), 10000 * 1000);
+    }
+
     void dateHeader_data()
     {
         QTest::addColumn<QStringList>("lines");
