@@ -1124,40 +1124,37 @@ void TfrmMain::writeServiceText(QLineEdit *edit, const QString &name)
         RegWriteString(key, name, edit->text());
 }
 
+namespace {
+void setAllEnabled(std::initializer_list<QWidget *> widgets, bool on)
+{
+    for (QWidget *w : widgets)
+        w->setEnabled(on);
+}
+} // namespace
+
 void TfrmMain::chkSoundAlertClick()
 {
-    const bool on = ui->chkSoundAlert->isChecked();
-    for (QWidget *w : {static_cast<QWidget *>(ui->OnErrorSoundName), static_cast<QWidget *>(ui->OffErrorSoundName),
-                       static_cast<QWidget *>(ui->lblOnErrorSound), static_cast<QWidget *>(ui->lblOffErrorSound),
-                       static_cast<QWidget *>(ui->butBrowse1), static_cast<QWidget *>(ui->butBrowse2),
-                       static_cast<QWidget *>(ui->butPlay1), static_cast<QWidget *>(ui->butPlay2)})
-        w->setEnabled(on);
+    setAllEnabled({ui->OnErrorSoundName, ui->OffErrorSoundName, ui->lblOnErrorSound, ui->lblOffErrorSound,
+                   ui->butBrowse1, ui->butBrowse2, ui->butPlay1, ui->butPlay2},
+                  ui->chkSoundAlert->isChecked());
     writeServiceCheck(ui->chkSoundAlert, QStringLiteral("SoundAlert"));
 }
 
 void TfrmMain::chkLaunchAppClick()
 {
-    const bool on = ui->chkLaunchApp->isChecked();
-    for (QWidget *w : {static_cast<QWidget *>(ui->edtProgName), static_cast<QWidget *>(ui->edtProgNameOff),
-                       static_cast<QWidget *>(ui->lblProgName), static_cast<QWidget *>(ui->lblProgNameOff),
-                       static_cast<QWidget *>(ui->butTestApp), static_cast<QWidget *>(ui->butTestAppOff),
-                       static_cast<QWidget *>(ui->butBrowse), static_cast<QWidget *>(ui->butBrowse4),
-                       static_cast<QWidget *>(ui->chkRepeatLaunch)})
-        w->setEnabled(on);
+    setAllEnabled({ui->edtProgName, ui->edtProgNameOff, ui->lblProgName, ui->lblProgNameOff, ui->butTestApp,
+                   ui->butTestAppOff, ui->butBrowse, ui->butBrowse4, ui->chkRepeatLaunch},
+                  ui->chkLaunchApp->isChecked());
     writeServiceCheck(ui->chkLaunchApp, QStringLiteral("LaunchApplication"));
 }
 
 void TfrmMain::chkSendEmailClick()
 {
-    const bool on = ui->chkSendEmail->isChecked();
-    for (QWidget *w : {static_cast<QWidget *>(ui->edtOnErrorEmail), static_cast<QWidget *>(ui->edtOffErrorEmail),
-                       static_cast<QWidget *>(ui->lblOnErrorEmail), static_cast<QWidget *>(ui->lblOffErrorEmail),
-                       static_cast<QWidget *>(ui->edtOnErrorEmailTo), static_cast<QWidget *>(ui->edtOffErrorEmailTo),
-                       static_cast<QWidget *>(ui->lblOnErrorEmailTo), static_cast<QWidget *>(ui->lblOffErrorEmailTo),
-                       static_cast<QWidget *>(ui->butTestOnErrorEmail), static_cast<QWidget *>(ui->butTestOffErrorEmail),
-                       static_cast<QWidget *>(ui->butBrowse5), static_cast<QWidget *>(ui->butBrowse6),
-                       static_cast<QWidget *>(ui->chkRepeatEmail)})
-        w->setEnabled(on);
+    setAllEnabled({ui->edtOnErrorEmail, ui->edtOffErrorEmail, ui->lblOnErrorEmail, ui->lblOffErrorEmail,
+                   ui->edtOnErrorEmailTo, ui->edtOffErrorEmailTo, ui->lblOnErrorEmailTo, ui->lblOffErrorEmailTo,
+                   ui->butTestOnErrorEmail, ui->butTestOffErrorEmail, ui->butBrowse5, ui->butBrowse6,
+                   ui->chkRepeatEmail},
+                  ui->chkSendEmail->isChecked());
     writeServiceCheck(ui->chkSendEmail, QStringLiteral("SendEmail"));
 }
 

@@ -109,21 +109,6 @@ static QString valueLabel(const QString &name)
                           : QStringLiteral("value '%1'").arg(name);
 }
 
-static std::optional<qint32> parseInt32(const QString &text)
-{
-    int start = 0;
-    if (!text.isEmpty() && (text[0] == QLatin1Char('-') || text[0] == QLatin1Char('+')))
-        start = 1;
-    if (start == text.size())
-        return std::nullopt;
-    for (int i = start; i < text.size(); ++i) {
-        if (text[i] < QLatin1Char('0') || text[i] > QLatin1Char('9'))
-            return std::nullopt;
-    }
-    bool ok = false;
-    const int number = text.toInt(&ok, 10);
-    return ok ? std::optional<qint32>(number) : std::nullopt;
-}
 
 // Strict: an even number of hex digits and nothing else.
 static std::optional<QByteArray> parseHex(const QString &text)
@@ -178,7 +163,7 @@ static void setValue(RegistryStore &store, const QString &key, const QString &na
 {
     const QString kind = type.toLower();
     if (kind == QLatin1StringView("int")) {
-        const std::optional<qint32> number = parseInt32(data);
+        const std::optional<qint32> number = ParseRegistryInt(data);
         if (!number)
             throw RegistryError(QStringLiteral("'%1' is not a valid integer value").arg(data));
         store.setValue(key, name, RegValue::fromDWord(*number));

@@ -84,7 +84,7 @@ static bool isBlankLine(const QString &line)
     return true;
 }
 
-static std::optional<qint32> parseInt32(const QString &text)
+std::optional<qint32> ParseRegistryInt(const QString &text)
 {
     int start = 0;
     if (!text.isEmpty() && (text[0] == QLatin1Char('-') || text[0] == QLatin1Char('+')))
@@ -280,7 +280,7 @@ void ImportRegistryFile(RegistryStore &store, const QString &filePath)
 
         if (tag == QLatin1StringView("int")) {
             data.replace(LineBreakMark, LineBreak);
-            const std::optional<qint32> number = parseInt32(data);
+            const std::optional<qint32> number = ParseRegistryInt(data);
             if (!number)
                 throw RegistryError(QStringLiteral("'%1' is not a valid integer value").arg(data));
             store.setValue(keyPath, name, RegValue::fromDWord(*number));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QString>
 #include <QStringList>
 
@@ -30,3 +32,7 @@ void ImportRegistryFile(const QString &filePath);
 
 // Files larger than this are refused by ImportRegistryFile.
 constexpr qint64 RegistryImportMaxBytes = 64 * 1024 * 1024;
+
+// A signed 32-bit decimal as "int=" data holds it: an optional sign and
+// digits only; empty when the text is anything else or out of range.
+std::optional<qint32> ParseRegistryInt(const QString &text);
