@@ -20,18 +20,30 @@
 // The input's first byte tells how the bytes after it arrive: 0 all at once,
 // otherwise in pieces of 1 to n*n bytes (n = the byte's low 4 bits), times
 // scale, whose sizes follow from the byte, so every input always arrives the
-// same way.
-inline QList<QByteArray> piecesOf(const QByteArray &bytes, unsigned char how, int scale = 1)
+// same way. The sizes of the pieces of `total` bytes:
+inline QList<qsizetype> pieceSizes(qsizetype total, unsigned char how, int scale = 1)
 {
     const unsigned spread = how & 0x0f;
-    if (spread == 0 || bytes.isEmpty())
-        return {bytes};
-    QList<QByteArray> pieces;
+    if (spread == 0 || total == 0)
+        return {total};
+    QList<qsizetype> sizes;
     unsigned state = how * 2654435761u + 1;
-    qsizetype at = 0;
-    while (at < bytes.size()) {
+    for (qsizetype at = 0; at < total;) {
         state = state * 1103515245u + 12345u;
-        const qsizetype size = 1 + qsizetype((state >> 16) % (spread * spread * unsigned(scale)));
+        const qsizetype size =
+            qMin(total - at, 1 + qsizetype((state >> 16) % (spread * spread * unsigned(scale))));
+        sizes.append(size);
+        at += size;
+    }
+    return sizes;
+}
+
+// The pieces themselves.
+inline QList<QByteArray> piecesOf(const QByteArray &bytes, unsigned char how, int scale = 1)
+{
+    QList<QByteArray> pieces;
+    qsizetype at = 0;
+    for (const qsizetype size : pieceSizes(bytes.size(), how, scale)) {
         pieces.append(bytes.mid(at, size));
         at += size;
     }

@@ -25,6 +25,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -47,10 +48,15 @@ Child startWriter(const std::function<void(const Ready &)> &body)
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
         qFatal("pipe2 failed");
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0)
         qFatal("fork failed");
     if (pid == 0) {
+        // A writer never outlives the test, whatever becomes of it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(3);
         ::close(fds[0]);
         const int out = fds[1];
         try {
@@ -305,10 +311,12 @@ void TstCrashSafety::cleanupTestCase()
 
 void TstCrashSafety::killSomewhere(Child &child, qint64 maxUs, bool waitForReady)
 {
-    if (waitForReady)
-        QVERIFY2(waitReady(child, 30000), "the writer did not start");
-    sleepMicroseconds(qint64(killMoments().bounded(quint32(maxUs + 1))));
-    QVERIFY2(killWriter(child), "the writer ended before it was killed");
+    const bool started = !waitForReady || waitReady(child, 30000);
+    if (started)
+        sleepMicroseconds(qint64(killMoments().bounded(quint32(maxUs + 1))));
+    const bool wasRunning = killWriter(child);
+    QVERIFY2(started, "the writer did not start");
+    QVERIFY2(wasRunning, "the writer ended before it was killed");
     ++m_kills;
 }
 
