@@ -3,10 +3,12 @@
 // real service logs and the real main window as the display, against a
 // plain sequential socket loop sending the same bytes.
 //
-//   bench_poll http|greeting [services]
+//   bench_poll http|greeting [services [tray]]
 //
 // Prints poll_<mode> (cycle time, ratio to the baseline loop), the baseline
-// and where the cycle's time goes: probe, store, logs, display, other.
+// and where the cycle's time goes: probe, store, logs, display, other. With
+// "tray" the main window stays hidden, as when the program sits in the tray
+// (the figures get the suffix _tray).
 
 #include "BenchReport.h"
 #include "BenchServer.h"
@@ -49,6 +51,11 @@ struct Clocks {
 };
 Clocks g_clocks;
 
+// With QUELLMARK_BENCH_PAINTS set: which widgets paint how often, to tell
+// what the display time is spent on.
+QHash<QString, int> g_paints;
+bool g_countPaints = false;
+
 // Repaints and layout run from whatever event loop comes next, mostly the
 // probe's; timing every event a window or widget gets puts them where they
 // belong.
@@ -57,6 +64,12 @@ public:
     using QApplication::QApplication;
     bool notify(QObject *receiver, QEvent *event) override
     {
+        if (g_countPaints &&
+            (event->type() == QEvent::Paint || event->type() == QEvent::LayoutRequest ||
+             event->type() == QEvent::Resize))
+            ++g_paints[QString::number(int(event->type())) + QLatin1Char(' ') +
+                       QLatin1String(receiver->metaObject()->className()) + QLatin1Char(' ') +
+                       receiver->objectName()];
         if (g_clocks.inView || g_clocks.widgetDepth > 0 ||
             !(receiver->isWidgetType() || receiver->isWindowType()))
             return QApplication::notify(receiver, event);
@@ -329,8 +342,10 @@ int main(int argc, char *argv[])
     const QString modeName = argc > 1 ? QString::fromLatin1(argv[1]) : QStringLiteral("http");
     const bool http = modeName == QLatin1String("http");
     if (!http && modeName != QLatin1String("greeting"))
-        return fail(QStringLiteral("usage: bench_poll http|greeting [services]"));
+        return fail(QStringLiteral("usage: bench_poll http|greeting [services [tray]]"));
     const int count = argc > 2 ? std::clamp(QByteArray(argv[2]).toInt(), 1, 1000) : 500;
+    // "tray": the main window hidden, as the program runs most of the day.
+    const bool inTray = argc > 3 && QByteArray(argv[3]) == "tray";
     constexpr int Rounds = 7;
 
     // Private folders: nothing of the user's is read or written.
@@ -346,6 +361,7 @@ int main(int argc, char *argv[])
                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
     BenchApplication app(argc, argv);
+    g_countPaints = qEnvironmentVariableIsSet("QUELLMARK_BENCH_PAINTS");
 
     // Services: http ones differ by path on one address, greeting ones by
     // address (127.0.1.1 and up), all on the server's one port.
@@ -401,7 +417,8 @@ int main(int argc, char *argv[])
     }
 
     TfrmMain window(context);
-    window.show();
+    if (!inTray)
+        window.show();
     QCoreApplication::processEvents();
 
     TimingView view(window);
@@ -484,7 +501,20 @@ int main(int argc, char *argv[])
         others.push_back(*spent - probe - display - storeTime - logTime);
     }
 
-    const QString name = http ? QStringLiteral("poll_http") : QStringLiteral("poll_greeting");
+    if (g_countPaints) {
+        g_paints.clear();
+        runCycle();
+        QStringList lines;
+        for (auto it = g_paints.cbegin(); it != g_paints.cend(); ++it)
+            lines << QStringLiteral("%1 %2").arg(it.value(), 6).arg(it.key());
+        lines.sort();
+        BenchReport::note(QStringLiteral("events (12 paint, 76 layout, 14 resize) in one cycle:"));
+        for (const QString &line : std::as_const(lines))
+            BenchReport::note(line);
+    }
+
+    const QString name = (http ? QStringLiteral("poll_http") : QStringLiteral("poll_greeting")) +
+                         (inTray ? QStringLiteral("_tray") : QString());
     const double cycleMs = BenchReport::median(cycles) * 1000;
     const double baseMs = BenchReport::median(baselines) * 1000;
     BenchReport::figure(name, cycleMs, QStringLiteral("ms"), cycleMs / baseMs);

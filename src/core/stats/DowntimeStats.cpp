@@ -15,11 +15,10 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <limits>
 #include <vector>
 
 namespace {
-
-const QLatin1String StampEnd(": ");
 
 // Lines of the recent outage list when not every outage is listed.
 constexpr qint64 RecentLines = 21;
@@ -189,6 +188,13 @@ class Span {
 public:
     qint64 minutes(qint64 from, qint64 to)
     {
+        // Integer division truncates toward zero as TDTCalc does, and gives
+        // its very answers for any span of fewer minutes than fit its 32
+        // bits; it is called for every outage of a log.
+        constexpr qint64 Exact = qint64(std::numeric_limits<qint32>::max()) * 60000;
+        const qint64 span = to - from;
+        if (span > -Exact && span < Exact)
+            return span / 60000;
         m_calc.setSpan(from, to);
         return m_calc.Minutes();
     }
@@ -206,6 +212,45 @@ public:
 private:
     TDTCalc m_calc;
 };
+
+// Whether the text at `at` reads `word`.
+bool hasAt(QStringView text, qsizetype at, QLatin1String word)
+{
+    if (at + word.size() > text.size())
+        return false;
+    for (qsizetype i = 0; i < word.size(); ++i) {
+        if (text[at + i].unicode() != word[i].unicode())
+            return false;
+    }
+    return true;
+}
+
+// The end of the stamp: the first ": " of the line, or -1. One pass over a
+// few dozen characters; this runs for every line of every log.
+qsizetype stampEnd(QStringView line)
+{
+    for (qsizetype i = 0; i + 1 < line.size(); ++i) {
+        if (line[i] == QLatin1Char(':') && line[i + 1] == QLatin1Char(' '))
+            return i;
+    }
+    return -1;
+}
+
+// "on error" anywhere marks a went-on-error record, else "off error" a
+// came-off-error record: the same as looking for the one and then the other.
+LogRecord::Kind kindOf(QStringView rest)
+{
+    bool off = false;
+    for (qsizetype i = 0; i < rest.size(); ++i) {
+        if (rest[i] != QLatin1Char('o'))
+            continue;
+        if (hasAt(rest, i, QLatin1String("on error")))
+            return LogRecord::WentOnError;
+        if (!off && hasAt(rest, i, QLatin1String("off error")))
+            off = true;
+    }
+    return off ? LogRecord::CameOffError : LogRecord::Start;
+}
 
 struct LogLine {
     qint64 index; // among the lines left after dropping
@@ -327,7 +372,7 @@ private:
 
     LogLine read(const QString &text, qint64 lineNumber)
     {
-        const qsizetype end = text.indexOf(StampEnd);
+        const qsizetype end = stampEnd(text);
         const QStringView stamp = end < 0 ? QStringView(text) : QStringView(text).left(end);
         const auto when = end < 0 ? std::nullopt : m_stamps.read(stamp);
         if (!when) {
@@ -343,13 +388,7 @@ private:
                     .arg(m_path));
         }
         // The kind is told by the text after the stamp only.
-        const QStringView rest = QStringView(text).mid(end + 2);
-        LogRecord::Kind kind = LogRecord::Start;
-        if (rest.contains(QLatin1String("on error")))
-            kind = LogRecord::WentOnError;
-        else if (rest.contains(QLatin1String("off error")))
-            kind = LogRecord::CameOffError;
-        return {0, kind, *when};
+        return {0, kindOf(QStringView(text).mid(end + 2)), *when};
     }
 
     void setLogStart(qint64 when)
@@ -411,7 +450,18 @@ private:
     void noteRecord(qint64 when)
     {
         m_anyRecord = true;
-        m_lastRecordMonth = monthIndexOf(when);
+        m_lastRecordMonth = monthOf(when);
+    }
+
+    // monthIndexOf, remembered for the day last asked about: records come
+    // in time order, many a day.
+    int monthOf(qint64 when)
+    {
+        if (when < m_monthDay || when >= m_monthDay + TDTCalc::MsPerDay) {
+            m_monthDay = when - (when % TDTCalc::MsPerDay + TDTCalc::MsPerDay) % TDTCalc::MsPerDay;
+            m_monthOfDay = monthIndexOf(when);
+        }
+        return m_monthOfDay;
     }
 
     // Outages count toward the month in which they end. The month's row
@@ -419,7 +469,7 @@ private:
     // count is known, so a long log costs one text per month, not per outage.
     void addToMonth(qint64 recovery, qint64 minutes)
     {
-        const int month = monthIndexOf(recovery);
+        const int month = monthOf(recovery);
         if (month == m_rowMonth) {
             ++m_rowFails;
             m_rowMinutes += minutes;
@@ -486,6 +536,8 @@ private:
     std::optional<qint64> m_longestStart;
     bool m_anyRecord = false;
     int m_lastRecordMonth = 0;
+    qint64 m_monthDay = std::numeric_limits<qint64>::max() / 2; // no day yet
+    int m_monthOfDay = 0;
 
     int m_rowMonth = -1;
     qint64 m_rowFails = 0;

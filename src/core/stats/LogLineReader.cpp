@@ -1,17 +1,29 @@
 #include "stats/LogLineReader.h"
 
+#include <cstring>
+
+namespace {
+
+// Bytes asked of the file at a time.
+constexpr qsizetype ReadSize = 64 * 1024;
+
+} // namespace
+
 LogLineReader::LogLineReader(qsizetype maxLineLength) : m_maxLineLength(maxLineLength)
 {
-    // Room for the longest allowed line, its CR LF, one byte to tell "too
-    // long" from "exactly at the limit" and the terminating zero.
-    m_buffer.resize(maxLineLength + 4);
+    // Room for the longest allowed line, its CR LF and one byte to tell
+    // "too long" from "exactly at the limit", plus a piece to read into.
+    m_buffer.resize(maxLineLength + 3 + ReadSize);
 }
 
 bool LogLineReader::open(const QString &path, QString *error)
 {
+    m_file.close();
     m_file.setFileName(path);
     m_lineNumber = 0;
-    if (!m_file.open(QIODevice::ReadOnly)) {
+    m_pos = m_end = 0;
+    m_eof = false;
+    if (!m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         if (error)
             *error = QStringLiteral("Cannot open file \"%1\". %2").arg(path, m_file.errorString());
         return false;
@@ -21,23 +33,51 @@ bool LogLineReader::open(const QString &path, QString *error)
 
 LogLineReader::Result LogLineReader::next(QString &line, QString *error)
 {
-    if (!m_file.isOpen() || m_file.atEnd())
+    if (!m_file.isOpen())
         return AtEnd;
-    const qint64 read = m_file.readLine(m_buffer.data(), m_buffer.size());
-    // Every line read holds at least its line end or one byte of text.
-    if (read <= 0) {
-        if (error)
-            *error = QStringLiteral("Cannot read file \"%1\". %2")
-                         .arg(m_file.fileName(), m_file.errorString());
-        return Failed;
+    // This many bytes without a line feed are a line over the limit,
+    // whatever line end may follow them.
+    const qsizetype tooLong = m_maxLineLength + 3;
+    qsizetype searched = m_pos;
+    const char *feed = nullptr;
+    for (;;) {
+        feed = static_cast<const char *>(
+            std::memchr(m_buffer.constData() + searched, '\n', size_t(m_end - searched)));
+        if (feed || m_end - m_pos >= tooLong || m_eof)
+            break;
+        searched = m_end;
+        if (m_pos > 0) {
+            std::memmove(m_buffer.data(), m_buffer.constData() + m_pos, size_t(m_end - m_pos));
+            searched -= m_pos;
+            m_end -= m_pos;
+            m_pos = 0;
+        }
+        const qint64 got = m_file.read(m_buffer.data() + m_end, m_buffer.size() - m_end);
+        if (got < 0) {
+            if (error)
+                *error = QStringLiteral("Cannot read file \"%1\". %2")
+                             .arg(m_file.fileName(), m_file.errorString());
+            return Failed;
+        }
+        if (got == 0)
+            m_eof = true;
+        m_end += got;
     }
+    if (!feed && m_pos == m_end)
+        return AtEnd;
+
     ++m_lineNumber;
-    const char *bytes = m_buffer.constData();
-    qint64 size = read;
-    if (bytes[size - 1] == '\n') {
-        --size;
+    const char *bytes = m_buffer.constData() + m_pos;
+    qint64 size;
+    if (feed) {
+        size = feed - bytes;
+        m_pos += size + 1;
         if (size > 0 && bytes[size - 1] == '\r')
             --size;
+    } else {
+        // The last line without a line end, or the start of an overlong one.
+        size = m_end - m_pos;
+        m_pos = m_end;
     }
     if (size > m_maxLineLength) {
         if (error)

@@ -25,7 +25,12 @@ public:
 
 private:
     QFile m_file;
+    // Read in large pieces; lines are cut from them here rather than one
+    // buffered read each, which is half the cost of a report.
     QByteArray m_buffer;
+    qsizetype m_pos = 0; // first byte not yet returned
+    qsizetype m_end = 0; // end of the bytes read into m_buffer
+    bool m_eof = false;
     qsizetype m_maxLineLength;
     qint64 m_lineNumber = 0;
 };

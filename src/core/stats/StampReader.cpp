@@ -21,6 +21,41 @@ bool isAsciiDigit(QChar c)
     return c.unicode() >= '0' && c.unicode() <= '9';
 }
 
+// text.mid(pos).startsWith(prefix), without making the view and the general
+// comparison for the one or two characters of a literal.
+bool hasAt(QStringView text, qsizetype pos, QStringView prefix)
+{
+    if (text.size() - pos < prefix.size())
+        return false;
+    for (qsizetype i = 0; i < prefix.size(); ++i) {
+        if (text[pos + i] != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+char16_t asciiLower(char16_t c)
+{
+    return c >= 'A' && c <= 'Z' ? char16_t(c - 'A' + 'a') : c;
+}
+
+// startsWith(prefix, Qt::CaseInsensitive); where both sides are ASCII the
+// folding is done here, anything else goes to Qt's own.
+bool startsWithNoCase(QStringView text, QStringView prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (qsizetype i = 0; i < prefix.size(); ++i) {
+        const char16_t a = text[i].unicode();
+        const char16_t b = prefix[i].unicode();
+        if (a >= 0x80 || b >= 0x80)
+            return text.startsWith(prefix, Qt::CaseInsensitive);
+        if (asciiLower(a) != asciiLower(b))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 StampReader::StampReader(const QLocale &locale)
@@ -116,7 +151,7 @@ std::optional<int> StampReader::readTime(QStringView text) const
     qsizetype pos = 0;
     for (const Token &token : m_time) {
         if (token.kind == Token::Literal) {
-            if (!text.mid(pos).startsWith(token.text))
+            if (!hasAt(text, pos, token.text))
                 return std::nullopt;
             pos += token.text.size();
             continue;
@@ -127,10 +162,10 @@ std::optional<int> StampReader::readTime(QStringView text) const
             const bool pmFirst = m_pm.size() > m_am.size();
             const QString &first = pmFirst ? m_pm : m_am;
             const QString &second = pmFirst ? m_am : m_pm;
-            if (rest.startsWith(first, Qt::CaseInsensitive)) {
+            if (startsWithNoCase(rest, first)) {
                 half = pmFirst ? 1 : 0;
                 pos += first.size();
-            } else if (rest.startsWith(second, Qt::CaseInsensitive)) {
+            } else if (startsWithNoCase(rest, second)) {
                 half = pmFirst ? 0 : 1;
                 pos += second.size();
             } else {
