@@ -9,7 +9,9 @@
 #
 # A failing input is kept as build-fuzz/fuzz-work/<target>/crash-* (or
 # leak-*, timeout-*); run the target on that file alone to see the report
-# again. QM_FUZZ_BUILD picks another build folder.
+# again. QM_FUZZ_BUILD picks another build folder; QM_FUZZ_SEED=<n> makes
+# a run repeat exactly (each run otherwise starts from a new random seed,
+# which libFuzzer prints as "INFO: Seed:" in build-fuzz/fuzz-work/*/log).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 runs="${1:-200000}"
@@ -55,6 +57,9 @@ for target in "${targets[@]}"; do
     cp "$seeds"/* "$work/corpus/" 2>/dev/null || true
     options=(-runs="$runs" -max_len=4096 -timeout=30 -rss_limit_mb=2048
              -print_final_stats=1 -artifact_prefix="$work/")
+    if [ -n "${QM_FUZZ_SEED:-}" ]; then
+        options+=(-seed="$QM_FUZZ_SEED")
+    fi
     if [ -f "$QM_ROOT/fuzz/$target.dict" ]; then
         options+=(-dict="$QM_ROOT/fuzz/$target.dict")
     fi
