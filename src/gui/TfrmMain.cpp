@@ -374,48 +374,50 @@ void TfrmMain::connectHandlers()
     };
 }
 
+void TfrmMain::loadSetting(const GlobalSetting &setting, const QString &key)
+{
+    switch (setting.kind) {
+    case GlobalSetting::Check: {
+        // A state that differs from the box's present one runs its click
+        // handler: the value is written back and the enabling rules apply.
+        auto *box = static_cast<QCheckBox *>(setting.control);
+        const bool stored = RegReadBool(key, setting.name, setting.defaultNumber != 0);
+        if (stored != box->isChecked()) {
+            box->setChecked(stored);
+            if (setting.click)
+                setting.click();
+        }
+        break;
+    }
+    case GlobalSetting::Spin: {
+        // Changing the shown number runs the change handler, which writes
+        // the (clamped) number back.
+        auto *spin = static_cast<BoundedSpinBox *>(setting.control);
+        spin->setValue(spin->clampToBounds(RegReadInteger(key, setting.name, setting.defaultNumber)));
+        break;
+    }
+    case GlobalSetting::Text:
+        static_cast<QLineEdit *>(setting.control)->setText(RegReadString(key, setting.name, setting.defaultText));
+        break;
+    case GlobalSetting::Combo: {
+        auto *combo = static_cast<QComboBox *>(setting.control);
+        const int stored =
+            qBound(0, RegReadInteger(key, setting.name, setting.defaultNumber), combo->count() - 1);
+        if (stored != combo->currentIndex()) {
+            combo->setCurrentIndex(stored);
+            RegWriteInteger(key, setting.name, stored);
+        }
+        break;
+    }
+    }
+}
+
 void TfrmMain::loadGlobalSettings()
 {
-    const QString &root = m_context.settingsRoot;
     for (const GlobalSetting &setting : std::as_const(m_globalSettings)) {
         // A value that cannot be read is reported and the control keeps its
         // initial state; the remaining settings still load.
-        guarded([&] {
-            switch (setting.kind) {
-            case GlobalSetting::Check: {
-                auto *box = static_cast<QCheckBox *>(setting.control);
-                const bool stored = RegReadBool(root, setting.name, setting.defaultNumber != 0);
-                if (stored != box->isChecked()) {
-                    box->setChecked(stored);
-                    if (setting.click)
-                        setting.click();
-                }
-                break;
-            }
-            case GlobalSetting::Spin: {
-                auto *spin = static_cast<BoundedSpinBox *>(setting.control);
-                const int stored = RegReadInteger(root, setting.name, setting.defaultNumber);
-                // Changing the shown number runs the change handler, which
-                // writes the (clamped) number back.
-                spin->setValue(spin->clampToBounds(stored));
-                break;
-            }
-            case GlobalSetting::Text:
-                static_cast<QLineEdit *>(setting.control)
-                    ->setText(RegReadString(root, setting.name, setting.defaultText));
-                break;
-            case GlobalSetting::Combo: {
-                auto *combo = static_cast<QComboBox *>(setting.control);
-                const int stored = qBound(0, RegReadInteger(root, setting.name, setting.defaultNumber),
-                                          combo->count() - 1);
-                if (stored != combo->currentIndex()) {
-                    combo->setCurrentIndex(stored);
-                    RegWriteInteger(root, setting.name, stored);
-                }
-                break;
-            }
-            }
-        });
+        guarded([&] { loadSetting(setting, m_context.settingsRoot); });
     }
 }
 
@@ -545,36 +547,12 @@ void TfrmMain::ServiceListClick()
     const QString key = m_context.servicesKey + QLatin1Char('\\') + name;
     for (const GlobalSetting &setting : std::as_const(m_serviceSettings)) {
         guarded([&] {
-            if (name.isEmpty()) {
+            if (!name.isEmpty())
+                loadSetting(setting, key);
+            else if (setting.kind == GlobalSetting::Text)
                 // Nothing selected: the text fields are emptied, check boxes
                 // and numbers keep their state.
-                if (setting.kind == GlobalSetting::Text)
-                    static_cast<QLineEdit *>(setting.control)->clear();
-                return;
-            }
-            switch (setting.kind) {
-            case GlobalSetting::Check: {
-                auto *box = static_cast<QCheckBox *>(setting.control);
-                const bool stored = RegReadBool(key, setting.name, setting.defaultNumber != 0);
-                if (stored != box->isChecked()) {
-                    box->setChecked(stored);
-                    if (setting.click)
-                        setting.click();
-                }
-                break;
-            }
-            case GlobalSetting::Spin: {
-                auto *spin = static_cast<BoundedSpinBox *>(setting.control);
-                spin->setValue(spin->clampToBounds(RegReadInteger(key, setting.name, setting.defaultNumber)));
-                break;
-            }
-            case GlobalSetting::Text:
-                static_cast<QLineEdit *>(setting.control)
-                    ->setText(RegReadString(key, setting.name, setting.defaultText));
-                break;
-            case GlobalSetting::Combo:
-                break;
-            }
+                static_cast<QLineEdit *>(setting.control)->clear();
         });
     }
     serviceListChanged();

@@ -139,6 +139,8 @@ private:
     void connectHandlers();
     void fillServiceList();
     void loadGlobalSettings();
+    // Puts one stored value (or its default) into its control.
+    void loadSetting(const GlobalSetting &setting, const QString &key);
     void saveAddition();
     void saveEdit();
     void serviceListChanged();
