@@ -92,6 +92,17 @@ LogLineReader::Result LogLineReader::next(QString &line, QString *error)
         bytes += 3;
         size -= 3;
     }
-    line = QString::fromUtf8(bytes, size);
+    // Plain ASCII, nearly every log line, is widened into the caller's
+    // string, whose buffer is used again; anything else is decoded.
+    line.resize(size);
+    char16_t *out = reinterpret_cast<char16_t *>(line.data());
+    for (qint64 i = 0; i < size; ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c >= 0x80) {
+            line = QString::fromUtf8(bytes, size);
+            break;
+        }
+        out[i] = c;
+    }
     return GotLine;
 }
