@@ -1,4 +1,5 @@
 #include "alerts/TemplateFolder.h"
+#include "platform/UniqueFile.h"
 
 #include "alerts/MessageTemplate.h"
 #include "config/FileError.h"
@@ -7,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cerrno>
@@ -180,22 +180,15 @@ bool replaceAtomically(const QByteArray &target, const QByteArray &folder,
                        std::optional<mode_t> mode, const QByteArray &bytes)
 {
     QByteArray temporary;
-    int fd = -1;
-    if (mode) {
-        temporary = folder + "/.quellmark-XXXXXX";
-        fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    } else {
-        // Created like any new file, so the user's umask applies.
-        for (int attempt = 0; fd < 0 && attempt < 20; ++attempt) {
-            temporary = folder + "/.quellmark-" +
-                        QByteArray::number(QRandomGenerator::global()->generate(), 36);
-            fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0 && errno != EEXIST)
-                break;
-        }
+    // A new file is created like any other, so the user's umask applies.
+    const int fd = CreateUniqueFile(folder + "/.quellmark-", mode ? 0600 : 0666, temporary);
+    if (fd < 0) {
+        // Only a folder that refuses new files sends the caller to the
+        // in-place write; a full disk must not cost the old template.
+        if (errno == EACCES || errno == EPERM)
+            return false;
+        throwIoError(errno);
     }
-    if (fd < 0)
-        return false;
     const auto fail = [&](int code) {
         ::close(fd);
         ::unlink(temporary.constData());

@@ -1,10 +1,10 @@
 #include "config/RegistryStore.h"
+#include "platform/UniqueFile.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QStringDecoder>
 #include <QtEndian>
 #include <QThread>
@@ -458,14 +458,8 @@ bool RegistryStore::createAside()
 {
     const QByteArray target = QFile::encodeName(m_path);
     QByteArray aside;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 20; ++attempt) {
-        aside = target + ".new-" + QByteArray::number(QRandomGenerator::global()->generate(), 36);
-        // The permissions SQLite gives the files it creates.
-        fd = ::open(aside.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST)
-            return false;
-    }
+    // The permissions SQLite gives the files it creates.
+    const int fd = CreateUniqueFile(target + ".new-", 0644, aside);
     if (fd < 0)
         return false;
     ::close(fd);

@@ -1,10 +1,10 @@
 #include "engine/ServiceLog.h"
+#include "platform/UniqueFile.h"
 
 #include "config/Subs.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -121,14 +121,8 @@ bool ServiceLog::ensureLogStarted(const QString &path, const QString &stamp)
     // meanwhile is kept, never replaced.
     const QByteArray target = QFile::encodeName(path);
     QByteArray aside;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 20; ++attempt) {
-        aside = QFile::encodeName(QFileInfo(path).absolutePath()) + "/.quellmark-log-" +
-                QByteArray::number(QRandomGenerator::global()->generate(), 36);
-        fd = ::open(aside.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
+    const int fd = CreateUniqueFile(
+        QFile::encodeName(QFileInfo(path).absolutePath()) + "/.quellmark-log-", 0666, aside);
     if (fd < 0)
         return createInPlace(path, stamp);
     const QByteArray bytes = (stamp + QStringLiteral(":  Log start")).toUtf8() + LineEnd;
