@@ -71,6 +71,11 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
     m_trayCycleTimer = new QTimer(this);
     m_trayCycleTimer->setInterval(1000);
     connect(m_trayCycleTimer, &QTimer::timeout, this, &TfrmMain::advanceTrayImage);
+    m_eventsClock.start();
+    m_displayFlush = new QTimer(this);
+    m_displayFlush->setSingleShot(true);
+    m_displayFlush->setInterval(DisplayFlushMs);
+    connect(m_displayFlush, &QTimer::timeout, this, &TfrmMain::flushDisplay);
 
     m_about = new TKAboutBox(ui->aboutHost);
     auto *aboutLayout = new QVBoxLayout(ui->aboutHost);
@@ -823,17 +828,50 @@ LiveSettings TfrmMain::liveSettings() const
 
 void TfrmMain::statusAppend(const QString &line)
 {
-    ui->memoStatus->appendPlainText(line);
+    if (!m_batchDisplay) {
+        ui->memoStatus->appendPlainText(line);
+        return;
+    }
+    m_pendingStatus.append(line);
+    if (!m_displayFlush->isActive())
+        m_displayFlush->start();
 }
 
 void TfrmMain::statusClear()
 {
+    m_pendingStatus.clear();
     ui->memoStatus->clear();
 }
 
 void TfrmMain::setProgressText(const QString &text)
 {
-    m_panelProgress->setText(text);
+    if (!m_batchDisplay) {
+        m_panelProgress->setText(text);
+        return;
+    }
+    m_pendingProgress = text;
+    m_progressPending = true;
+    if (!m_displayFlush->isActive())
+        m_displayFlush->start();
+}
+
+void TfrmMain::flushDisplay()
+{
+    m_displayFlush->stop();
+    if (!m_pendingStatus.isEmpty()) {
+        // One block per line, as separate appends would give.
+        ui->memoStatus->appendPlainText(m_pendingStatus.join(QLatin1Char('\n')));
+        m_pendingStatus.clear();
+    }
+    if (m_progressPending) {
+        m_panelProgress->setText(m_pendingProgress);
+        m_progressPending = false;
+    }
+    if (m_trayHintPending) {
+        if (m_tray)
+            m_tray->setToolTip(m_trayHint);
+        m_trayHintPending = false;
+    }
 }
 
 void TfrmMain::setErrorPanel(const QString &text, Image image)
@@ -855,8 +893,13 @@ void TfrmMain::setErrorPanel(const QString &text, Image image)
 void TfrmMain::setTrayHint(const QString &text)
 {
     m_trayHint = text;
-    if (m_tray)
+    if (m_batchDisplay) {
+        m_trayHintPending = true;
+        if (!m_displayFlush->isActive())
+            m_displayFlush->start();
+    } else if (m_tray) {
         m_tray->setToolTip(text);
+    }
 }
 
 void TfrmMain::setTrayIcon(TrayIcons set, bool cycling)
@@ -880,6 +923,8 @@ void TfrmMain::advanceTrayImage()
 
 void TfrmMain::setCycleRunning(bool running)
 {
+    flushDisplay();
+    m_batchDisplay = running;
     ui->butStart->setEnabled(!running);
     ui->butAbort->setEnabled(running);
     m_serviceButtonsAllowed = !running;
@@ -939,6 +984,13 @@ void TfrmMain::setShowOnErrorChecked(bool checked)
 
 void TfrmMain::processEvents()
 {
+    // The cycle asks twice per service; handling the window's events every
+    // few milliseconds keeps it just as responsive (a probe that waits
+    // handles them anyway) without paying for a pass per request.
+    const qint64 now = m_eventsClock.elapsed();
+    if (m_lastEventsMs >= 0 && now - m_lastEventsMs < EventsIntervalMs)
+        return;
+    m_lastEventsMs = now;
     QCoreApplication::processEvents();
 }
 

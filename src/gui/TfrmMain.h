@@ -3,6 +3,7 @@
 #include "config/ProgramContext.h"
 #include "engine/PollView.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <QWidget>
 
@@ -147,6 +148,9 @@ private:
     QString selectedService() const;
     QStringList serviceNames() const;
     void advanceTrayImage();
+    // Puts the status lines, progress text and tray hint a running cycle
+    // has given since the last time into the window.
+    void flushDisplay();
 
     // Handlers of the General and Misc pages.
     void chkVisualAlertClick();
@@ -195,6 +199,20 @@ private:
     TrayIcons m_traySet = TrayIcons::Normal;
     int m_trayImage = 0;
     QString m_trayHint;
+    // While a cycle runs, what it shows is gathered and put into the window
+    // a few times a second rather than once per service: a cycle over
+    // hundreds of fast services would otherwise spend most of its time
+    // laying out and painting lines nobody can read at that speed.
+    bool m_batchDisplay = false;
+    QStringList m_pendingStatus;
+    QString m_pendingProgress;
+    bool m_progressPending = false;
+    bool m_trayHintPending = false;
+    QTimer *m_displayFlush = nullptr;
+    static constexpr int DisplayFlushMs = 100;
+    QElapsedTimer m_eventsClock;
+    qint64 m_lastEventsMs = -1;
+    static constexpr int EventsIntervalMs = 10;
     QList<GlobalSetting> m_globalSettings;
     // One per-service value and its Sites page control, in loading order.
     // Text fields are emptied when no service is selected.
