@@ -187,6 +187,11 @@ private slots:
         auto *pollNow = window.findChild<QAction *>(QStringLiteral("mnuPollNow"));
         QTimer::singleShot(300, &window, [&] {
             QVERIFY(abort->isEnabled());
+            // What the cycle showed so far is in the window while it waits.
+            QCOMPARE(statusLines(window).value(1),
+                     QStringLiteral("Success: http: 127.0.0.1:%1/a (200)").arg(first.port()));
+            QCOMPARE(window.findChild<QLabel *>(QStringLiteral("panelProgress"))->text(),
+                     QStringLiteral("Polling: http: 127.0.0.1:%1/b").arg(second.port()));
             pollNow->trigger(); // ignored while a cycle runs
         });
         QTimer::singleShot(400, abort, &QPushButton::click);
