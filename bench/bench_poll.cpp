@@ -300,21 +300,22 @@ void replayStore(const ProgramContext &context, const std::vector<Service> &serv
     for (const Service &s : services) {
         RegWriteInteger(context.settingsRoot, QStringLiteral("NoConnActualFailures"), 0);
         const QString key = context.servicesKey + QLatin1Char('\\') + s.name;
-        RegReadInteger(key, QStringLiteral("ActualFailures"), 0);
-        RegReadBool(key, QStringLiteral("SoundAlert"), true);
-        RegReadBool(key, QStringLiteral("LaunchApplication"), false);
-        RegReadInteger(key, QStringLiteral("FailuresBeforeLaunch"), 1);
-        RegReadBool(key, QStringLiteral("RepeatLaunchApplication"), false);
-        RegReadString(key, QStringLiteral("ProgName"), QString());
-        RegReadString(key, QStringLiteral("ProgNameOff"), QString());
-        RegReadBool(key, QStringLiteral("SendEmail"), false);
-        RegReadInteger(key, QStringLiteral("FailuresBeforeEmail"), 1);
-        RegReadBool(key, QStringLiteral("RepeatEmail"), false);
-        RegReadString(key, QStringLiteral("OnErrorEmail"), QString());
-        RegReadString(key, QStringLiteral("OnErrorEmailTo"), QString());
-        RegReadString(key, QStringLiteral("OffErrorEmail"), QString());
-        RegReadString(key, QStringLiteral("OffErrorEmailTo"), QString());
-        RegReadString(key, QStringLiteral("Pattern"), QString());
+        const RegKeyValues stored(key);
+        stored.readInteger(QStringLiteral("ActualFailures"), 0);
+        stored.readBool(QStringLiteral("SoundAlert"), true);
+        stored.readBool(QStringLiteral("LaunchApplication"), false);
+        stored.readInteger(QStringLiteral("FailuresBeforeLaunch"), 1);
+        stored.readBool(QStringLiteral("RepeatLaunchApplication"), false);
+        stored.readString(QStringLiteral("ProgName"), QString());
+        stored.readString(QStringLiteral("ProgNameOff"), QString());
+        stored.readBool(QStringLiteral("SendEmail"), false);
+        stored.readInteger(QStringLiteral("FailuresBeforeEmail"), 1);
+        stored.readBool(QStringLiteral("RepeatEmail"), false);
+        stored.readString(QStringLiteral("OnErrorEmail"), QString());
+        stored.readString(QStringLiteral("OnErrorEmailTo"), QString());
+        stored.readString(QStringLiteral("OffErrorEmail"), QString());
+        stored.readString(QStringLiteral("OffErrorEmailTo"), QString());
+        stored.readString(QStringLiteral("Pattern"), QString());
         RegWriteInteger(key, QStringLiteral("ActualFailures"), 0);
     }
 }

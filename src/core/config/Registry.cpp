@@ -41,9 +41,9 @@ static void writeValue(const QString &keyPath, const QString &valueName, const R
     }
 }
 
-QString RegReadString(const QString &keyPath, const QString &valueName, const QString &defaultValue)
+static QString stringOf(const std::optional<RegValue> &value, const QString &valueName,
+                        const QString &defaultValue)
 {
-    const std::optional<RegValue> value = readValue(keyPath, valueName);
     if (!value)
         return defaultValue;
     if (!value->isString())
@@ -51,9 +51,9 @@ QString RegReadString(const QString &keyPath, const QString &valueName, const QS
     return value->toString();
 }
 
-int RegReadInteger(const QString &keyPath, const QString &valueName, int defaultValue)
+static int integerOf(const std::optional<RegValue> &value, const QString &valueName,
+                     int defaultValue)
 {
-    const std::optional<RegValue> value = readValue(keyPath, valueName);
     if (!value)
         return defaultValue;
     // Data that does not fit the number fails before its type is looked at.
@@ -62,6 +62,16 @@ int RegReadInteger(const QString &keyPath, const QString &valueName, int default
     if (value->type != RegType::DWord)
         throw invalidType(valueName);
     return value->toDWord();
+}
+
+QString RegReadString(const QString &keyPath, const QString &valueName, const QString &defaultValue)
+{
+    return stringOf(readValue(keyPath, valueName), valueName, defaultValue);
+}
+
+int RegReadInteger(const QString &keyPath, const QString &valueName, int defaultValue)
+{
+    return integerOf(readValue(keyPath, valueName), valueName, defaultValue);
 }
 
 bool RegReadBool(const QString &keyPath, const QString &valueName, bool defaultValue)
@@ -82,4 +92,44 @@ void RegWriteInteger(const QString &keyPath, const QString &valueName, int value
 void RegWriteBool(const QString &keyPath, const QString &valueName, bool value)
 {
     writeValue(keyPath, valueName, RegValue::fromDWord(value ? 1 : 0));
+}
+
+// ------------------------------------------------------------ RegKeyValues
+
+RegKeyValues::RegKeyValues(const QString &keyPath)
+{
+    RegistryStore &store = RegistryStore::currentOrThrow();
+    try {
+        m_values = store.values(keyPath);
+    } catch (const RegistryError &) {
+        // Reported by the first read, naming its value as a reader would.
+        m_failed = true;
+    }
+}
+
+RegKeyValues::~RegKeyValues() = default;
+
+std::optional<RegValue> RegKeyValues::lookUp(const QString &valueName) const
+{
+    if (m_failed)
+        throw failedGet(valueName);
+    const auto found = m_values.constFind(RegistryStore::foldName(valueName));
+    if (found == m_values.cend())
+        return std::nullopt;
+    return *found;
+}
+
+QString RegKeyValues::readString(const QString &valueName, const QString &defaultValue) const
+{
+    return stringOf(lookUp(valueName), valueName, defaultValue);
+}
+
+int RegKeyValues::readInteger(const QString &valueName, int defaultValue) const
+{
+    return integerOf(lookUp(valueName), valueName, defaultValue);
+}
+
+bool RegKeyValues::readBool(const QString &valueName, bool defaultValue) const
+{
+    return readInteger(valueName, defaultValue ? 1 : 0) != 0;
 }

@@ -1,6 +1,11 @@
 #pragma once
 
+#include "config/RegistryStore.h"
+
+#include <QHash>
 #include <QString>
+
+#include <optional>
 
 // The six settings accessors. Each opens the key below HKEY_CURRENT_USER in
 // the current store (RegistryStore::current()), does its one read or write and
@@ -21,3 +26,24 @@ void RegWriteString(const QString &keyPath, const QString &valueName, const QStr
 void RegWriteInteger(const QString &keyPath, const QString &valueName, int value);
 // Stored as the number 1 or 0.
 void RegWriteBool(const QString &keyPath, const QString &valueName, bool value);
+
+// Every value of one key, read in one go (one store call instead of one per
+// value), answering as the readers above would have at that moment: the same
+// defaults and the same errors.
+class RegKeyValues {
+public:
+    explicit RegKeyValues(const QString &keyPath);
+    ~RegKeyValues();
+    RegKeyValues(const RegKeyValues &) = delete;
+    RegKeyValues &operator=(const RegKeyValues &) = delete;
+
+    QString readString(const QString &valueName, const QString &defaultValue) const;
+    int readInteger(const QString &valueName, int defaultValue) const;
+    bool readBool(const QString &valueName, bool defaultValue) const;
+
+private:
+    std::optional<RegValue> lookUp(const QString &valueName) const;
+
+    QHash<QString, RegValue> m_values;
+    bool m_failed = false;
+};

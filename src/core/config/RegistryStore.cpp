@@ -885,8 +885,47 @@ std::optional<RegValue> RegistryStore::value(const QString &path, const QString 
     return RegValue{RegType(read.integer(0)), read.blob(1)};
 }
 
+QHash<QString, RegValue> RegistryStore::values(const QString &path) const
+{
+    const auto collect = [this](qint64 id) {
+        QHash<QString, RegValue> found;
+        Statement read(*this, "SELECT fold, type, data FROM vals WHERE key = ?1");
+        read.bind(1, id);
+        while (read.next())
+            found.insert(read.text(0), RegValue{RegType(read.integer(1)), read.blob(2)});
+        return found;
+    };
+    // As value(): one statement while the key's id is known and the file
+    // unchanged, else the long way in a transaction.
+    const auto known = m_cache->keyIds.constFind(path);
+    if (known != m_cache->keyIds.cend() && m_cache->dataVersion >= 0) {
+        QHash<QString, RegValue> found = collect(*known);
+        if (fileVersion() == m_cache->dataVersion)
+            return found;
+        forgetKeys();
+    }
+    Transaction transaction(*this, false);
+    const qint64 id = findKey(path);
+    if (id < 0)
+        return {};
+    return collect(id);
+}
+
 void RegistryStore::setValue(const QString &path, const QString &name, const RegValue &value)
 {
+    // Writing what is already stored changes nothing: the poll cycle writes
+    // the same counters for every service, and a check costs a fraction of
+    // a write transaction. The check counts only when the file did not
+    // change in between, as for a read.
+    const auto known = m_cache->keyIds.constFind(path);
+    if (known != m_cache->keyIds.cend() && m_cache->dataVersion >= 0) {
+        Statement read(*this, "SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2");
+        read.bind(1, *known).bind(2, foldName(name));
+        const bool same = read.next() && read.integer(0) == qint64(value.type) &&
+                          read.blob(1) == value.data;
+        if (same && fileVersion() == m_cache->dataVersion)
+            return;
+    }
     Transaction transaction(*this, true);
     const qint64 id = ensureKey(path);
     // An update in place keeps the row, so the name's first-written case and

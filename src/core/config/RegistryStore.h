@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -102,6 +103,9 @@ public:
     // Empty when the key or the value is missing. The empty name is the
     // key's default value.
     std::optional<RegValue> value(const QString &path, const QString &name) const;
+    // Every value of the key, by folded name, read at one moment. Empty when
+    // the key is missing.
+    QHash<QString, RegValue> values(const QString &path) const;
     // Creates the key (with parents) and writes the value, replacing one of
     // the same name (its type may change; its enumeration place stays).
     void setValue(const QString &path, const QString &name, const RegValue &value);

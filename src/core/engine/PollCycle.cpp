@@ -193,26 +193,27 @@ void PollCycle::walk(const QStringList &services)
         ServiceValues v;
         v.name = services.at(i);
         v.key = m_context.servicesKey + QLatin1Char('\\') + v.name;
-        v.actualFailures = RegReadInteger(v.key, QStringLiteral("ActualFailures"), 0);
-        v.soundAlert = RegReadBool(v.key, QStringLiteral("SoundAlert"), true);
-        v.launchApplication = RegReadBool(v.key, QStringLiteral("LaunchApplication"), false);
-        v.failuresBeforeLaunch = RegReadInteger(v.key, QStringLiteral("FailuresBeforeLaunch"), 1);
-        v.repeatLaunch = RegReadBool(v.key, QStringLiteral("RepeatLaunchApplication"), false);
-        v.progName = RegReadString(v.key, QStringLiteral("ProgName"), QString());
-        v.progNameOff = RegReadString(v.key, QStringLiteral("ProgNameOff"), QString());
-        v.sendEmail = RegReadBool(v.key, QStringLiteral("SendEmail"), false);
-        v.failuresBeforeEmail = RegReadInteger(v.key, QStringLiteral("FailuresBeforeEmail"), 1);
-        v.repeatEmail = RegReadBool(v.key, QStringLiteral("RepeatEmail"), false);
-        v.onErrorEmail = RegReadString(v.key, QStringLiteral("OnErrorEmail"), QString());
-        v.onErrorEmailTo = RegReadString(v.key, QStringLiteral("OnErrorEmailTo"), QString());
-        v.offErrorEmail = RegReadString(v.key, QStringLiteral("OffErrorEmail"), QString());
-        v.offErrorEmailTo = RegReadString(v.key, QStringLiteral("OffErrorEmailTo"), QString());
+        const RegKeyValues stored(v.key);
+        v.actualFailures = stored.readInteger(QStringLiteral("ActualFailures"), 0);
+        v.soundAlert = stored.readBool(QStringLiteral("SoundAlert"), true);
+        v.launchApplication = stored.readBool(QStringLiteral("LaunchApplication"), false);
+        v.failuresBeforeLaunch = stored.readInteger(QStringLiteral("FailuresBeforeLaunch"), 1);
+        v.repeatLaunch = stored.readBool(QStringLiteral("RepeatLaunchApplication"), false);
+        v.progName = stored.readString(QStringLiteral("ProgName"), QString());
+        v.progNameOff = stored.readString(QStringLiteral("ProgNameOff"), QString());
+        v.sendEmail = stored.readBool(QStringLiteral("SendEmail"), false);
+        v.failuresBeforeEmail = stored.readInteger(QStringLiteral("FailuresBeforeEmail"), 1);
+        v.repeatEmail = stored.readBool(QStringLiteral("RepeatEmail"), false);
+        v.onErrorEmail = stored.readString(QStringLiteral("OnErrorEmail"), QString());
+        v.onErrorEmailTo = stored.readString(QStringLiteral("OnErrorEmailTo"), QString());
+        v.offErrorEmail = stored.readString(QStringLiteral("OffErrorEmail"), QString());
+        v.offErrorEmailTo = stored.readString(QStringLiteral("OffErrorEmailTo"), QString());
 
         const std::optional<ServiceTarget> parsed = ServiceTarget::parse(v.name);
         if (!parsed)
             continue;
         const ServiceTarget &target = *parsed;
-        v.pattern = RegReadString(v.key, QStringLiteral("Pattern"), QString());
+        v.pattern = stored.readString(QStringLiteral("Pattern"), QString());
 
         m_view.setTrayHint(QStringLiteral("Polling ") + target.normalizedName);
         ServiceLog::ensureLogStarted(ServiceLog::logPath(m_context.programFolder, v.name), stamp());

@@ -80,6 +80,11 @@ void TstRegistryAccessors::missingGivesDefault()
     QCOMPARE(RegReadInteger(key, QStringLiteral("Top"), -1), -1);
     QCOMPARE(RegReadBool(key, QStringLiteral("VisualAlert"), true), true);
     QCOMPARE(RegReadBool(key, QStringLiteral("TimerON"), false), false);
+    const RegKeyValues all(key);
+    QCOMPARE(all.readString(QStringLiteral("Pattern"), QStringLiteral("dflt")),
+             QStringLiteral("dflt"));
+    QCOMPARE(all.readInteger(QStringLiteral("Top"), -1), -1);
+    QCOMPARE(all.readBool(QStringLiteral("VisualAlert"), true), true);
 
     QCOMPARE(m_store->keyExists(key), keyPresent);
     QCOMPARE(m_store->subkeyNames(QString()).join(QLatin1Char('|')) +
@@ -109,6 +114,14 @@ void TstRegistryAccessors::roundTrip()
     QCOMPARE(RegReadInteger(kRoot, QStringLiteral("High"), 0), std::numeric_limits<int>::max());
     QCOMPARE(RegReadBool(kRoot, QStringLiteral("TimerON"), false), true);
     QCOMPARE(RegReadBool(kRoot, QStringLiteral("Minimized"), true), false);
+    // The same through one read of the whole key, names in any case.
+    const RegKeyValues all(kRoot);
+    QCOMPARE(all.readString(QStringLiteral("smtpserver"), QString()),
+             QStringLiteral("mail.example.test"));
+    QCOMPARE(all.readString(QStringLiteral("SmtpPass"), QStringLiteral("dflt")), QString());
+    QCOMPARE(all.readInteger(QStringLiteral("LOW"), 0), std::numeric_limits<int>::min());
+    QCOMPARE(all.readBool(QStringLiteral("TimerON"), false), true);
+    QCOMPARE(all.readBool(QStringLiteral("Minimized"), true), false);
 
     // Booleans are stored as the numbers 1 and 0, as other tools expect.
     QCOMPARE(*m_store->value(kRoot, QStringLiteral("TimerON")), RegValue::fromDWord(1));
@@ -186,6 +199,19 @@ void TstRegistryAccessors::wrongType()
         QCOMPARE(e.message(), error);
         QCOMPARE(QString::fromUtf8(e.what()), error);
     }
+    // A key's values read in one go fail the same way.
+    const RegKeyValues all(kRoot);
+    try {
+        if (reader.startsWith(QLatin1String("string")))
+            all.readString(name, QString());
+        else if (reader == QLatin1String("integer"))
+            all.readInteger(name, 0);
+        else
+            all.readBool(name, false);
+        QFAIL("no error from the key's values");
+    } catch (const RegistryError &e) {
+        QCOMPARE(e.message(), error);
+    }
     // The failed read changed nothing.
     QCOMPARE(*m_store->value(kRoot, name), stored);
 }
@@ -243,6 +269,7 @@ void TstRegistryAccessors::noStore()
     RegistryStore::setCurrent(nullptr);
     QVERIFY_THROWS_EXCEPTION(RegistryError, RegReadString(kRoot, QStringLiteral("x"), QString()));
     QVERIFY_THROWS_EXCEPTION(RegistryError, RegWriteInteger(kRoot, QStringLiteral("x"), 1));
+    QVERIFY_THROWS_EXCEPTION(RegistryError, RegKeyValues{kRoot});
 }
 
 QTEST_GUILESS_MAIN(TstRegistryAccessors)

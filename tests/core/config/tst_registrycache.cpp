@@ -171,12 +171,21 @@ void TstRegistryCache::otherConnectionsChange()
     }
 
     QCOMPARE(m_store->value(readPath, Name), expected);
+    const QHash<QString, RegValue> all = m_store->values(readPath);
+    QCOMPARE(all.contains(RegistryStore::foldName(Name)), bool(expected));
+    if (expected)
+        QCOMPARE(all.value(RegistryStore::foldName(Name)), *expected);
     QCOMPARE(m_store->keyExists(readPath), keyExists);
     QCOMPARE(m_store->valueNames(readPath).contains(Name), bool(expected));
     // Our own write after the change lands where the other connection sees it.
     m_store->setValue(readPath, QStringLiteral("Ours"), text("o"));
     QCOMPARE(other.value(readPath, QStringLiteral("Ours")), std::optional<RegValue>(text("o")));
     QCOMPARE(m_store->value(readPath, QStringLiteral("Ours")), std::optional<RegValue>(text("o")));
+    // A write of what the other connection's keys hold (new keys may have
+    // taken the ids ours had) is never taken for an unchanged one.
+    other.setValue(QStringLiteral("Software\\New0"), Name, text("n"));
+    m_store->setValue(readPath, Name, text("n"));
+    QCOMPARE(other.value(readPath, Name), std::optional<RegValue>(text("n")));
     QVERIFY(m_store->checkIntegrity());
 }
 
