@@ -3,6 +3,7 @@
 #include "config/Subs.h"
 #include "engine/AnswerReader.h"
 #include "engine/HostResolver.h"
+#include "engine/PlainConnection.h"
 #include "engine/ProbeRules.h"
 #include "engine/SystemHostResolver.h"
 #include "platform/TlsTrust.h"
@@ -64,6 +65,62 @@ bool isGreetingProtocol(const QString &protocol)
            protocol == QLatin1String("pop3");
 }
 
+// The connection of an https probe: Qt's TLS socket, which starts plain and
+// is encrypted once connected.
+class TlsConnection final : public ProbeConnection {
+public:
+    TlsConnection()
+    {
+        m_socket.setProxy(QNetworkProxy::NoProxy); // a proxy is our own business
+        QObject::connect(&m_socket, &QTcpSocket::connected, [this] {
+            if (!m_muted)
+                emitConnected();
+        });
+        QObject::connect(&m_socket, &QTcpSocket::readyRead, [this] {
+            if (!m_muted)
+                emitDataArrived();
+        });
+        const auto closed = [this] {
+            if (!m_muted)
+                emitPeerClosed();
+        };
+        QObject::connect(&m_socket, &QTcpSocket::readChannelFinished, closed);
+        QObject::connect(&m_socket, &QTcpSocket::disconnected, closed);
+        QObject::connect(&m_socket, &QTcpSocket::errorOccurred, [this] {
+            if (!m_muted)
+                emitFailed();
+        });
+    }
+    ~TlsConnection() override { abort(); }
+
+    QSslSocket &socket() { return m_socket; }
+
+    void connectToHost(const QHostAddress &address, quint16 port) override
+    {
+        m_socket.connectToHost(address, port);
+    }
+    bool isConnected() const override
+    {
+        return m_socket.state() == QAbstractSocket::ConnectedState;
+    }
+    void write(const QByteArray &bytes) override { m_socket.write(bytes); }
+    qint64 bytesAvailable() const override { return m_socket.bytesAvailable(); }
+    QByteArray readAll() override { return m_socket.readAll(); }
+    QByteArray readLine(qint64 maxSize) override { return m_socket.readLine(maxSize); }
+    void flush() override { m_socket.flush(); }
+    void abort() override
+    {
+        // What the close itself signals is not news to the probe.
+        m_muted = true;
+        m_socket.abort();
+        m_muted = false;
+    }
+
+private:
+    QSslSocket m_socket;
+    bool m_muted = false;
+};
+
 } // namespace
 
 struct Prober::Attempt {
@@ -84,11 +141,16 @@ struct Prober::Attempt {
     bool tlsFailed = false;
     QList<QSslError> sslErrors;
     // Declared last so it goes first, before the state its handlers touch.
-    std::unique_ptr<QTcpSocket> socket;
+    std::unique_ptr<ProbeConnection> connection;
+    TlsConnection *tls = nullptr; // the same connection, for an https probe
 };
 
-Prober::Prober(HostResolver *resolver, QObject *parent) : QObject(parent), m_resolver(resolver)
+Prober::Prober(HostResolver *resolver, QObject *parent)
+    : QObject(parent), m_resolver(resolver), m_sleepTimer(new QTimer(this))
 {
+    m_sleepTimer->setSingleShot(true);
+    m_sleepTimer->setTimerType(Qt::PreciseTimer);
+    connect(m_sleepTimer, &QTimer::timeout, this, &Prober::wake);
     if (!m_resolver) {
         m_ownResolver = std::make_unique<SystemHostResolver>();
         m_resolver = m_ownResolver.get();
@@ -120,14 +182,11 @@ bool Prober::abortSeen(const std::function<bool()> &abortRequested) const
 void Prober::sleepUntilWoken(qint64 maxMs)
 {
     QEventLoop loop;
-    QTimer timer;
-    timer.setSingleShot(true);
-    timer.setTimerType(Qt::PreciseTimer);
-    connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(int(std::clamp<qint64>(maxMs, 0, AbortCheckMs)));
+    m_sleepTimer->start(int(std::clamp<qint64>(maxMs, 0, AbortCheckMs)));
     m_loop = &loop;
     loop.exec();
     m_loop = nullptr;
+    m_sleepTimer->stop();
 }
 
 // Resolves (unless the host is a dotted IPv4 address) and connects, trying
@@ -164,15 +223,16 @@ bool Prober::connectTo(Attempt &a, const QString &host, int port,
         if (abortSeen(abortRequested))
             return false;
         a.connectFailed = false;
-        a.socket->connectToHost(address, quint16(port));
+        a.connection->connectToHost(address, quint16(port));
         while (!a.connected && !a.connectFailed) {
             if (abortSeen(abortRequested))
                 return false;
-            sleepUntilWoken(AbortCheckMs);
+            if (!a.connection->pollNow())
+                sleepUntilWoken(AbortCheckMs);
         }
         if (a.connected)
             return true;
-        a.socket->abort();
+        a.connection->abort();
     }
     return false;
 }
@@ -207,12 +267,14 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
     Attempt a(http ? AnswerReader::Mode::Http : AnswerReader::Mode::Greeting, pattern.isEmpty());
     // Plain protocols keep a plain socket; an https one starts plain too and
     // is encrypted once connected (after the proxy's tunnel, if any).
-    if (https)
-        a.socket = std::make_unique<QSslSocket>();
-    else
-        a.socket = std::make_unique<QTcpSocket>();
-    QTcpSocket *socket = a.socket.get();
-    socket->setProxy(QNetworkProxy::NoProxy); // a proxy is our own business
+    if (https) {
+        auto tls = std::make_unique<TlsConnection>();
+        a.tls = tls.get();
+        a.connection = std::move(tls);
+    } else {
+        a.connection = std::make_unique<PlainConnection>();
+    }
+    ProbeConnection *socket = a.connection.get();
     const auto drain = [&a, socket] {
         if (!a.connected)
             return;
@@ -249,30 +311,29 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
             break;
         }
     };
-    connect(socket, &QTcpSocket::connected, this, [this, &a] {
+    ProbeConnection::Events events;
+    events.connected = [this, &a] {
         a.connected = true;
         wake();
-    });
-    connect(socket, &QTcpSocket::readyRead, this, [this, drain] {
+    };
+    events.dataArrived = [this, drain] {
         drain();
         wake();
-    });
-    connect(socket, &QTcpSocket::readChannelFinished, this, [this, closedByPeer] {
+    };
+    events.peerClosed = [this, closedByPeer] {
         closedByPeer();
         wake();
-    });
-    connect(socket, &QTcpSocket::disconnected, this, [this, closedByPeer] {
-        closedByPeer();
-        wake();
-    });
-    connect(socket, &QTcpSocket::errorOccurred, this, [this, &a, closedByPeer] {
+    };
+    events.failed = [this, &a, closedByPeer] {
         if (a.connected)
             closedByPeer();
         else
             a.connectFailed = true;
         wake();
-    });
-    if (auto *ssl = qobject_cast<QSslSocket *>(socket)) {
+    };
+    socket->setEvents(std::move(events));
+    if (a.tls) {
+        QSslSocket *ssl = &a.tls->socket();
         connect(ssl, &QSslSocket::encrypted, this, [this, &a] {
             a.encrypted = true;
             wake();
@@ -285,8 +346,10 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
         });
     }
 
-    const auto finish = [socket] {
-        socket->disconnect();
+    const auto finish = [this, &a, socket] {
+        if (a.tls)
+            a.tls->socket().disconnect(this);
+        socket->setEvents({});
         socket->abort();
     };
 
@@ -317,7 +380,8 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
             qint64 remaining = connectionDeadline.remainingTime();
             if (silent)
                 remaining = std::min(remaining, silenceDeadline.remainingTime());
-            sleepUntilWoken(remaining);
+            if (!a.connection->pollNow())
+                sleepUntilWoken(remaining);
         }
     };
     const auto abortedResult = [&] {
@@ -378,7 +442,7 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
         }
 
         a.phase = Attempt::Phase::Handshake;
-        auto *ssl = static_cast<QSslSocket *>(socket);
+        QSslSocket *ssl = &a.tls->socket();
         ssl->setSslConfiguration(TlsTrust::clientConfiguration());
         // The name sent for SNI and checked against the certificate, also
         // when the connection goes to an address or through the proxy.
@@ -392,10 +456,10 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
                 return tlsFailure(
                     QStringLiteral("The TLS handshake with %1 did not finish within %2")
                         .arg(hostPort, waitedText()));
-            if (a.sslErrors.isEmpty() && socket->error() == QAbstractSocket::RemoteHostClosedError)
+            if (a.sslErrors.isEmpty() && ssl->error() == QAbstractSocket::RemoteHostClosedError)
                 return tlsFailure(
                     QStringLiteral("The server closed the connection during the TLS handshake"));
-            return tlsFailure(TlsTrust::failureReason(a.sslErrors, socket->errorString()));
+            return tlsFailure(TlsTrust::failureReason(a.sslErrors, ssl->errorString()));
         }
         a.phase = Attempt::Phase::Exchange;
         // Inside the tunnel the request names the path alone.
@@ -419,7 +483,7 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
         judgement = judgeHttp(result.response, pattern);
     } else if (greeting) {
         judgement = judgeGreeting(target.protocol, result.response);
-        if (socket->state() == QAbstractSocket::ConnectedState) {
+        if (socket->isConnected()) {
             socket->write("QUIT\r\n");
             socket->flush();
         }

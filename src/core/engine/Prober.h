@@ -13,6 +13,7 @@
 
 class HostResolver;
 class QEventLoop;
+class QTimer;
 
 struct ProxySettings {
     bool use = false;
@@ -93,6 +94,7 @@ private:
     HostResolver *m_resolver = nullptr;
     std::unique_ptr<HostResolver> m_ownResolver;
     QEventLoop *m_loop = nullptr;
+    QTimer *m_sleepTimer = nullptr; // ends a sleep that nothing else ended
     bool m_busy = false;
     bool m_abort = false;
     int m_silenceLimitMs = DefaultSilenceLimitMs;
