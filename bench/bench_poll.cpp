@@ -316,7 +316,8 @@ void replayStore(const ProgramContext &context, const std::vector<Service> &serv
         stored.readString(QStringLiteral("OffErrorEmail"), QString());
         stored.readString(QStringLiteral("OffErrorEmailTo"), QString());
         stored.readString(QStringLiteral("Pattern"), QString());
-        RegWriteInteger(key, QStringLiteral("ActualFailures"), 0);
+        // ActualFailures: stored as 0 by the first cycle, not written again.
+        stored.contains(QStringLiteral("ActualFailures"));
     }
 }
 
@@ -326,8 +327,9 @@ void replayLogs(const ProgramContext &context, const std::vector<Service> &servi
 {
     const QLocale locale;
     for (const Service &s : services)
-        ServiceLog::ensureLogStarted(ServiceLog::logPath(context.programFolder, s.name),
-                                     TimeStamp::format(QDateTime::currentDateTime(), locale));
+        ServiceLog::ensureLogStarted(ServiceLog::logPath(context.programFolder, s.name), [&] {
+            return TimeStamp::format(QDateTime::currentDateTime(), locale);
+        });
 }
 
 int fail(const QString &message)

@@ -539,6 +539,11 @@ QStringList TfrmMain::serviceNames() const
 void TfrmMain::serviceListChanged()
 {
     UpdateHorizontalExtent(ui->ServiceList);
+    updateServiceButtons();
+}
+
+void TfrmMain::updateServiceButtons()
+{
     // Edit and Remove act on the selected service; with none they are off.
     const bool selected = ui->ServiceList->currentRow() >= 0;
     ui->butEditService->setEnabled(selected && m_serviceButtonsAllowed);
@@ -560,7 +565,7 @@ void TfrmMain::ServiceListClick()
                 static_cast<QLineEdit *>(setting.control)->clear();
         });
     }
-    serviceListChanged();
+    updateServiceButtons();
 }
 
 void TfrmMain::butAddServiceClick()
@@ -928,7 +933,7 @@ void TfrmMain::setCycleRunning(bool running)
     ui->butStart->setEnabled(!running);
     ui->butAbort->setEnabled(running);
     m_serviceButtonsAllowed = !running;
-    serviceListChanged();
+    updateServiceButtons();
 }
 
 void TfrmMain::setAbortEnabled(bool enabled)

@@ -144,7 +144,10 @@ private:
     void loadSetting(const GlobalSetting &setting, const QString &key);
     void saveAddition();
     void saveEdit();
+    // After the list's items changed: its scroll extent and the buttons.
     void serviceListChanged();
+    // Enables Add, Edit and Remove as the selection and a running cycle allow.
+    void updateServiceButtons();
     QString selectedService() const;
     QStringList serviceNames() const;
     void advanceTrayImage();

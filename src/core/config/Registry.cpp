@@ -133,3 +133,8 @@ bool RegKeyValues::readBool(const QString &valueName, bool defaultValue) const
 {
     return readInteger(valueName, defaultValue ? 1 : 0) != 0;
 }
+
+bool RegKeyValues::contains(const QString &valueName) const
+{
+    return lookUp(valueName).has_value();
+}

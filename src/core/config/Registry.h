@@ -40,6 +40,8 @@ public:
     QString readString(const QString &valueName, const QString &defaultValue) const;
     int readInteger(const QString &valueName, int defaultValue) const;
     bool readBool(const QString &valueName, bool defaultValue) const;
+    // Whether the value is stored at all (of whatever type).
+    bool contains(const QString &valueName) const;
 
 private:
     std::optional<RegValue> lookUp(const QString &valueName) const;

@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -233,6 +234,18 @@ bool PlainConnection::pollNow()
     if (m_state == State::Connecting)
         return finishConnect(false);
     return readSome();
+}
+
+bool PlainConnection::waitBriefly(int microseconds)
+{
+    if (m_fd < 0 || microseconds <= 0 ||
+        (m_state != State::Connecting && m_state != State::Connected))
+        return false;
+    pollfd p{m_fd, short(m_state == State::Connecting ? POLLOUT : POLLIN), 0};
+    const timespec limit{0, long(std::min(microseconds, 999999)) * 1000};
+    if (::ppoll(&p, 1, &limit, nullptr) != 1)
+        return false;
+    return m_state == State::Connecting ? finishConnect(true) : readSome();
 }
 
 void PlainConnection::abort()

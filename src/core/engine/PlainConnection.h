@@ -28,6 +28,7 @@ public:
     void flush() override;
     void abort() override;
     bool pollNow() override;
+    bool waitBriefly(int microseconds) override;
 
     // Received bytes held before the reader takes them; reading pauses
     // beyond this until they are taken.

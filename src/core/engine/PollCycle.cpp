@@ -24,6 +24,7 @@ struct PollCycle::ServiceValues {
     QString name;
     QString key;
     int actualFailures = 0;
+    bool actualFailuresStored = false;
     bool soundAlert = true;
     bool launchApplication = false;
     int failuresBeforeLaunch = 1;
@@ -195,6 +196,7 @@ void PollCycle::walk(const QStringList &services)
         v.key = m_context.servicesKey + QLatin1Char('\\') + v.name;
         const RegKeyValues stored(v.key);
         v.actualFailures = stored.readInteger(QStringLiteral("ActualFailures"), 0);
+        v.actualFailuresStored = stored.contains(QStringLiteral("ActualFailures"));
         v.soundAlert = stored.readBool(QStringLiteral("SoundAlert"), true);
         v.launchApplication = stored.readBool(QStringLiteral("LaunchApplication"), false);
         v.failuresBeforeLaunch = stored.readInteger(QStringLiteral("FailuresBeforeLaunch"), 1);
@@ -216,7 +218,8 @@ void PollCycle::walk(const QStringList &services)
         v.pattern = stored.readString(QStringLiteral("Pattern"), QString());
 
         m_view.setTrayHint(QStringLiteral("Polling ") + target.normalizedName);
-        ServiceLog::ensureLogStarted(ServiceLog::logPath(m_context.programFolder, v.name), stamp());
+        ServiceLog::ensureLogStarted(ServiceLog::logPath(m_context.programFolder, v.name),
+                                     [this] { return stamp(); });
         m_view.setProgressText(QStringLiteral("Polling: ") + target.displayName);
         m_view.processEvents();
         if (m_abortRequested)
@@ -365,7 +368,9 @@ void PollCycle::handleSuccess(const ServiceTarget &target, const ServiceValues &
         if (m_onErrorList.isEmpty())
             m_view.errorWindowHide();
     }
-    RegWriteInteger(v.key, QStringLiteral("ActualFailures"), 0);
+    // A zero read from the store a moment ago need not be written again.
+    if (!(v.actualFailuresStored && n == 0))
+        RegWriteInteger(v.key, QStringLiteral("ActualFailures"), 0);
 }
 
 void PollCycle::launch(const QString &commandLine)

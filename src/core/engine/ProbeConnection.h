@@ -38,6 +38,12 @@ public:
     // the events for it. True when something happened. A connection that is
     // only ever told by its events answers false.
     virtual bool pollNow() { return false; }
+    // Waits on this connection alone, at most the given microseconds, for
+    // the progress pollNow() looks for, and delivers it. A near server
+    // answers within that time, which spares a round through the event
+    // loop; the wait is far too short for anyone to notice the window
+    // pausing. False when nothing happened.
+    virtual bool waitBriefly(int /*microseconds*/) { return false; }
 
 protected:
     void emitConnected() { fire(m_events.connected); }

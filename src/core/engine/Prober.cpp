@@ -24,6 +24,10 @@ namespace {
 // Longest sleep between looks at the caller's abort predicate.
 constexpr qint64 AbortCheckMs = 50;
 
+// How long a probe waits on its socket alone before it waits in the event
+// loop: about what a server on the same network takes to answer.
+constexpr int QuickWaitUs = 1000;
+
 bool hasControlCharacters(const QString &text)
 {
     return std::any_of(text.cbegin(), text.cend(),
@@ -227,7 +231,7 @@ bool Prober::connectTo(Attempt &a, const QString &host, int port,
         while (!a.connected && !a.connectFailed) {
             if (abortSeen(abortRequested))
                 return false;
-            if (!a.connection->pollNow())
+            if (!a.connection->pollNow() && !a.connection->waitBriefly(QuickWaitUs))
                 sleepUntilWoken(AbortCheckMs);
         }
         if (a.connected)
@@ -380,7 +384,7 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
             qint64 remaining = connectionDeadline.remainingTime();
             if (silent)
                 remaining = std::min(remaining, silenceDeadline.remainingTime());
-            if (!a.connection->pollNow())
+            if (!a.connection->pollNow() && !a.connection->waitBriefly(QuickWaitUs))
                 sleepUntilWoken(remaining);
         }
     };

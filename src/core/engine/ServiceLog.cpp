@@ -111,10 +111,16 @@ QString ServiceLog::logPath(const QString &programFolder, const QString &service
 
 bool ServiceLog::ensureLogStarted(const QString &path, const QString &stamp)
 {
+    return ensureLogStarted(path, [&stamp] { return stamp; });
+}
+
+bool ServiceLog::ensureLogStarted(const QString &path, const std::function<QString()> &makeStamp)
+{
     if (path.isEmpty())
         return false;
     if (QFileInfo::exists(path))
         return true;
+    const QString stamp = makeStamp();
     // The first line is written to a file of its own that is then linked in
     // under the log's name: a half-written first line, or an empty log after
     // a crash, would lose the log's start for good. A log that appeared

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 #include <optional>
 
 // Writing side of the per-service logs and the error log. Every write opens,
@@ -30,6 +32,8 @@ public:
     // Creates the log with its single "Log start" record when it does not
     // exist. False when it does not exist and could not be created.
     static bool ensureLogStarted(const QString &path, const QString &stamp);
+    // The same, with the time stamp made only when the log is created.
+    static bool ensureLogStarted(const QString &path, const std::function<QString()> &stamp);
     static void appendWentOnError(const QString &path, const QString &stamp);
     static void appendCameOffError(const QString &path, const QString &stamp);
 
