@@ -297,8 +297,8 @@ bool baselineGreeting(const std::vector<Service> &services, quint16 port)
 // PollCycle reads and writes, call for call.
 void replayStore(const ProgramContext &context, const std::vector<Service> &services)
 {
+    RegWriteInteger(context.settingsRoot, QStringLiteral("NoConnActualFailures"), 0);
     for (const Service &s : services) {
-        RegWriteInteger(context.settingsRoot, QStringLiteral("NoConnActualFailures"), 0);
         const QString key = context.servicesKey + QLatin1Char('\\') + s.name;
         const RegKeyValues stored(key);
         stored.readInteger(QStringLiteral("ActualFailures"), 0);
@@ -349,7 +349,7 @@ int main(int argc, char *argv[])
     const int count = argc > 2 ? std::clamp(QByteArray(argv[2]).toInt(), 1, 1000) : 500;
     // "tray": the main window hidden, as the program runs most of the day.
     const bool inTray = argc > 3 && QByteArray(argv[3]) == "tray";
-    constexpr int Rounds = 7;
+    constexpr int Rounds = 11;
 
     // Private folders: nothing of the user's is read or written.
     QTemporaryDir sandbox;

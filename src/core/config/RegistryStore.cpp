@@ -606,7 +606,20 @@ void RegistryStore::checkDataVersion() const
 
 QString RegistryStore::foldName(const QString &name)
 {
-    return name.toUpper();
+    // The same few dozen value names are folded over and over (the poll
+    // cycle reads the same ones for every service); short names' folds are
+    // remembered, a bounded number of them.
+    constexpr qsizetype LongestRemembered = 64;
+    constexpr qsizetype MostRemembered = 512;
+    thread_local QHash<QString, QString> folds;
+    if (name.size() > LongestRemembered)
+        return name.toUpper();
+    const auto known = folds.constFind(name);
+    if (known != folds.cend())
+        return *known;
+    if (folds.size() >= MostRemembered)
+        folds.clear();
+    return *folds.insert(name, name.toUpper());
 }
 
 void RegistryStore::setBusyTimeout(int milliseconds)

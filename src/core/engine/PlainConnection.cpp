@@ -264,10 +264,8 @@ void PlainConnection::failNow()
 void PlainConnection::closeSocket()
 {
     // Disabled, not deleted: this may run inside a notifier's own signal.
-    if (m_readNotifier)
-        m_readNotifier->setEnabled(false);
-    if (m_writeNotifier)
-        m_writeNotifier->setEnabled(false);
+    watchRead(false);
+    watchWrite(false);
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
@@ -277,27 +275,28 @@ void PlainConnection::closeSocket()
 
 void PlainConnection::watchRead(bool on)
 {
-    if (!on) {
-        if (m_readNotifier)
-            m_readNotifier->setEnabled(false);
-        return;
-    }
-    if (!m_readNotifier) {
-        m_readNotifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
-        QObject::connect(m_readNotifier.get(), &QSocketNotifier::activated,
-                         m_readNotifier.get(), [this] { readSome(); });
-    }
-    m_readNotifier->setEnabled(true);
+    m_wantRead = on;
+    if (m_readNotifier)
+        m_readNotifier->setEnabled(on);
 }
 
 void PlainConnection::watchWrite(bool on)
 {
-    if (!on) {
-        if (m_writeNotifier)
-            m_writeNotifier->setEnabled(false);
+    m_wantWrite = on;
+    if (m_writeNotifier)
+        m_writeNotifier->setEnabled(on);
+}
+
+void PlainConnection::prepareWait()
+{
+    if (m_fd < 0)
         return;
+    if (m_wantRead && !m_readNotifier) {
+        m_readNotifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Read);
+        QObject::connect(m_readNotifier.get(), &QSocketNotifier::activated,
+                         m_readNotifier.get(), [this] { readSome(); });
     }
-    if (!m_writeNotifier) {
+    if (m_wantWrite && !m_writeNotifier) {
         m_writeNotifier = std::make_unique<QSocketNotifier>(m_fd, QSocketNotifier::Write);
         QObject::connect(m_writeNotifier.get(), &QSocketNotifier::activated,
                          m_writeNotifier.get(), [this] {
@@ -307,5 +306,4 @@ void PlainConnection::watchWrite(bool on)
                                  sendQueued();
                          });
     }
-    m_writeNotifier->setEnabled(true);
 }

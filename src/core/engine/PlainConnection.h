@@ -10,8 +10,8 @@ class QSocketNotifier;
 // more than a probe needs, and no more system calls than that: a connect
 // that finishes at once (as on loopback or a near server) or an answer that
 // is already there is taken without a round through the event loop, and
-// waiting is done by socket notifiers in the caller's event loop, never by
-// blocking.
+// waiting is done by socket notifiers in the caller's event loop (see
+// prepareWait()), never by blocking.
 class PlainConnection final : public ProbeConnection {
 public:
     PlainConnection();
@@ -29,6 +29,7 @@ public:
     void abort() override;
     bool pollNow() override;
     bool waitBriefly(int microseconds) override;
+    void prepareWait() override;
 
     // Received bytes held before the reader takes them; reading pauses
     // beyond this until they are taken.
@@ -50,6 +51,10 @@ private:
     State m_state = State::Idle;
     QByteArray m_in;
     QByteArray m_out;
+    // What the connection waits for; the notifiers that watch it in the
+    // event loop are made only once the caller waits there.
+    bool m_wantRead = false;
+    bool m_wantWrite = false;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
 };

@@ -165,6 +165,7 @@ void PollCycle::startCycle()
     }
     m_view.setTrayIcon(PollView::TrayIcons::Normal, false);
     m_abortRequested = false;
+    m_noConnCountCleared = false;
     m_view.setCycleRunning(true);
     m_problemTimer->setInterval(qMax(0, live.pollTimeoutMins) * MsPerMinute);
     m_problemTimer->setEnabled(true);
@@ -189,7 +190,12 @@ void PollCycle::walk(const QStringList &services)
             connectionLost();
             return;
         }
-        RegWriteInteger(m_context.settingsRoot, QStringLiteral("NoConnActualFailures"), 0);
+        // The connection is there: the count of polls without one starts
+        // over. Once per cycle is enough; nothing else counts it meanwhile.
+        if (!m_noConnCountCleared) {
+            RegWriteInteger(m_context.settingsRoot, QStringLiteral("NoConnActualFailures"), 0);
+            m_noConnCountCleared = true;
+        }
 
         ServiceValues v;
         v.name = services.at(i);

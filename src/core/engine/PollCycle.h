@@ -113,6 +113,7 @@ private:
     QString m_lastFinished;
     int m_pollsHandled = 0;
     bool m_overallError = false;
+    bool m_noConnCountCleared = false;
     int m_sitesOnError = 0;
     bool m_running = false;
     bool m_abortRequested = false;

@@ -44,6 +44,9 @@ public:
     // loop; the wait is far too short for anyone to notice the window
     // pausing. False when nothing happened.
     virtual bool waitBriefly(int /*microseconds*/) { return false; }
+    // Called before the caller waits in the event loop: from here on the
+    // events of the connection must reach it there.
+    virtual void prepareWait() {}
 
 protected:
     void emitConnected() { fire(m_events.connected); }

@@ -231,8 +231,10 @@ bool Prober::connectTo(Attempt &a, const QString &host, int port,
         while (!a.connected && !a.connectFailed) {
             if (abortSeen(abortRequested))
                 return false;
-            if (!a.connection->pollNow() && !a.connection->waitBriefly(QuickWaitUs))
+            if (!a.connection->pollNow() && !a.connection->waitBriefly(QuickWaitUs)) {
+                a.connection->prepareWait();
                 sleepUntilWoken(AbortCheckMs);
+            }
         }
         if (a.connected)
             return true;
@@ -384,8 +386,10 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
             qint64 remaining = connectionDeadline.remainingTime();
             if (silent)
                 remaining = std::min(remaining, silenceDeadline.remainingTime());
-            if (!a.connection->pollNow() && !a.connection->waitBriefly(QuickWaitUs))
+            if (!a.connection->pollNow() && !a.connection->waitBriefly(QuickWaitUs)) {
+                a.connection->prepareWait();
                 sleepUntilWoken(remaining);
+            }
         }
     };
     const auto abortedResult = [&] {
