@@ -12,8 +12,5 @@ qm_build
 if [ "${QM_QUICK:-0}" = 1 ]; then
     exit 0
 fi
-# The crash-safety test kills writers at random moments; under the
-# sanitizers its timing assumptions do not hold, and it runs in the plain
-# suite above.
-bash "$QM_ROOT/scripts/sanitize.sh" -E crashsafety
+bash "$QM_ROOT/scripts/sanitize.sh"
 bash "$QM_ROOT/scripts/fuzz.sh" 10000
