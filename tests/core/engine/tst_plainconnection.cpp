@@ -36,6 +36,18 @@ struct Recorder {
     }
 };
 
+// A connection whose events go to its recorder.
+struct Client {
+    explicit Client(bool readOnData = true)
+    {
+        r.connection = &c;
+        r.readOnData = readOnData;
+        c.setEvents(r.hooks());
+    }
+    PlainConnection c;
+    Recorder r;
+};
+
 // Runs the connection the way a probe does until done() or the time is up.
 bool drive(PlainConnection &c, const std::function<bool()> &done, int timeoutMs = 5000)
 {
@@ -96,10 +108,9 @@ private slots:
             });
         });
 
-        PlainConnection c;
-        Recorder r;
-        r.connection = &c;
-        c.setEvents(r.hooks());
+        Client client;
+        PlainConnection &c = client.c;
+        Recorder &r = client.r;
         c.connectToHost(address, server.serverPort());
         const QByteArray request = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
         if (writeBeforeConnected)
@@ -122,10 +133,9 @@ private slots:
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         const quint16 port = probe.serverPort();
         probe.close();
-        PlainConnection c;
-        Recorder r;
-        r.connection = &c;
-        c.setEvents(r.hooks());
+        Client client;
+        PlainConnection &c = client.c;
+        Recorder &r = client.r;
         c.connectToHost(QHostAddress::LocalHost, port);
         QVERIFY(drive(c, [&] { return !r.events.isEmpty(); }));
         QCOMPARE(r.events, QStringList{QStringLiteral("failed")});
@@ -145,11 +155,9 @@ private slots:
             peer->write(QByteArray(total, 'y'));
             peer->disconnectFromHost();
         });
-        PlainConnection c;
-        Recorder r;
-        r.connection = &c;
-        r.readOnData = false;
-        c.setEvents(r.hooks());
+        Client client(false);
+        PlainConnection &c = client.c;
+        Recorder &r = client.r;
         c.connectToHost(QHostAddress::LocalHost, server.serverPort());
         QVERIFY(drive(c, [&] { return c.bytesAvailable() >= PlainConnection::InputLimit; }));
         // Held, not growing, while nobody reads.
@@ -176,11 +184,9 @@ private slots:
             peer->write("HTTP/1.1 200 OK\r\nVia: x\r\n\r\ntail");
             peer->disconnectFromHost();
         });
-        PlainConnection c;
-        Recorder r;
-        r.connection = &c;
-        r.readOnData = false;
-        c.setEvents(r.hooks());
+        Client client(false);
+        PlainConnection &c = client.c;
+        Recorder &r = client.r;
         c.connectToHost(QHostAddress::LocalHost, server.serverPort());
         QVERIFY(drive(c, [&] { return r.events.contains(QStringLiteral("closed")); }));
         QCOMPARE(c.readLine(100), QByteArray("HTTP/1.1 200 OK\r\n"));
@@ -199,10 +205,9 @@ private slots:
         QTcpSocket *peer = nullptr;
         connect(&server, &QTcpServer::newConnection, this,
                 [&] { peer = server.nextPendingConnection(); });
-        PlainConnection c;
-        Recorder r;
-        r.connection = &c;
-        c.setEvents(r.hooks());
+        Client client;
+        PlainConnection &c = client.c;
+        Recorder &r = client.r;
         c.connectToHost(QHostAddress::LocalHost, server.serverPort());
         QVERIFY(drive(c, [&] { return c.isConnected() && peer; }));
         c.prepareWait();
