@@ -28,6 +28,9 @@ constexpr qint64 AbortCheckMs = 50;
 // loop: about what a server on the same network takes to answer.
 constexpr int QuickWaitUs = 1000;
 
+// Longest time a probe goes without running the event loop.
+constexpr qint64 EventLoopEveryMs = 10;
+
 bool hasControlCharacters(const QString &text)
 {
     return std::any_of(text.cbegin(), text.cend(),
@@ -183,8 +186,19 @@ bool Prober::abortSeen(const std::function<bool()> &abortRequested) const
 }
 
 // Runs the event loop until something wakes the probe or maxMs pass.
+bool Prober::progressWithoutEventLoop(ProbeConnection &connection)
+{
+    // A server that sends a little every fraction of a millisecond must not
+    // keep the window and Abort waiting: the event loop gets its turn at
+    // least this often, whatever comes in.
+    if (m_sinceEventLoop.isValid() && m_sinceEventLoop.elapsed() >= EventLoopEveryMs)
+        return false;
+    return connection.pollNow() || connection.waitBriefly(QuickWaitUs);
+}
+
 void Prober::sleepUntilWoken(qint64 maxMs)
 {
+    m_sinceEventLoop.start();
     QEventLoop loop;
     m_sleepTimer->start(int(std::clamp<qint64>(maxMs, 0, AbortCheckMs)));
     m_loop = &loop;
@@ -231,7 +245,7 @@ bool Prober::connectTo(Attempt &a, const QString &host, int port,
         while (!a.connected && !a.connectFailed) {
             if (abortSeen(abortRequested))
                 return false;
-            if (!a.connection->pollNow() && !a.connection->waitBriefly(QuickWaitUs)) {
+            if (!progressWithoutEventLoop(*a.connection)) {
                 a.connection->prepareWait();
                 sleepUntilWoken(AbortCheckMs);
             }
@@ -251,6 +265,7 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
         return result;
     m_busy = true;
     m_abort = false;
+    m_sinceEventLoop.start();
     struct BusyReset {
         bool &busy;
         ~BusyReset() { busy = false; }
@@ -386,7 +401,7 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
             qint64 remaining = connectionDeadline.remainingTime();
             if (silent)
                 remaining = std::min(remaining, silenceDeadline.remainingTime());
-            if (!a.connection->pollNow() && !a.connection->waitBriefly(QuickWaitUs)) {
+            if (!progressWithoutEventLoop(*a.connection)) {
                 a.connection->prepareWait();
                 sleepUntilWoken(remaining);
             }

@@ -3,6 +3,7 @@
 #include "engine/ServiceTarget.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -12,6 +13,7 @@
 #include <memory>
 
 class HostResolver;
+class ProbeConnection;
 class QEventLoop;
 class QTimer;
 
@@ -88,6 +90,9 @@ private:
     bool abortSeen(const std::function<bool()> &abortRequested) const;
     void wake();
     void sleepUntilWoken(qint64 maxMs);
+    // Takes what the connection has or gets within a moment, without the
+    // event loop; false when the probe should wait in the event loop now.
+    bool progressWithoutEventLoop(ProbeConnection &connection);
     bool connectTo(Attempt &a, const QString &host, int port,
                    const std::function<bool()> &abortRequested);
 
@@ -95,6 +100,7 @@ private:
     std::unique_ptr<HostResolver> m_ownResolver;
     QEventLoop *m_loop = nullptr;
     QTimer *m_sleepTimer = nullptr; // ends a sleep that nothing else ended
+    QElapsedTimer m_sinceEventLoop;
     bool m_busy = false;
     bool m_abort = false;
     int m_silenceLimitMs = DefaultSilenceLimitMs;

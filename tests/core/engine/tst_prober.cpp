@@ -13,6 +13,16 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 using Scenario = FakeServer::Scenario;
 
 namespace {
@@ -485,6 +495,54 @@ private slots:
         // No QUIT after an abort.
         QTRY_VERIFY(server.peerClosed());
         QVERIFY(!server.received().contains("QUIT"));
+    }
+
+    // A server that sends a byte every few hundred microseconds, from a
+    // thread of its own, never lets a probe wait long on its socket: the
+    // window's events (here the timer that aborts) must still be handled.
+    void abortWhileServerDrips()
+    {
+        const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        QVERIFY(listener >= 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), length) == 0);
+        QVERIFY(::listen(listener, 1) == 0);
+        QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+        std::atomic<bool> stop{false};
+        std::thread dripper([&] {
+            const int peer = ::accept(listener, nullptr, nullptr);
+            // Each byte on its way at once, not held for the peer's ack.
+            const int on = 1;
+            ::setsockopt(peer, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            // Never a line end, so the greeting never ends; at most ~10 s.
+            for (int i = 0; i < 60000 && !stop && peer >= 0; ++i) {
+                if (::send(peer, "a", 1, MSG_NOSIGNAL) != 1)
+                    break;
+                // Spun, not slept: a sleep's wake-up may come later than
+                // the probe's short wait on its socket lasts.
+                const auto next = std::chrono::steady_clock::now() + std::chrono::microseconds(150);
+                while (std::chrono::steady_clock::now() < next) {
+                }
+            }
+            if (peer >= 0)
+                ::close(peer);
+        });
+        FakeResolver resolver;
+        Prober prober(&resolver);
+        QElapsedTimer clock;
+        clock.start();
+        QTimer::singleShot(100, this, [&] { prober.abort(); });
+        const ProbeResult r =
+            probe(prober, QStringLiteral("FTP webhost %1").arg(ntohs(address.sin_port)));
+        const qint64 took = clock.elapsed();
+        stop = true;
+        dripper.join();
+        ::close(listener);
+        QVERIFY(r.aborted);
+        QVERIFY2(took < 1000, qPrintable(QStringLiteral("abort took effect after %1 ms").arg(took)));
     }
 
     // The lookup never answers: only the abort can end the wait.
