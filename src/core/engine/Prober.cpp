@@ -185,7 +185,6 @@ bool Prober::abortSeen(const std::function<bool()> &abortRequested) const
     return m_abort || (abortRequested && abortRequested());
 }
 
-// Runs the event loop until something wakes the probe or maxMs pass.
 bool Prober::progressWithoutEventLoop(ProbeConnection &connection)
 {
     // A server that sends a little every fraction of a millisecond must not
@@ -196,6 +195,7 @@ bool Prober::progressWithoutEventLoop(ProbeConnection &connection)
     return connection.pollNow() || connection.waitBriefly(QuickWaitUs);
 }
 
+// Runs the event loop until something wakes the probe or maxMs pass.
 void Prober::sleepUntilWoken(qint64 maxMs)
 {
     m_sinceEventLoop.start();
