@@ -23,6 +23,7 @@ bool isMultiple(int n, int of)
 struct PollCycle::ServiceValues {
     QString name;
     QString key;
+    QString logPath;
     int actualFailures = 0;
     bool actualFailuresStored = false;
     bool soundAlert = true;
@@ -182,6 +183,27 @@ void PollCycle::startCycle()
     m_view.setErrorPanel(QString(), PollView::Image::None);
 }
 
+const PollCycle::KnownService &PollCycle::knownService(const QString &name)
+{
+    // Names come and go with the list; forget them all now and then rather
+    // than keep every name ever polled.
+    if (m_known.size() > 4 * 1024 && !m_known.contains(name))
+        m_known.clear();
+    auto found = m_known.find(name);
+    if (found == m_known.end()) {
+        KnownService known;
+        known.target = ServiceTarget::parse(name);
+        known.key = m_context.servicesKey + QLatin1Char('\\') + name;
+        known.logPath = ServiceLog::logPath(m_context.programFolder, name);
+        if (known.target) {
+            known.trayHint = QStringLiteral("Polling ") + known.target->normalizedName;
+            known.progressText = QStringLiteral("Polling: ") + known.target->displayName;
+        }
+        found = m_known.insert(name, known);
+    }
+    return *found;
+}
+
 void PollCycle::walk(const QStringList &services)
 {
     const int count = services.size();
@@ -199,7 +221,9 @@ void PollCycle::walk(const QStringList &services)
 
         ServiceValues v;
         v.name = services.at(i);
-        v.key = m_context.servicesKey + QLatin1Char('\\') + v.name;
+        const KnownService &known = knownService(v.name);
+        v.key = known.key;
+        v.logPath = known.logPath;
         const RegKeyValues stored(v.key);
         v.actualFailures = stored.readInteger(QStringLiteral("ActualFailures"), 0);
         v.actualFailuresStored = stored.contains(QStringLiteral("ActualFailures"));
@@ -217,16 +241,14 @@ void PollCycle::walk(const QStringList &services)
         v.offErrorEmail = stored.readString(QStringLiteral("OffErrorEmail"), QString());
         v.offErrorEmailTo = stored.readString(QStringLiteral("OffErrorEmailTo"), QString());
 
-        const std::optional<ServiceTarget> parsed = ServiceTarget::parse(v.name);
-        if (!parsed)
+        if (!known.target)
             continue;
-        const ServiceTarget &target = *parsed;
+        const ServiceTarget &target = *known.target;
         v.pattern = stored.readString(QStringLiteral("Pattern"), QString());
 
-        m_view.setTrayHint(QStringLiteral("Polling ") + target.normalizedName);
-        ServiceLog::ensureLogStarted(ServiceLog::logPath(m_context.programFolder, v.name),
-                                     [this] { return stamp(); });
-        m_view.setProgressText(QStringLiteral("Polling: ") + target.displayName);
+        m_view.setTrayHint(known.trayHint);
+        ServiceLog::ensureLogStarted(v.logPath, [this] { return stamp(); });
+        m_view.setProgressText(known.progressText);
         m_view.processEvents();
         if (m_abortRequested)
             return;
@@ -278,7 +300,7 @@ void PollCycle::handleFailure(const ServiceTarget &target, const ServiceValues &
                              QStringLiteral(" went on error") + marker();
     const QString stillLine = QStringLiteral("Failed: ") + target.displayName + codePart +
                               QStringLiteral(" still on error") + marker();
-    const QString logPath = ServiceLog::logPath(m_context.programFolder, v.name);
+    const QString &logPath = v.logPath;
 
     if (!m_onErrorList.contains(target.serviceTag)) {
         if (unreachable) {
@@ -362,7 +384,7 @@ void PollCycle::handleSuccess(const ServiceTarget &target, const ServiceValues &
     } else {
         RegWriteString(v.key, QStringLiteral("RecoveryTime"), stamp());
         m_view.statusAppend(line + QStringLiteral(" came off error."));
-        ServiceLog::appendCameOffError(ServiceLog::logPath(m_context.programFolder, v.name), stamp());
+        ServiceLog::appendCameOffError(v.logPath, stamp());
         m_onErrorList.removeAll(target.serviceTag);
         if (v.soundAlert)
             m_alerts.playAlertSound(v.name, false);

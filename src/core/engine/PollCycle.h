@@ -4,12 +4,14 @@
 #include "engine/PollView.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QLocale>
 #include <QObject>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "engine/Prober.h"
 #include "engine/ServiceTarget.h"
@@ -85,6 +87,15 @@ signals:
 
 private:
     struct ServiceValues;
+    // What follows from a service's name alone, worked out once.
+    struct KnownService {
+        std::optional<ServiceTarget> target;
+        QString key;
+        QString logPath;
+        QString trayHint;
+        QString progressText;
+    };
+    const KnownService &knownService(const QString &name);
 
     QString stamp() const;
     bool startWithoutConnection();
@@ -115,6 +126,7 @@ private:
     bool m_overallError = false;
     bool m_noConnCountCleared = false;
     int m_sitesOnError = 0;
+    QHash<QString, KnownService> m_known;
     bool m_running = false;
     bool m_abortRequested = false;
     bool m_timerOn = false;
