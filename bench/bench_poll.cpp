@@ -22,6 +22,7 @@
 #include "engine/ProbeRules.h"
 #include "engine/ServiceLog.h"
 #include "engine/ServiceTarget.h"
+#include "platform/NetworkState.h"
 #include "stats/TimeStamp.h"
 
 #include <QApplication>
@@ -429,7 +430,14 @@ int main(int argc, char *argv[])
     Prober prober;
     PollCycle::Environment environment;
     environment.settings = [&window] { return window.liveSettings(); };
-    environment.internetConnected = [] { return true; };
+    // The program's own connection check, as it runs before every service;
+    // on a machine without a routable interface every cycle would stop at
+    // once, so there the check is left out (and the figures say so).
+    const bool connectionCheck = InternetConnected();
+    if (connectionCheck)
+        environment.internetConnected = RecentInternetCheck();
+    else
+        environment.internetConnected = [] { return true; };
     environment.probe = [&prober](const ServiceTarget &target, const QString &pattern,
                                   const ProbeSettings &settings,
                                   std::function<bool()> abortRequested) {
@@ -541,14 +549,17 @@ int main(int argc, char *argv[])
     }
     BenchReport::note(
         QStringLiteral("%1: %2 services, median of %3 rounds, %4 connections "
-                       "served; shares of the cycle: %5; goal at most 2 times "
+                       "served%7; shares of the cycle: %5; goal at most 2 times "
                        "the baseline (%6)")
             .arg(name)
             .arg(count)
             .arg(Rounds)
             .arg(server.served())
             .arg(shares.join(QStringLiteral(", ")))
-            .arg(cycleMs <= 2 * baseMs ? QStringLiteral("met") : QStringLiteral("missed")));
+            .arg(cycleMs <= 2 * baseMs ? QStringLiteral("met") : QStringLiteral("missed"))
+            .arg(connectionCheck ? QString()
+                                 : QStringLiteral(" (no routable interface: connection check "
+                                                  "left out)")));
     server.stop();
     return 0;
 }

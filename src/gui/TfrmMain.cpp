@@ -60,7 +60,7 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
     m_alerts = new GuiAlertActions(this, m_context, [this] { return smtpSettings(); });
     PollCycle::Environment environment;
     environment.settings = [this] { return liveSettings(); };
-    environment.internetConnected = [] { return InternetConnected(); };
+    environment.internetConnected = RecentInternetCheck();
     environment.probe = [this](const ServiceTarget &target, const QString &pattern, const ProbeSettings &settings,
                                std::function<bool()> abortRequested) {
         return m_prober->run(target, pattern, settings, std::move(abortRequested));

@@ -1,5 +1,6 @@
 #include "platform/NetworkState.h"
 
+#include <QDeadlineTimer>
 #include <QNetworkAddressEntry>
 
 // Loopback and link-local addresses only reach this machine or the local link
@@ -43,4 +44,24 @@ QList<NetworkInterfaceState> currentInterfaceStates()
 bool InternetConnected()
 {
     return anyInterfaceConnected(currentInterfaceStates());
+}
+
+RecentInternetCheck::RecentInternetCheck(qint64 reuseMs, std::function<bool()> check,
+                                         std::function<qint64()> clockMs)
+    : m_reuseMs(reuseMs), m_check(check ? std::move(check) : std::function<bool()>(InternetConnected)),
+      m_clockMs(clockMs ? std::move(clockMs) : std::function<qint64()>([] {
+          return QDeadlineTimer::current(Qt::CoarseTimer).deadline();
+      }))
+{
+}
+
+bool RecentInternetCheck::operator()()
+{
+    const qint64 now = m_clockMs();
+    if (!m_checked || now - m_checkedAt >= m_reuseMs || now < m_checkedAt) {
+        m_connected = m_check();
+        m_checkedAt = now;
+        m_checked = true;
+    }
+    return m_connected;
 }

@@ -60,6 +60,42 @@ private slots:
         }
         QVERIFY(!anyInterfaceConnected(loopbacks));
     }
+
+    // Each step: the clock, the real state; the answer given and whether
+    // the interfaces were read for it. Reuse is 500 ms.
+    void recentCheckReusesForAMoment_data()
+    {
+        QTest::addColumn<QList<qint64>>("times");
+        QTest::addColumn<QList<bool>>("states");
+        QTest::addColumn<QList<bool>>("answers");
+        QTest::addColumn<int>("reads");
+        QTest::newRow("first call reads") << QList<qint64>{1000} << QList<bool>{false}
+                                          << QList<bool>{false} << 1;
+        QTest::newRow("within the moment: old answer")
+            << QList<qint64>{1000, 1200, 1499} << QList<bool>{true, false, false}
+            << QList<bool>{true, true, true} << 1;
+        QTest::newRow("moment over: read again")
+            << QList<qint64>{1000, 1500, 1700, 2100} << QList<bool>{true, false, true, true}
+            << QList<bool>{true, false, false, true} << 3;
+        QTest::newRow("clock going back reads again")
+            << QList<qint64>{5000, 4000} << QList<bool>{true, false} << QList<bool>{true, false}
+            << 2;
+    }
+
+    void recentCheckReusesForAMoment()
+    {
+        QFETCH(QList<qint64>, times);
+        QFETCH(QList<bool>, states);
+        QFETCH(QList<bool>, answers);
+        QFETCH(int, reads);
+        int step = 0;
+        int readCount = 0;
+        RecentInternetCheck check(
+            500, [&] { ++readCount; return states.at(step); }, [&] { return times.at(step); });
+        for (step = 0; step < times.size(); ++step)
+            QCOMPARE(check(), answers.at(step));
+        QCOMPARE(readCount, reads);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestNetworkState)
