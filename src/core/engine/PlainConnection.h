@@ -34,6 +34,8 @@ public:
     // Received bytes held before the reader takes them; reading pauses
     // beyond this until they are taken.
     static constexpr qsizetype InputLimit = 4 * 1024 * 1024;
+    // How much of a brief wait is spent looking before sleeping.
+    static constexpr int SpinUs = 30;
 
 private:
     enum class State { Idle, Connecting, Connected, Closed };
