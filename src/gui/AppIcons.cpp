@@ -1,5 +1,6 @@
 #include "AppIcons.h"
 
+#include <QCoreApplication>
 #include <QPainter>
 #include <QPixmap>
 
@@ -33,20 +34,43 @@ QIcon iconOf(const QColor &fill, const QColor &ring)
         icon.addPixmap(dot(fill, ring, size));
     return icon;
 }
+
+// Drawn once: the tray icon changes every second while a service is on
+// error, and drawing five antialiased sizes each time is not for free. The
+// drawings go with the application object.
+struct Drawn {
+    QIcon application = iconOf(QColor(0, 150, 60), QColor(0, 90, 30));
+    QIcon error = iconOf(QColor(220, 0, 0), QColor(120, 0, 0));
+    QIcon polling = iconOf(QColor(30, 110, 220), QColor(10, 50, 120));
+    QPixmap statusOk = dot(QColor(0, 150, 60), QColor(0, 90, 30), 16);
+    QPixmap statusError = dot(QColor(220, 0, 0), QColor(120, 0, 0), 16);
+};
+
+Drawn *g_drawn = nullptr;
+
+const Drawn &drawn()
+{
+    if (!g_drawn) {
+        g_drawn = new Drawn;
+        qAddPostRoutine([] {
+            delete g_drawn;
+            g_drawn = nullptr;
+        });
+    }
+    return *g_drawn;
+}
 } // namespace
 
 QIcon AppIcons::application()
 {
-    return iconOf(QColor(0, 150, 60), QColor(0, 90, 30));
+    return drawn().application;
 }
 
 QIcon AppIcons::trayImage(PollView::TrayIcons set, int index)
 {
     if (set == PollView::TrayIcons::Polling)
-        return iconOf(QColor(30, 110, 220), QColor(10, 50, 120));
-    if (index % 2 == 0)
-        return application();
-    return iconOf(QColor(220, 0, 0), QColor(120, 0, 0));
+        return drawn().polling;
+    return index % 2 == 0 ? drawn().application : drawn().error;
 }
 
 int AppIcons::trayImageCount(PollView::TrayIcons set)
@@ -56,10 +80,10 @@ int AppIcons::trayImageCount(PollView::TrayIcons set)
 
 QPixmap AppIcons::statusOk()
 {
-    return dot(QColor(0, 150, 60), QColor(0, 90, 30), 16);
+    return drawn().statusOk;
 }
 
 QPixmap AppIcons::statusError()
 {
-    return dot(QColor(220, 0, 0), QColor(120, 0, 0), 16);
+    return drawn().statusError;
 }
