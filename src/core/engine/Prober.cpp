@@ -185,14 +185,17 @@ bool Prober::abortSeen(const std::function<bool()> &abortRequested) const
     return m_abort || (abortRequested && abortRequested());
 }
 
-bool Prober::progressWithoutEventLoop(ProbeConnection &connection)
+void Prober::awaitProgress(ProbeConnection &connection, qint64 maxMs)
 {
-    // A server that sends a little every fraction of a millisecond must not
-    // keep the window and Abort waiting: the event loop gets its turn at
-    // least this often, whatever comes in.
-    if (m_sinceEventLoop.isValid() && m_sinceEventLoop.elapsed() >= EventLoopEveryMs)
-        return false;
-    return connection.pollNow() || connection.waitBriefly(QuickWaitUs);
+    // Progress is taken without the event loop when the connection has it or
+    // gets it within a moment; but a server that sends a little every
+    // fraction of a millisecond must not keep the window and Abort waiting:
+    // the event loop gets its turn at least every EventLoopEveryMs.
+    const bool loopDue = m_sinceEventLoop.isValid() && m_sinceEventLoop.elapsed() >= EventLoopEveryMs;
+    if (!loopDue && (connection.pollNow() || connection.waitBriefly(QuickWaitUs)))
+        return;
+    connection.prepareWait();
+    sleepUntilWoken(maxMs);
 }
 
 // Runs the event loop until something wakes the probe or maxMs pass.
@@ -245,10 +248,7 @@ bool Prober::connectTo(Attempt &a, const QString &host, int port,
         while (!a.connected && !a.connectFailed) {
             if (abortSeen(abortRequested))
                 return false;
-            if (!progressWithoutEventLoop(*a.connection)) {
-                a.connection->prepareWait();
-                sleepUntilWoken(AbortCheckMs);
-            }
+            awaitProgress(*a.connection, AbortCheckMs);
         }
         if (a.connected)
             return true;
@@ -401,10 +401,7 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
             qint64 remaining = connectionDeadline.remainingTime();
             if (silent)
                 remaining = std::min(remaining, silenceDeadline.remainingTime());
-            if (!progressWithoutEventLoop(*a.connection)) {
-                a.connection->prepareWait();
-                sleepUntilWoken(remaining);
-            }
+            awaitProgress(*a.connection, remaining);
         }
     };
     const auto abortedResult = [&] {

@@ -90,9 +90,9 @@ private:
     bool abortSeen(const std::function<bool()> &abortRequested) const;
     void wake();
     void sleepUntilWoken(qint64 maxMs);
-    // Takes what the connection has or gets within a moment, without the
-    // event loop; false when the probe should wait in the event loop now.
-    bool progressWithoutEventLoop(ProbeConnection &connection);
+    // Waits, at most maxMs, until the connection makes progress: first on
+    // the connection alone for a moment, then in the event loop.
+    void awaitProgress(ProbeConnection &connection, qint64 maxMs);
     bool connectTo(Attempt &a, const QString &host, int port,
                    const std::function<bool()> &abortRequested);
 
