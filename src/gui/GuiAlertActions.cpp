@@ -7,6 +7,7 @@
 #include "alerts/ProgramLauncher.h"
 #include "config/FileError.h"
 #include "config/RegistryStore.h"
+#include "engine/AlertFailures.h"
 
 #include <QWidget>
 
@@ -15,11 +16,29 @@ GuiAlertActions::GuiAlertActions(QWidget *window, const ProgramContext &context,
     : QObject(window), m_window(window), m_context(context), m_smtpSettings(std::move(smtpSettings)),
       m_sound(new SoundPlayer(this))
 {
+    connect(m_sound, &SoundPlayer::playFailed, this, [this](const QString &path) {
+        if (m_failures && !m_soundService.isEmpty() && path == m_soundPath)
+            m_failures->failed(AlertFailures::Kind::Sound, m_soundService,
+                               m_soundOnError ? QStringLiteral("on-error sound") : QStringLiteral("off-error sound"),
+                               QStringLiteral("File \"%1\" could not be played.").arg(path));
+    });
 }
 
-void GuiAlertActions::playAlertSound(const QString &serviceName, bool onError)
+QString GuiAlertActions::busyText()
 {
-    PlayAlertSound(m_context.servicesKey, serviceName, onError, m_context.programFolder, *m_sound);
+    return QStringLiteral("An e-mail is being sent. Try again when it has gone.");
+}
+
+QString GuiAlertActions::playAlertSound(const QString &serviceName, bool onError)
+{
+    const QString before = m_sound->lastFile();
+    const QString problem =
+        PlayAlertSound(m_context.servicesKey, serviceName, onError, m_context.programFolder, *m_sound);
+    // Only a file this alert started is reported against it when it fails.
+    m_soundService = serviceName;
+    m_soundOnError = onError;
+    m_soundPath = m_sound->lastFile() != before || problem.isEmpty() ? m_sound->lastFile() : QString();
+    return problem;
 }
 
 void GuiAlertActions::launchProgram(const QString &commandLine)
@@ -28,23 +47,53 @@ void GuiAlertActions::launchProgram(const QString &commandLine)
 }
 
 QString GuiAlertActions::sendMailNow(const QString &serviceName, const QString &templatePath,
-                                     const QString &recipients)
+                                     const QString &recipients, bool *accepted)
 {
-    return SendAlertMail(m_context.servicesKey, serviceName, templatePath, recipients, m_smtpSettings());
+    if (m_sending) {
+        if (accepted)
+            *accepted = false;
+        return busyText();
+    }
+    struct Sending {
+        GuiAlertActions *self;
+        explicit Sending(GuiAlertActions *s) : self(s)
+        {
+            self->m_sending = true;
+            emit self->sendingChanged(true);
+        }
+        ~Sending()
+        {
+            self->m_sending = false;
+            emit self->sendingChanged(false);
+        }
+    } sending(this);
+    return SendAlertMail(m_context.servicesKey, serviceName, templatePath, recipients, m_smtpSettings(),
+                         AlertMailEnvironment(), accepted);
 }
 
-void GuiAlertActions::sendAlertMail(const QString &serviceName, const QString &templatePath,
-                                    const QString &recipients)
+MailOutcome GuiAlertActions::sendAlertMail(const QString &serviceName, const QString &templatePath,
+                                           const QString &recipients)
 {
-    // The cycle does not use the reply; a template that cannot be read is
-    // shown, and the cycle goes on.
+    // A template that cannot be read is shown, and the cycle goes on; every
+    // message that did not go is told back to the cycle with its reason.
+    MailOutcome outcome;
     try {
-        sendMailNow(serviceName, templatePath, recipients);
+        const QString reply = sendMailNow(serviceName, templatePath, recipients, &outcome.sent);
+        if (!outcome.sent) {
+            const SmtpSettings smtp = m_smtpSettings();
+            outcome.problem = reply.isEmpty() ? QStringLiteral("No answer from the SMTP server \"%1\" on port %2")
+                                                    .arg(smtp.server)
+                                                    .arg(smtp.port)
+                                              : QStringLiteral("Last reply: ") + reply;
+        }
     } catch (const FileError &error) {
+        outcome.problem = error.message();
         reportError(error.message());
     } catch (const RegistryError &error) {
+        outcome.problem = error.message();
         reportError(error.message());
     }
+    return outcome;
 }
 
 void GuiAlertActions::reportError(const QString &message)

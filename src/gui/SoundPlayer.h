@@ -16,6 +16,10 @@ public:
     void playFile(const QString &path) override;
     QString lastFile() const { return m_lastFile; }
 
+signals:
+    // The file could not be loaded or played (not a WAV file, no audio).
+    void playFailed(const QString &path);
+
 private:
     QSoundEffect *m_effect = nullptr;
     QString m_lastFile;

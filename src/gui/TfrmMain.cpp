@@ -23,6 +23,7 @@
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
 #include "config/ServiceNames.h"
+#include "engine/AlertFailures.h"
 #include "engine/IntervalTimer.h"
 #include "engine/PollCycle.h"
 #include "engine/Prober.h"
@@ -68,6 +69,15 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
     environment.abortProbe = [this] { m_prober->abort(); };
     m_cycle = new PollCycle(m_context, *this, *m_alerts, environment, this);
     m_cycle->setServiceListProvider([this] { return serviceNames(); });
+    m_alerts->setFailureRecord(m_cycle->alertFailures());
+    // While an e-mail is on its way nothing may start a cycle inside its
+    // wait or end the program under it: a poll asked for meanwhile starts
+    // when it is done, and so does a requested end.
+    connect(m_alerts, &GuiAlertActions::sendingChanged, this, [this](bool sending) {
+        m_cycle->holdStarts(sending);
+        if (!sending && m_quitWhenSent)
+            QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
+    });
     m_trayCycleTimer = new QTimer(this);
     m_trayCycleTimer->setInterval(1000);
     connect(m_trayCycleTimer, &QTimer::timeout, this, &TfrmMain::advanceTrayImage);
@@ -238,7 +248,15 @@ void TfrmMain::setUpStatusBar()
     m_panelErrors->setObjectName(QStringLiteral("panelErrors"));
     errorsLayout->addWidget(m_panelErrorsImage);
     errorsLayout->addWidget(m_panelErrors, 1);
+    // Alerts that did not go through; hidden while all went.
+    m_panelAlerts = new QLabel(m_statusBar);
+    m_panelAlerts->setObjectName(QStringLiteral("panelAlerts"));
+    m_panelAlerts->setMaximumWidth(AlertPanelWidth);
+    m_panelAlerts->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
+    m_panelAlerts->hide();
+    connect(m_cycle->alertFailures(), &AlertFailures::changed, this, &TfrmMain::showAlertFailures);
     m_statusBar->addWidget(m_panelProgress, 1);
+    m_statusBar->addPermanentWidget(m_panelAlerts);
     m_statusBar->addPermanentWidget(errors);
     ui->mainLayout->addWidget(m_statusBar);
 }
@@ -496,15 +514,17 @@ void TfrmMain::butBrowse7Click()
     guarded([this] { writeText(ui->edtNoConnProgName, QStringLiteral("NoConnProgName")); });
 }
 
-void TfrmMain::guarded(const std::function<void()> &action)
+bool TfrmMain::guarded(const std::function<void()> &action, QWidget *over)
 {
     try {
         action();
+        return true;
     } catch (const RegistryError &error) {
-        Dialogs::error(this, error.message());
+        Dialogs::error(over ? over : this, error.message());
     } catch (const LaunchError &error) {
-        Dialogs::error(this, error.message());
+        Dialogs::error(over ? over : this, error.message());
     }
+    return false;
 }
 
 // ------------------------------------------------------------ service list
@@ -640,12 +660,27 @@ void TfrmMain::saveAddition()
         Dialogs::error(input, QStringLiteral("The service already exists. Please enter a new one."));
         return;
     }
-    guarded([&] {
-        const QString key = m_context.servicesKey + QLatin1Char('\\') + name;
-        RegistryStore::currentOrThrow().createKey(key);
-        if (ServiceNames::isHttp(input->serviceType()))
-            RegWriteString(key, QStringLiteral("Pattern"), input->pattern());
-    });
+    const QString key = m_context.servicesKey + QLatin1Char('\\') + name;
+    bool existed = true;
+    const bool saved = guarded(
+        [&] {
+            existed = RegistryStore::currentOrThrow().keyExists(key);
+            RegistryStore::currentOrThrow().createKey(key);
+            if (ServiceNames::isHttp(input->serviceType()))
+                RegWriteString(key, QStringLiteral("Pattern"), input->pattern());
+        },
+        input);
+    if (!saved) {
+        // Nothing is listed that the store does not hold, and a key made
+        // just before the failure goes again where the store lets it.
+        try {
+            RegistryStore *store = RegistryStore::current();
+            if (store && !existed)
+                store->deleteKey(key);
+        } catch (const RegistryError &) {
+        }
+        return;
+    }
     ui->ServiceList->addItem(name);
     ui->ServiceList->setCurrentRow(ui->ServiceList->count() - 1);
     input->hide();
@@ -694,14 +729,18 @@ void TfrmMain::butDelServiceClick()
                                                       "Are you sure you want to do this?")
                                            .arg(name)))
         return;
-    guarded([&] {
-        RegistryStore::currentOrThrow().deleteKey(m_context.servicesKey + QLatin1Char('\\') + name);
-    });
+    // A service whose key could not be removed stays listed: the list
+    // shows what the store holds.
+    if (!guarded([&] {
+            RegistryStore::currentOrThrow().deleteKey(m_context.servicesKey + QLatin1Char('\\') + name);
+        }))
+        return;
     {
         const QSignalBlocker blocker(ui->ServiceList);
         delete ui->ServiceList->takeItem(row);
         ui->ServiceList->setCurrentRow(-1);
     }
+    serviceListChanged();
     ServiceListClick();
 }
 
@@ -783,6 +822,17 @@ void TfrmMain::mnuExitClick()
                        static_cast<QWidget *>(m_windows.input), static_cast<QWidget *>(m_windows.email)}) {
         if (w)
             w->hide();
+    }
+    // Quitting ends every event loop, the one an e-mail waits in too, which
+    // would cut its dialogue off mid-command and lose the alert. The
+    // windows go now; the program ends when the message is through (its
+    // waits are bounded).
+    if (m_alerts->isSending()) {
+        m_quitWhenSent = true;
+        hide();
+        if (m_tray)
+            m_tray->hide();
+        return;
     }
     QCoreApplication::quit();
 }
@@ -873,10 +923,34 @@ void TfrmMain::flushDisplay()
         m_progressPending = false;
     }
     if (m_trayHintPending) {
-        if (m_tray)
-            m_tray->setToolTip(m_trayHint);
+        applyTrayToolTip();
         m_trayHintPending = false;
     }
+}
+
+QString TfrmMain::trayToolTip() const
+{
+    QString tip = m_trayHint.isEmpty() ? m_context.title : m_trayHint;
+    const QString failures = m_cycle->alertFailures()->summary();
+    if (!failures.isEmpty())
+        tip += QLatin1Char('\n') + failures;
+    return tip;
+}
+
+void TfrmMain::applyTrayToolTip()
+{
+    if (m_tray)
+        m_tray->setToolTip(trayToolTip());
+}
+
+void TfrmMain::showAlertFailures()
+{
+    const QString summary = m_cycle->alertFailures()->summary();
+    m_panelAlerts->setToolTip(summary);
+    m_panelAlerts->setText(
+        m_panelAlerts->fontMetrics().elidedText(summary, Qt::ElideRight, AlertPanelWidth - 4));
+    m_panelAlerts->setVisible(!summary.isEmpty());
+    applyTrayToolTip();
 }
 
 void TfrmMain::setErrorPanel(const QString &text, Image image)
@@ -902,8 +976,8 @@ void TfrmMain::setTrayHint(const QString &text)
         m_trayHintPending = true;
         if (!m_displayFlush->isActive())
             m_displayFlush->start();
-    } else if (m_tray) {
-        m_tray->setToolTip(text);
+    } else {
+        applyTrayToolTip();
     }
 }
 
@@ -1213,7 +1287,7 @@ void TfrmMain::playSoundFile(QLineEdit *edit)
         return;
     }
     QApplication::beep();
-    Dialogs::information(this, QStringLiteral("File \"%1\" not found.").arg(path));
+    Dialogs::information(this, SoundFileNotFoundText(path));
 }
 
 void TfrmMain::testProgram(QLineEdit *edit)
@@ -1223,8 +1297,21 @@ void TfrmMain::testProgram(QLineEdit *edit)
 
 void TfrmMain::testEmail(QLineEdit *templateEdit, QLineEdit *recipientsEdit)
 {
+    // One SMTP dialogue at a time: a second one would run inside the
+    // first one's wait and hold it up mid-command.
+    if (m_alerts->isSending()) {
+        Dialogs::information(this, GuiAlertActions::busyText());
+        return;
+    }
     try {
-        const QString reply = m_alerts->sendMailNow(selectedService(), templateEdit->text(), recipientsEdit->text());
+        bool accepted = false;
+        const QString reply =
+            m_alerts->sendMailNow(selectedService(), templateEdit->text(), recipientsEdit->text(), &accepted);
+        // A message that went shows that e-mail alerts work again.
+        if (accepted)
+            m_cycle->alertFailures()->succeeded(AlertFailures::Kind::Mail);
+        if (m_exiting)
+            return;
         QApplication::beep();
         Dialogs::information(this, reply);
     } catch (const FileError &error) {

@@ -113,6 +113,9 @@ public:
 
     // For checks: what the tray shows right now.
     QString trayHint() const { return m_trayHint; }
+    // The tray icon's tool tip: the hint, and a line for alerts that did not
+    // go through.
+    QString trayToolTip() const;
 
 signals:
     // A restore replaced the configuration: the program must start anew
@@ -154,6 +157,8 @@ private:
     // Puts the status lines, progress text and tray hint a running cycle
     // has given since the last time into the window.
     void flushDisplay();
+    void applyTrayToolTip();
+    void showAlertFailures();
 
     // Handlers of the General and Misc pages.
     void chkVisualAlertClick();
@@ -179,8 +184,9 @@ private:
     void writeSpin(BoundedSpinBox *spin, const QString &name);
     void writeText(QLineEdit *edit, const QString &name);
 
-    // Runs a handler and shows a store failure in an error box.
-    void guarded(const std::function<void()> &action);
+    // Runs a handler and shows a store failure in an error box (over the
+    // given window, else this one); false when it failed.
+    bool guarded(const std::function<void()> &action, QWidget *over = nullptr);
 
     ProgramContext m_context;
     std::unique_ptr<Ui::TfrmMain> ui;
@@ -190,6 +196,8 @@ private:
     QStatusBar *m_statusBar = nullptr;
     QLabel *m_panelProgress = nullptr;
     QLabel *m_panelErrors = nullptr;
+    QLabel *m_panelAlerts = nullptr;
+    static constexpr int AlertPanelWidth = 280;
     QSystemTrayIcon *m_tray = nullptr;
     QMenu *m_trayMenu = nullptr;
     QAction *m_mnuUrlsOnError = nullptr;
@@ -221,6 +229,7 @@ private:
     // Text fields are emptied when no service is selected.
     QList<GlobalSetting> m_serviceSettings;
     bool m_exiting = false;
+    bool m_quitWhenSent = false;
     bool m_startMinimized = false;
     // Off while a poll cycle runs.
     bool m_serviceButtonsAllowed = true;

@@ -1,6 +1,7 @@
 // The Sites page and the "Site Input" dialog through the real widgets, and
 // the log-on start entry of the General page.
 
+#include "StoreWriteLock.h"
 #include "TestSandbox.h"
 
 #include "Dialogs.h"
@@ -253,6 +254,43 @@ private slots:
         QVERIFY(m_store->keyExists(m_context.servicesKey));
         QVERIFY(!mainChild<QToolButton>("butEditService")->isEnabled());
         QVERIFY(!mainChild<QToolButton>("butDelService")->isEnabled());
+    }
+
+    // The list shows what the store holds, also when the store refuses a
+    // change; and its scroll extent follows every change of entries.
+    void storeFailuresLeaveTheListTrue()
+    {
+        const QString longName = QStringLiteral("HTTP ") + QString(120, QLatin1Char('w')) + QStringLiteral(" 80");
+        m_store->createKey(serviceKey(QStringLiteral("FTP filehost 21")));
+        m_store->createKey(serviceKey(longName));
+        openWindows();
+        m_store->setBusyTimeout(20);
+        list()->setCurrentRow(1);
+        QCOMPARE(list()->currentItem()->text(), longName);
+        {
+            StoreWriteLock lock(m_sandbox->storePath());
+            QVERIFY(lock.isHeld());
+            mainChild<QToolButton>("butDelService")->click();
+            QCOMPARE(m_messages.size(), 2);
+            QCOMPARE(m_messages.last().first, Dialogs::Kind::Error);
+            QCOMPARE(list()->count(), 2);
+            QCOMPARE(list()->currentRow(), 1);
+
+            addService(QStringLiteral("POP3"), QStringLiteral("mailhost"));
+            QCOMPARE(m_messages.last().first, Dialogs::Kind::Error);
+            QVERIFY(m_input->isVisible());
+            QCOMPARE(list()->count(), 2);
+        }
+        QVERIFY(!m_store->keyExists(serviceKey(QStringLiteral("POP3 mailhost 110"))));
+        QVERIFY(m_store->keyExists(serviceKey(longName)));
+        m_input->hide();
+
+        const int wide = list()->property("horizontalExtent").toInt();
+        list()->setCurrentRow(1);
+        mainChild<QToolButton>("butDelService")->click();
+        QCOMPARE(list()->count(), 1);
+        QVERIFY(!m_store->keyExists(serviceKey(longName)));
+        QVERIFY2(list()->property("horizontalExtent").toInt() < wide, "the extent still fits the removed name");
     }
 
     void servicesSurviveARestart()

@@ -12,8 +12,10 @@ QString MessageNotSentText()
 
 QString SendAlertMail(const QString &servicesKey, const QString &serviceName,
                       const QString &templatePath, const QString &recipients,
-                      const SmtpSettings &smtp, const AlertMailEnvironment &environment)
+                      const SmtpSettings &smtp, const AlertMailEnvironment &environment, bool *accepted)
 {
+    if (accepted)
+        *accepted = false;
     const QString serviceKey = IncludeTrailingBackslash(servicesKey) + serviceName;
     TemplateValues values;
     values.numberOfFailures =
@@ -45,7 +47,9 @@ QString SendAlertMail(const QString &servicesKey, const QString &serviceName,
 
     QString reply;
     try {
-        client.SendMail(reply);
+        const bool taken = client.SendMail(reply);
+        if (accepted)
+            *accepted = taken;
     } catch (const SmtpError &) {
         reply = MessageNotSentText();
     }

@@ -44,8 +44,10 @@ QString MessageNotSentText();
 // when the connection broke while sending.
 //
 // A template that cannot be read throws FileError before any connection is
-// made; a settings value of the wrong type throws RegistryError.
+// made; a settings value of the wrong type throws RegistryError. `accepted`,
+// when given, tells whether the server took the message.
 QString SendAlertMail(const QString &servicesKey, const QString &serviceName,
                       const QString &templatePath, const QString &recipients,
                       const SmtpSettings &smtp,
-                      const AlertMailEnvironment &environment = AlertMailEnvironment());
+                      const AlertMailEnvironment &environment = AlertMailEnvironment(),
+                      bool *accepted = nullptr);

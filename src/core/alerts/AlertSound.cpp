@@ -14,18 +14,25 @@ QString defaultOffErrorSound(const QString &programFolder)
     return programFolder + QStringLiteral("OffError.wav");
 }
 
-void PlayAlertSound(const QString &servicesKey, const QString &serviceName, bool onError,
+QString SoundFileNotFoundText(const QString &path)
+{
+    return QStringLiteral("File \"%1\" not found.").arg(path);
+}
+
+QString PlayAlertSound(const QString &servicesKey, const QString &serviceName, bool onError,
                     const QString &programFolder, SoundOutput &output)
 {
     const QString key = servicesKey + QLatin1Char('\\') + serviceName;
     if (RegReadBool(key, QStringLiteral("BeepAlert"), false))
         output.beep();
     if (!RegReadBool(key, QStringLiteral("SoundAlert"), true))
-        return;
+        return QString();
     const QString path = onError ? RegReadString(key, QStringLiteral("OnErrorSoundName"),
                                                  defaultOnErrorSound(programFolder))
                                  : RegReadString(key, QStringLiteral("OffErrorSoundName"),
                                                  defaultOffErrorSound(programFolder));
-    if (QFileInfo(path).isFile())
-        output.playFile(path);
+    if (!QFileInfo(path).isFile())
+        return SoundFileNotFoundText(path);
+    output.playFile(path);
+    return QString();
 }

@@ -1,6 +1,7 @@
 #include "PollCycle.h"
 
 #include "alerts/ProgramLauncher.h"
+#include "engine/AlertFailures.h"
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
 #include "engine/IntervalTimer.h"
@@ -10,7 +11,15 @@
 
 namespace {
 const QString NoInternet = QStringLiteral("NoInternetConnection");
-constexpr int MsPerMinute = 60000;
+// 64-bit: the pages accept up to 99999 minutes, beyond what an int of
+// milliseconds holds.
+constexpr qint64 MsPerMinute = 60000;
+
+IntervalTimer *makeTimer(QObject *parent, const PollCycle::Environment &env)
+{
+    return new IntervalTimer(parent, env.steadyClockMs,
+                             env.timerMaxShotMs > 0 ? env.timerMaxShotMs : IntervalTimer::DefaultMaxShotMs);
+}
 
 bool isMultiple(int n, int of)
 {
@@ -44,8 +53,9 @@ struct PollCycle::ServiceValues {
 
 PollCycle::PollCycle(const ProgramContext &context, PollView &view, AlertActions &alerts, Environment environment,
                      QObject *parent)
-    : QObject(parent), m_context(context), m_view(view), m_alerts(alerts), m_env(std::move(environment)), m_sessionTimer(new IntervalTimer(this)),
-      m_problemTimer(new IntervalTimer(this))
+    : QObject(parent), m_context(context), m_view(view), m_alerts(alerts), m_env(std::move(environment)),
+      m_sessionTimer(makeTimer(this, m_env)), m_problemTimer(makeTimer(this, m_env)),
+      m_alertFailures(new AlertFailures(context.errorLogPath, [this] { return stamp(); }, this))
 {
     if (!m_env.now)
         m_env.now = [] { return QDateTime::currentDateTime(); };
@@ -86,7 +96,7 @@ void PollCycle::toggleTimerSwitch()
     const int normal = m_env.settings().normalFreqMins;
     if (!m_timerOn && normal > 0) {
         m_timerOn = true;
-        m_sessionTimer->setInterval(normal * MsPerMinute);
+        m_sessionTimer->setInterval(qint64(normal) * MsPerMinute);
         m_sessionTimer->setEnabled(true);
     } else {
         m_timerOn = false;
@@ -98,13 +108,35 @@ void PollCycle::toggleTimerSwitch()
 
 void PollCycle::setPollInterval(int minutes)
 {
-    m_sessionTimer->setInterval(qMax(0, minutes) * MsPerMinute);
+    m_sessionTimer->setInterval(qint64(qMax(0, minutes)) * MsPerMinute);
+}
+
+void PollCycle::holdStarts(bool hold)
+{
+    m_startsHeld = hold;
+    if (hold || !m_heldStart)
+        return;
+    // Started from the event loop, not from inside whatever released it.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_startsHeld || !m_heldStart)
+                return;
+            const QStringList services = *m_heldStart;
+            m_heldStart.reset();
+            run(services);
+        },
+        Qt::QueuedConnection);
 }
 
 void PollCycle::run(const QStringList &services)
 {
     if (m_running)
         return;
+    if (m_startsHeld) {
+        m_heldStart = services;
+        return;
+    }
     m_running = true;
     try {
         if (!m_env.internetConnected || m_env.internetConnected()) {
@@ -137,7 +169,7 @@ bool PollCycle::startWithoutConnection()
                               ? isMultiple(c, live.noConnFailures)
                               : (live.noConnAppLaunch && c == live.noConnFailures);
         if (fire)
-            launch(live.noConnProgName);
+            launch(NoInternet, QStringLiteral("no-connection program"), live.noConnProgName);
     }
 
     if (!m_onErrorList.contains(NoInternet)) {
@@ -168,7 +200,7 @@ void PollCycle::startCycle()
     m_abortRequested = false;
     m_noConnCountCleared = false;
     m_view.setCycleRunning(true);
-    m_problemTimer->setInterval(qMax(0, live.pollTimeoutMins) * MsPerMinute);
+    m_problemTimer->setInterval(qint64(qMax(0, live.pollTimeoutMins)) * MsPerMinute);
     m_problemTimer->setEnabled(true);
     m_view.statusClear();
     m_view.processEvents();
@@ -349,12 +381,12 @@ void PollCycle::firstFailureAlerts(const ServiceTarget &target, const ServiceVal
         m_view.errorWindowShow();
     m_view.processEvents();
     if (v.soundAlert)
-        m_alerts.playAlertSound(v.name, true);
+        playSound(v.name, true);
     if (!v.progName.trimmed().isEmpty() && v.launchApplication && n >= v.failuresBeforeLaunch)
-        launch(v.progName);
+        launch(v.name, QStringLiteral("on-error program"), v.progName);
     if (!v.onErrorEmail.trimmed().isEmpty() && !v.onErrorEmailTo.isEmpty() && v.sendEmail &&
         n >= v.failuresBeforeEmail)
-        sendMail(v, v.onErrorEmail, v.onErrorEmailTo);
+        sendMail(v, true);
 }
 
 void PollCycle::listedFailureRules(const ServiceValues &v, int n)
@@ -363,13 +395,13 @@ void PollCycle::listedFailureRules(const ServiceValues &v, int n)
         const bool fire = (v.launchApplication && v.repeatLaunch) ? isMultiple(n, v.failuresBeforeLaunch)
                                                                    : (v.launchApplication && n == v.failuresBeforeLaunch);
         if (fire)
-            launch(v.progName);
+            launch(v.name, QStringLiteral("on-error program"), v.progName);
     }
     if (!v.onErrorEmail.trimmed().isEmpty() && !v.onErrorEmailTo.isEmpty()) {
         const bool fire = (v.sendEmail && v.repeatEmail) ? isMultiple(n, v.failuresBeforeEmail)
                                                          : (v.sendEmail && n == v.failuresBeforeEmail);
         if (fire)
-            sendMail(v, v.onErrorEmail, v.onErrorEmailTo);
+            sendMail(v, true);
     }
 }
 
@@ -387,12 +419,12 @@ void PollCycle::handleSuccess(const ServiceTarget &target, const ServiceValues &
         ServiceLog::appendCameOffError(v.logPath, stamp());
         m_onErrorList.removeAll(target.serviceTag);
         if (v.soundAlert)
-            m_alerts.playAlertSound(v.name, false);
+            playSound(v.name, false);
         if (!v.progNameOff.trimmed().isEmpty() && v.launchApplication && n >= v.failuresBeforeLaunch)
-            launch(v.progNameOff);
+            launch(v.name, QStringLiteral("off-error program"), v.progNameOff);
         if (!v.offErrorEmail.trimmed().isEmpty() && !v.offErrorEmailTo.isEmpty() && v.sendEmail &&
             n >= v.failuresBeforeEmail)
-            sendMail(v, v.offErrorEmail, v.offErrorEmailTo);
+            sendMail(v, false);
         if (m_onErrorList.isEmpty())
             m_view.errorWindowHide();
     }
@@ -401,20 +433,40 @@ void PollCycle::handleSuccess(const ServiceTarget &target, const ServiceValues &
         RegWriteInteger(v.key, QStringLiteral("ActualFailures"), 0);
 }
 
-void PollCycle::launch(const QString &commandLine)
+void PollCycle::launch(const QString &serviceName, const QString &which, const QString &commandLine)
 {
     // A program that cannot be started is reported; the cycle goes on with
     // the remaining services and ends normally.
     try {
         m_alerts.launchProgram(commandLine);
+        m_alertFailures->succeeded(AlertFailures::Kind::Program);
     } catch (const LaunchError &error) {
+        m_alertFailures->failed(AlertFailures::Kind::Program, serviceName, which, error.message());
         m_alerts.reportError(error.message());
     }
 }
 
-void PollCycle::sendMail(const ServiceValues &v, const QString &templatePath, const QString &recipients)
+void PollCycle::playSound(const QString &serviceName, bool onError)
 {
-    m_alerts.sendAlertMail(v.name, templatePath, recipients);
+    const QString problem = m_alerts.playAlertSound(serviceName, onError);
+    if (problem.isEmpty())
+        m_alertFailures->succeeded(AlertFailures::Kind::Sound);
+    else
+        m_alertFailures->failed(AlertFailures::Kind::Sound, serviceName,
+                                onError ? QStringLiteral("on-error sound") : QStringLiteral("off-error sound"),
+                                problem);
+}
+
+void PollCycle::sendMail(const ServiceValues &v, bool onError)
+{
+    const MailOutcome outcome = m_alerts.sendAlertMail(v.name, onError ? v.onErrorEmail : v.offErrorEmail,
+                                                       onError ? v.onErrorEmailTo : v.offErrorEmailTo);
+    if (outcome.sent)
+        m_alertFailures->succeeded(AlertFailures::Kind::Mail);
+    else
+        m_alertFailures->failed(AlertFailures::Kind::Mail, v.name,
+                                onError ? QStringLiteral("on-error message") : QStringLiteral("off-error message"),
+                                outcome.problem);
 }
 
 void PollCycle::endCycle()

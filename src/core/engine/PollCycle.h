@@ -16,6 +16,7 @@
 #include "engine/Prober.h"
 #include "engine/ServiceTarget.h"
 
+class AlertFailures;
 class IntervalTimer;
 
 // The global settings as the main window's controls show them at the moment.
@@ -51,14 +52,23 @@ public:
                                   std::function<bool()> abortRequested)>
             probe;
         std::function<void()> abortProbe;
+        // The poll timers' steady clock and longest single wait; empty and
+        // 0 mean the system's clock and the timer's own default.
+        std::function<qint64()> steadyClockMs;
+        qint64 timerMaxShotMs = 0;
     };
 
     PollCycle(const ProgramContext &context, PollView &view, AlertActions &alerts, Environment environment,
               QObject *parent = nullptr);
     ~PollCycle() override;
 
-    // "Go", "Poll now" and the poll timer. Ignored while a cycle runs.
+    // "Go", "Poll now" and the poll timer. Ignored while a cycle runs;
+    // while starts are held, the latest request waits for the release.
     void run(const QStringList &services);
+    // Held while something that must not be interrupted by a whole cycle
+    // (an e-mail being sent) waits in an event loop of its own.
+    void holdStarts(bool hold);
+    bool hasHeldStart() const { return m_heldStart.has_value(); }
     bool isRunning() const { return m_running; }
     // The Abort button and the poll time-out.
     void abort();
@@ -76,6 +86,8 @@ public:
     // Polls handled since start, also those that found no connection.
     int pollsHandled() const { return m_pollsHandled; }
     IntervalTimer *sessionTimer() const { return m_sessionTimer; }
+    // Alerts that did not go through, as the error log and the window tell.
+    AlertFailures *alertFailures() const { return m_alertFailures; }
     IntervalTimer *problemTimer() const { return m_problemTimer; }
     // The service list the poll timer walks.
     void setServiceListProvider(std::function<QStringList()> provider);
@@ -107,8 +119,9 @@ private:
     void handleFailure(const ServiceTarget &target, const ServiceValues &values, const ProbeResult &result);
     void firstFailureAlerts(const ServiceTarget &target, const ServiceValues &values, int n);
     void listedFailureRules(const ServiceValues &values, int n);
-    void launch(const QString &commandLine);
-    void sendMail(const ServiceValues &values, const QString &templatePath, const QString &recipients);
+    void launch(const QString &serviceName, const QString &which, const QString &commandLine);
+    void playSound(const QString &serviceName, bool onError);
+    void sendMail(const ServiceValues &values, bool onError);
     void errorSummaryToWindow();
 
     ProgramContext m_context;
@@ -117,7 +130,10 @@ private:
     Environment m_env;
     IntervalTimer *m_sessionTimer;
     IntervalTimer *m_problemTimer;
+    AlertFailures *m_alertFailures;
     std::function<QStringList()> m_services;
+    bool m_startsHeld = false;
+    std::optional<QStringList> m_heldStart;
 
     QStringList m_onErrorList;
     QString m_errorSummary;

@@ -93,9 +93,9 @@ public:
 
 class NoAlerts : public AlertActions {
 public:
-    void playAlertSound(const QString &, bool) override {}
+    QString playAlertSound(const QString &, bool) override { return {}; }
     void launchProgram(const QString &) override {}
-    void sendAlertMail(const QString &, const QString &, const QString &) override {}
+    MailOutcome sendAlertMail(const QString &, const QString &, const QString &) override { return {true, {}}; }
     void reportError(const QString &) override {}
 };
 

@@ -10,6 +10,7 @@
 #include "config/RegistryStore.h"
 #include "engine/IntervalTimer.h"
 #include "engine/PollCycle.h"
+#include "stats/TimeStamp.h"
 
 #include <QDir>
 #include <QFile>
@@ -62,9 +63,12 @@ class RecordingAlerts : public AlertActions {
 public:
     QStringList calls;
     QStringList failingPrograms;
-    void playAlertSound(const QString &name, bool onError) override
+    QStringList failingMails; // template paths whose message does not go
+    QString soundProblem;
+    QString playAlertSound(const QString &name, bool onError) override
     {
         calls << QStringLiteral("sound %1 %2").arg(name, onError ? "on" : "off");
+        return soundProblem;
     }
     void launchProgram(const QString &commandLine) override
     {
@@ -72,9 +76,12 @@ public:
         if (failingPrograms.contains(commandLine))
             throw LaunchError(QStringLiteral("Create Process Error #2: No such file or directory"));
     }
-    void sendAlertMail(const QString &name, const QString &templ, const QString &to) override
+    MailOutcome sendAlertMail(const QString &name, const QString &templ, const QString &to) override
     {
         calls << QStringLiteral("mail %1 %2 %3").arg(name, templ, to);
+        if (failingMails.contains(templ))
+            return {false, QStringLiteral("Last reply: 535 5.7.8 Authentication failed")};
+        return {true, {}};
     }
     void reportError(const QString &message) override { calls << QStringLiteral("error ") + message; }
     QStringList only(const QString &prefix) const
@@ -120,6 +127,7 @@ private:
     RecordingAlerts m_alerts;
     LiveSettings m_live;
     bool m_connected = true;
+    qint64 m_steadyMs = 0; // the poll timers' clock
     QList<bool> m_connectivity; // consumed one per check when not empty
     QHash<QString, QQueue<ProbeResult>> m_results;
     std::function<void(const QString &)> m_duringProbe;
@@ -151,6 +159,8 @@ private:
             QQueue<ProbeResult> &queue = m_results[target.normalizedName];
             return queue.isEmpty() ? up() : queue.dequeue();
         };
+        env.steadyClockMs = [this] { return m_steadyMs; };
+        env.timerMaxShotMs = 1; // look at the clock again every millisecond
         m_cycle = std::make_unique<PollCycle>(m_context, m_view, m_alerts, env);
     }
     void script(const QString &name, const QList<ProbeResult> &results)
@@ -176,6 +186,7 @@ private slots:
         m_alerts = RecordingAlerts();
         m_live = LiveSettings();
         m_connected = true;
+        m_steadyMs = 0;
         m_connectivity.clear();
         m_results.clear();
         m_duringProbe = nullptr;
@@ -479,6 +490,50 @@ private slots:
         m_cycle->toggleTimerSwitch();
         QVERIFY(!m_cycle->sessionTimer()->isEnabled());
         QCOMPARE(m_cycle->sessionTimer()->interval(), 0);
+    }
+
+    // Every interval the pages accept is kept exactly, also beyond what a
+    // single Qt timer or an int of milliseconds can hold.
+    void longIntervals_data()
+    {
+        QTest::addColumn<int>("minutes");
+        for (int minutes : {1, 35791, 35792, 40000, 99999})
+            QTest::addRow("%d min", minutes) << minutes;
+    }
+    void longIntervals()
+    {
+        QFETCH(int, minutes);
+        const qint64 ms = qint64(minutes) * 60000;
+        m_live.normalFreqMins = minutes;
+        m_live.pollTimeoutMins = minutes;
+        m_cycle->toggleTimerSwitch();
+        QVERIFY(m_view.timerShown);
+        QCOMPARE(m_cycle->sessionTimer()->interval(), ms);
+        QVERIFY(m_cycle->sessionTimer()->isCounting());
+
+        // The poll time-out of a cycle that hangs ends it at the right moment.
+        m_duringProbe = [&](const QString &) {
+            QCOMPARE(m_cycle->problemTimer()->interval(), ms);
+            m_steadyMs += ms - 1;
+            QTest::qWait(5);
+            QVERIFY(!m_cycle->abortRequested());
+            m_steadyMs += 1;
+            QTRY_VERIFY(m_cycle->abortRequested());
+        };
+        m_cycle->run({"HTTP a 80"});
+        m_duringProbe = nullptr;
+        QCOMPARE(m_view.status.last(),
+                 "Next poll at: " + TimeStamp::format(Now.addSecs(qint64(minutes) * 60), QLocale::c()));
+        QCOMPARE(m_cycle->sessionTimer()->remainingTime(), ms);
+
+        // The next poll comes when the interval is over, not before.
+        m_probed.clear();
+        m_cycle->setServiceListProvider([] { return QStringList{"HTTP b 80"}; });
+        m_steadyMs += ms - 1;
+        QTest::qWait(5);
+        QVERIFY(m_probed.isEmpty());
+        m_steadyMs += 1;
+        QTRY_COMPARE(m_probed, QStringList{"http b 80"});
     }
 };
 
