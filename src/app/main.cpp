@@ -63,6 +63,7 @@ int main(int argc, char *argv[])
         TfrmInput frmInput;
         TfrmEmail frmEmail;
         frmMain.attachWindows({&frmError, &frmStats, &frmInput, &frmEmail});
+        QObject::connect(&frmMain, &TfrmMain::exitReady, &app, &QCoreApplication::quit);
         QObject::connect(&quitSignals, &QuitSignalWatcher::quitRequested, &frmMain,
                          [&frmMain] { frmMain.mnuExitClick(); });
         // After a restore: let go of the instance lock so the new instance is

@@ -74,9 +74,11 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
     // wait or end the program under it: a poll asked for meanwhile starts
     // when it is done, and so does a requested end.
     connect(m_alerts, &GuiAlertActions::sendingChanged, this, [this](bool sending) {
-        m_cycle->holdStarts(sending);
+        // A program on its way out starts nothing new.
+        if (!m_exiting)
+            m_cycle->holdStarts(sending);
         if (!sending && m_quitWhenSent)
-            QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
+            QMetaObject::invokeMethod(this, &TfrmMain::exitReady, Qt::QueuedConnection);
     });
     m_trayCycleTimer = new QTimer(this);
     m_trayCycleTimer->setInterval(1000);
@@ -834,7 +836,7 @@ void TfrmMain::mnuExitClick()
             m_tray->hide();
         return;
     }
-    QCoreApplication::quit();
+    emit exitReady();
 }
 
 void TfrmMain::changeEvent(QEvent *event)

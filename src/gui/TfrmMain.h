@@ -84,7 +84,8 @@ public:
     void butSaveSiteClick();
     // Loads the selected service's values into the Sites page.
     void ServiceListClick();
-    // The orderly end: abort request (a running probe returns at once), quit.
+    // The orderly end: abort request (a running probe returns at once), the
+    // windows go, then exitReady (once an e-mail on its way is through).
     void mnuExitClick();
     // "Go" and "Poll now": a poll cycle over the service list.
     void butStartClick();
@@ -121,6 +122,9 @@ signals:
     // A restore replaced the configuration: the program must start anew
     // (the owner releases the instance lock, restarts, then exits).
     void restartRequested();
+    // "Exit" is done with everything that had to finish first: the program
+    // may end (the owner quits the event loop).
+    void exitReady();
 
 protected:
     void changeEvent(QEvent *event) override;

@@ -8,6 +8,7 @@
 #include "config/ProgramContext.h"
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
+#include "engine/AlertFailures.h"
 #include "engine/IntervalTimer.h"
 #include "engine/PollCycle.h"
 #include "stats/TimeStamp.h"
@@ -16,6 +17,7 @@
 #include <QFile>
 #include <QHash>
 #include <QQueue>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <memory>
@@ -302,6 +304,63 @@ private slots:
         m_alerts.calls.clear();
         m_cycle->run({name});
         QCOMPARE(m_alerts.only("launch"), QStringList{"launch alarm off"});
+    }
+
+    // An alert that does not go through is written to error.log and stays
+    // on show until the next one of its kind goes.
+    void failedAlertsAreLoggedUntilOneGoes_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("e-mail") << "mail"
+                                << ": alert e-mail not sent for HTTP webhost 80 (on-error message)\r\n"
+                                   "Last reply: 535 5.7.8 Authentication failed\r\n\r\n"
+                                << "Alert e-mail failed: HTTP webhost 80 (Last reply: 535 5.7.8 Authentication failed)";
+        QTest::newRow("program") << "program"
+                                 << ": alert program not started for HTTP webhost 80 (on-error program)\r\n"
+                                    "Create Process Error #2: No such file or directory\r\n\r\n"
+                                 << "Alert program failed: HTTP webhost 80 (Create Process Error #2: No such file or directory)";
+        QTest::newRow("sound") << "sound"
+                               << ": alert sound not played for HTTP webhost 80 (on-error sound)\r\n"
+                                  "File \"/gone.wav\" not found.\r\n\r\n"
+                               << "Alert sound failed: HTTP webhost 80 (File \"/gone.wav\" not found.)";
+    }
+    void failedAlertsAreLoggedUntilOneGoes()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, entry);
+        QFETCH(QString, shown);
+        const QString name = "HTTP webhost 80";
+        RegWriteBool(key(name), "SendEmail", kind == "mail");
+        RegWriteString(key(name), "OnErrorEmail", "/t/on.txt");
+        RegWriteString(key(name), "OnErrorEmailTo", "ops@example.org");
+        RegWriteString(key(name), "OffErrorEmail", "/t/off.txt");
+        RegWriteString(key(name), "OffErrorEmailTo", "ops@example.org");
+        RegWriteBool(key(name), "LaunchApplication", kind == "program");
+        RegWriteString(key(name), "ProgName", "alarm on");
+        RegWriteString(key(name), "ProgNameOff", "alarm off");
+        m_alerts.failingMails = QStringList{"/t/on.txt"};
+        m_alerts.failingPrograms = QStringList{"alarm on"};
+        m_alerts.soundProblem = kind == "sound" ? QStringLiteral("File \"/gone.wav\" not found.") : QString();
+        QSignalSpy changes(m_cycle->alertFailures(), &AlertFailures::changed);
+
+        script(name, {wrong()});
+        m_cycle->run({name});
+        QVERIFY2(fileText(m_context.errorLogPath).contains(Stamp + entry), qPrintable(fileText(m_context.errorLogPath)));
+        QCOMPARE(m_cycle->alertFailures()->summary(), shown);
+        QCOMPARE(changes.size(), 1);
+
+        // Still on error: nothing fires again, the failure stays on show.
+        script(name, {wrong()});
+        m_cycle->run({name});
+        QCOMPARE(m_cycle->alertFailures()->summary(), shown);
+
+        m_alerts.soundProblem.clear();
+        script(name, {up()});
+        m_cycle->run({name});
+        QCOMPARE(m_cycle->alertFailures()->summary(), QString());
+        QCOMPARE(changes.size(), 2);
     }
 
     void mailThreshold_data()
