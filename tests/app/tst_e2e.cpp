@@ -124,8 +124,9 @@ QList<QByteArray> errorEntries(const QByteArray &errorLog, const QString &hostAn
     const QByteArray header = (QLatin1Char(' ') + hostAndPath + QLatin1Char('(') + protocol +
                                QStringLiteral(") response:\r\n"))
                                   .toUtf8();
-    static const QRegularExpression nextHeader(
-        QStringLiteral("\\r\\n\\r\\n[^\\r\\n]* \\S+\\(\\w+\\) response:\\r\\n"));
+    // The next entry: another failed service, or an alert that did not go.
+    static const QRegularExpression nextHeader(QStringLiteral(
+        "\\r\\n\\r\\n[^\\r\\n]*( \\S+\\(\\w+\\) response:|: alert [a-z-]+ not [a-z]+ for [^\\r\\n]*)\\r\\n"));
     QList<QByteArray> entries;
     for (qsizetype at = errorLog.indexOf(header); at >= 0; at = errorLog.indexOf(header, at + 1)) {
         // The header's line must begin right after the previous entry.
@@ -1058,6 +1059,10 @@ private slots:
         const QByteArray errorLog1 = readAll(run.errorLogPath());
         QCOMPARE(errorEntries(errorLog1, QStringLiteral("localhost"), QStringLiteral("ftp")),
                  QList<QByteArray>{"Could not open connection to socket\r\n\r\n"});
+        // The program that could not start is on record too.
+        QVERIFY2(errorLog1.contains(": alert program not started for " + unreachableKey.section('\\', -1).toUtf8() +
+                                    " (on-error program)\r\nCreate Process Error #2: No such file or directory\r\n"),
+                 errorLog1.constData());
         QCOMPARE(errorEntries(errorLog1, QStringLiteral("127.0.0.1/flip"), QStringLiteral("http"))
                      .size(),
                  1);

@@ -169,7 +169,8 @@ bool PollCycle::startWithoutConnection()
                               ? isMultiple(c, live.noConnFailures)
                               : (live.noConnAppLaunch && c == live.noConnFailures);
         if (fire)
-            launch(NoInternet, QStringLiteral("no-connection program"), live.noConnProgName);
+            launch(QStringLiteral("no internet connection"), QStringLiteral("no-connection program"),
+                   live.noConnProgName);
     }
 
     if (!m_onErrorList.contains(NoInternet)) {
