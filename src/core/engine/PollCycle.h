@@ -60,6 +60,9 @@ public:
     // "Go", "Poll now" and the poll timer. Ignored while a cycle runs.
     void run(const QStringList &services);
     bool isRunning() const { return m_running; }
+    // The connection is there again: when the last poll found none and the
+    // timer switch is on, poll now instead of waiting out the interval.
+    void connectionRestored();
     // The Abort button and the poll time-out.
     void abort();
     bool abortRequested() const { return m_abortRequested; }
