@@ -13,6 +13,7 @@ QM_PACKAGES=(
     libsqlite3-dev
     xvfb xauth
     dbus dbus-daemon libglib2.0-bin
+    iproute2 util-linux
 )
 
 # Real servers the end-to-end suite runs against. Installing them is best

@@ -27,6 +27,7 @@
 #include "engine/IntervalTimer.h"
 #include "engine/PollCycle.h"
 #include "engine/Prober.h"
+#include "platform/ConnectionWatcher.h"
 #include "platform/NetworkState.h"
 #include "platform/Autostart.h"
 
@@ -61,7 +62,10 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
     m_alerts = new GuiAlertActions(this, m_context, [this] { return smtpSettings(); });
     PollCycle::Environment environment;
     environment.settings = [this] { return liveSettings(); };
-    environment.internetConnected = RecentInternetCheck();
+    // One check shared with the connection watcher: its fresh answer is the
+    // one the cycle it starts then sees.
+    auto connection = std::make_shared<RecentInternetCheck>();
+    environment.internetConnected = [connection] { return (*connection)(); };
     environment.probe = [this](const ServiceTarget &target, const QString &pattern, const ProbeSettings &settings,
                                std::function<bool()> abortRequested) {
         return m_prober->run(target, pattern, settings, std::move(abortRequested));
@@ -80,6 +84,10 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
         if (!sending && m_quitWhenSent)
             QMetaObject::invokeMethod(this, &TfrmMain::exitReady, Qt::QueuedConnection);
     });
+    auto *connectionWatcher =
+        new ConnectionWatcher([connection] { return connection->refresh(); }, this);
+    connect(connectionWatcher, &ConnectionWatcher::connected, m_cycle,
+            &PollCycle::connectionRestored);
     m_trayCycleTimer = new QTimer(this);
     m_trayCycleTimer->setInterval(1000);
     connect(m_trayCycleTimer, &QTimer::timeout, this, &TfrmMain::advanceTrayImage);

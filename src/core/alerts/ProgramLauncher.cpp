@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <cstring>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 extern char **environ;
@@ -74,6 +76,27 @@ namespace {
                           .arg(code)
                           .arg(QString::fromLocal8Bit(std::strerror(code))));
 }
+
+// The file the spawn's PATH search ran: the first regular, executable file
+// of that name, as the search skips the others. A name with a slash is taken
+// as it stands.
+QByteArray foundOnPath(const QByteArray &name)
+{
+    if (name.contains('/'))
+        return name;
+    const char *path = ::getenv("PATH");
+    // The C library's search path when PATH is not set.
+    const QByteArray folders = path ? QByteArray(path) : QByteArray("/bin:/usr/bin");
+    for (const QByteArray &folder : folders.split(':')) {
+        // An empty entry is the current folder.
+        const QByteArray candidate = (folder.isEmpty() ? QByteArray(".") : folder) + '/' + name;
+        struct stat info;
+        if (::stat(candidate.constData(), &info) == 0 && S_ISREG(info.st_mode) &&
+            ::access(candidate.constData(), X_OK) == 0)
+            return candidate;
+    }
+    return name;
+}
 } // namespace
 
 void LaunchProgram(const QString &commandLine, const QString &workingFolder, bool wait)
@@ -114,7 +137,16 @@ void LaunchProgram(const QString &commandLine, const QString &workingFolder, boo
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     pid_t pid = 0;
-    const int result = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    int result = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    if (result == ENOEXEC) {
+        // An executable file the kernel cannot run (a script without "#!")
+        // is a shell script, as the shell and execvp take it; the spawn
+        // reports that as its own result and leaves no child behind.
+        QByteArray script = foundOnPath(storage.front());
+        std::vector<char *> shellArgv{const_cast<char *>("/bin/sh"), script.data()};
+        shellArgv.insert(shellArgv.end(), argv.begin() + 1, argv.end());
+        result = posix_spawn(&pid, "/bin/sh", &actions, &attributes, shellArgv.data(), environ);
+    }
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (result != 0)

@@ -26,7 +26,9 @@ private:
 QStringList splitCommandLine(const QString &commandLine, bool *ok = nullptr);
 
 // Starts the program named by the first word of the command line, found on
-// PATH like a shell would, with the other words as its arguments. No
+// PATH like a shell would, with the other words as its arguments. An
+// executable file the system cannot run itself (a script without "#!") runs
+// with /bin/sh, as the shell would run it. No
 // descriptor of ours reaches the child. A working folder, when given, becomes
 // the child's current folder. With wait the call returns when the child has
 // ended; otherwise at once, and the child is reaped in the background.

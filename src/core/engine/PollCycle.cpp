@@ -83,6 +83,12 @@ QString PollCycle::stamp() const
     return TimeStamp::format(m_env.now(), m_env.locale);
 }
 
+void PollCycle::connectionRestored()
+{
+    if (m_timerOn && !m_running && m_services && m_onErrorList.contains(NoInternet))
+        run(m_services());
+}
+
 void PollCycle::abort()
 {
     m_abortRequested = true;

@@ -70,6 +70,9 @@ public:
     void holdStarts(bool hold);
     bool hasHeldStart() const { return m_heldStart.has_value(); }
     bool isRunning() const { return m_running; }
+    // The connection is there again: when the last poll found none and the
+    // timer switch is on, poll now instead of waiting out the interval.
+    void connectionRestored();
     // The Abort button and the poll time-out.
     void abort();
     bool abortRequested() const { return m_abortRequested; }

@@ -94,6 +94,58 @@ private slots:
         }
     }
 
+    // A script without "#!" runs with /bin/sh, by path or found on PATH,
+    // with its arguments; a file that is not executable keeps the error.
+    void scriptWithoutInterpreterLine_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<bool>("onPath");
+        QTest::addColumn<bool>("executable");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("by path") << "'%1/my scripts/alert.sh' one 'two words'" << false << true
+                                 << QString();
+        QTest::newRow("on PATH") << "alert.sh one 'two words'" << true << true << QString();
+        QTest::newRow("not executable") << "'%1/my scripts/alert.sh' one" << false << false
+                                        << "Create Process Error #13: Permission denied";
+    }
+    void scriptWithoutInterpreterLine()
+    {
+        QFETCH(QString, line);
+        QFETCH(bool, onPath);
+        QFETCH(bool, executable);
+        QFETCH(QString, message);
+        TestSandbox sandbox;
+        const QString folder = sandbox.root() + QStringLiteral("/my scripts");
+        QVERIFY(QDir().mkpath(folder));
+        const QString marker = sandbox.root() + QStringLiteral("/marker");
+        QFile script(folder + QStringLiteral("/alert.sh"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("printf '%s|%s|%s' \"$0\" \"$1\" \"$2\" > '" + QFile::encodeName(marker) +
+                     "'\n");
+        script.close();
+        QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner;
+        if (executable)
+            mode |= QFile::ExeOwner;
+        QVERIFY(script.setPermissions(mode));
+
+        const QByteArray oldPath = qgetenv("PATH");
+        if (onPath)
+            qputenv("PATH", QFile::encodeName(folder) + ':' + oldPath);
+        QString error;
+        try {
+            LaunchProgram(line.arg(sandbox.root()), QString(), true);
+        } catch (const LaunchError &e) {
+            error = e.message();
+        }
+        qputenv("PATH", oldPath);
+        QCOMPARE(error, message);
+        if (!message.isEmpty())
+            return;
+        QFile file(marker);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QFile::encodeName(script.fileName()) + "|one|two words");
+    }
+
     void noDescriptorLeaksIntoTheChild()
     {
         TestSandbox sandbox;

@@ -594,6 +594,37 @@ private slots:
         m_steadyMs += 1;
         QTRY_COMPARE(m_probed, QStringList{"http b 80"});
     }
+
+    // The connection comes back: a poll at once only when the last one
+    // found none and the timer switch is on.
+    void connectionBackStartsAPoll_data()
+    {
+        QTest::addColumn<bool>("timerOn");
+        QTest::addColumn<bool>("lastFoundNone");
+        QTest::addColumn<bool>("polled");
+        QTest::newRow("timer on, last poll found none") << true << true << true;
+        QTest::newRow("timer off") << false << true << false;
+        QTest::newRow("last poll connected") << true << false << false;
+    }
+    void connectionBackStartsAPoll()
+    {
+        QFETCH(bool, timerOn);
+        QFETCH(bool, lastFoundNone);
+        QFETCH(bool, polled);
+        m_cycle->setServiceListProvider([] { return QStringList{"HTTP a 80"}; });
+        if (timerOn)
+            m_cycle->toggleTimerSwitch();
+        m_connected = !lastFoundNone;
+        m_cycle->run({});
+        m_connected = true;
+        m_probed.clear();
+        m_cycle->connectionRestored();
+        QCOMPARE(m_probed, polled ? QStringList{"http a 80"} : QStringList{});
+        if (polled) {
+            QVERIFY(m_cycle->onErrorList().isEmpty());
+            QCOMPARE(m_cycle->sessionTimer()->interval(), 60 * 60000);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPollCycle)
