@@ -51,6 +51,13 @@ FakeServer::Scenario acceptingSmtp(int pauseMs = 0)
         .close();
 }
 
+void useSmtpServer(const ProgramContext &context, quint16 port)
+{
+    RegWriteString(context.settingsRoot, QStringLiteral("SmtpServer"), QStringLiteral("127.0.0.1"));
+    RegWriteInteger(context.settingsRoot, QStringLiteral("SmtpPort"), port);
+    RegWriteString(context.settingsRoot, QStringLiteral("SmtpFrom"), QStringLiteral("monitor@example.org"));
+}
+
 QString writeTemplate(const QString &folder, const QString &file)
 {
     QFile f(folder + file);
@@ -95,9 +102,7 @@ private slots:
         RegWriteString(key, QStringLiteral("OnErrorEmailTo"), QStringLiteral("ops@example.org"));
         RegWriteString(key, QStringLiteral("OffErrorEmail"), writeTemplate(folder, QStringLiteral("up.txt")));
         RegWriteString(key, QStringLiteral("OffErrorEmailTo"), QStringLiteral("ops@example.org"));
-        RegWriteString(context.settingsRoot, QStringLiteral("SmtpServer"), QStringLiteral("127.0.0.1"));
-        RegWriteInteger(context.settingsRoot, QStringLiteral("SmtpPort"), smtp.port());
-        RegWriteString(context.settingsRoot, QStringLiteral("SmtpFrom"), QStringLiteral("monitor@example.org"));
+        useSmtpServer(context, smtp.port());
         {
             TfrmMain window(context);
             auto *go = window.findChild<QPushButton *>(QStringLiteral("butStart"));
@@ -146,9 +151,7 @@ private slots:
         RegWriteBool(key, QStringLiteral("SendEmail"), true);
         RegWriteString(key, QStringLiteral("OnErrorEmail"), writeTemplate(sandbox.root() + '/', "t.txt"));
         RegWriteString(key, QStringLiteral("OnErrorEmailTo"), QStringLiteral("ops@example.org"));
-        RegWriteString(context.settingsRoot, QStringLiteral("SmtpServer"), QStringLiteral("127.0.0.1"));
-        RegWriteInteger(context.settingsRoot, QStringLiteral("SmtpPort"), smtp.port());
-        RegWriteString(context.settingsRoot, QStringLiteral("SmtpFrom"), QStringLiteral("monitor@example.org"));
+        useSmtpServer(context, smtp.port());
         QStringList boxes;
         Dialogs::setResponder([&](Dialogs::Kind, const QString &text) {
             boxes << text;
@@ -234,9 +237,7 @@ private slots:
         RegWriteBool(key, QStringLiteral("LaunchApplication"), true);
         RegWriteString(key, QStringLiteral("ProgName"), QStringLiteral("touch ") + templates + QStringLiteral("went-down"));
         RegWriteString(key, QStringLiteral("ProgNameOff"), QStringLiteral("touch ") + templates + QStringLiteral("came-back"));
-        RegWriteString(context.settingsRoot, QStringLiteral("SmtpServer"), QStringLiteral("127.0.0.1"));
-        RegWriteInteger(context.settingsRoot, QStringLiteral("SmtpPort"), sink.port());
-        RegWriteString(context.settingsRoot, QStringLiteral("SmtpFrom"), QStringLiteral("monitor@example.org"));
+        useSmtpServer(context, sink.port());
 
         {
             TfrmMain window(context);
