@@ -124,7 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The quick stamp reader never reads a stamp differently from the
     // general one.
     QStringList lines;
-    if (readLogLines(path, lines)) {
+    const bool readable = readLogLines(path, lines);
+    if (readable) {
         StampReader stamps(locale);
         for (qsizetype i = 0; i < lines.size() && i < 200; ++i) {
             const QString &text = lines.at(i);
@@ -147,8 +148,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         stats.buildReport(options,
                           {QStringLiteral("filehost(ftp)"), QStringLiteral("webhost(http)")},
                           QStringLiteral("webhost(http)"), report);
+        // A run that ends ends whole: with the footer or, for a log with
+        // nothing to report, the "No down time" line, and the count of the
+        // skipped lines after either when there were any.
         FUZZ_CHECK(!report.isEmpty());
+        qsizetype last = report.size() - 1;
+        if (report.at(last).startsWith(QLatin1String("Lines skipped ")) && last > 0)
+            --last;
+        FUZZ_CHECK(report.at(last) == DowntimeStats::footerText() ||
+                   report.at(last).startsWith(QLatin1String("No down time logged since ")));
     } catch (const StatsError &error) {
+        // Damaged lines are skipped; only a log that cannot be read at all
+        // (a line over the length limit) stops a run.
+        FUZZ_CHECK(error.kind() == StatsError::Unreadable && !readable);
         FUZZ_CHECK(!error.message().isEmpty());
     }
     return 0;
