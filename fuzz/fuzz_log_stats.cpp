@@ -19,6 +19,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cstdio>
+
 namespace {
 
 QString folder()
@@ -124,8 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The quick stamp reader never reads a stamp differently from the
     // general one.
     QStringList lines;
-    const bool readable = readLogLines(path, lines);
-    if (readable) {
+    if (readLogLines(path, lines)) {
         StampReader stamps(locale);
         for (qsizetype i = 0; i < lines.size() && i < 200; ++i) {
             const QString &text = lines.at(i);
@@ -158,10 +159,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(report.at(last) == DowntimeStats::footerText() ||
                    report.at(last).startsWith(QLatin1String("No down time logged since ")));
     } catch (const StatsError &error) {
-        // Damaged lines are skipped; only a log that cannot be read at all
-        // (a line over the length limit) stops a run.
-        FUZZ_CHECK(error.kind() == StatsError::Unreadable && !readable);
-        FUZZ_CHECK(!error.message().isEmpty());
+        // Damaged lines, overlong ones included, are skipped: a log that
+        // can be opened and read always gets its whole report.
+        std::fprintf(stderr, "%s\n", error.what());
+        FUZZ_CHECK(!"a damaged log stopped the report");
     }
     return 0;
 }

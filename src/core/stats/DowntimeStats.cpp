@@ -350,10 +350,12 @@ private:
         std::optional<LogLine> pending;
         LogLineReader::Result result;
         LogLine line{};
-        while ((result = reader.next(text, &error)) == LogLineReader::GotLine) {
+        while ((result = reader.next(text, &error)) == LogLineReader::GotLine ||
+               result == LogLineReader::TooLong) {
             // A damaged line is passed over as if it were not there, so one
-            // bad line never costs the user the rest of the report.
-            if (!read(text, line)) {
+            // bad line never costs the user the rest of the report. A run of
+            // zero bytes a crash left is one overlong line.
+            if (result == LogLineReader::TooLong || !read(text, line)) {
                 ++m_skipped;
                 continue;
             }

@@ -40,9 +40,10 @@ struct StatsOptions {
 //   period but "All log"), a row of zeros in the comparison.
 // - A came-off-error record with no went-on-error record before it counts
 //   from the period start, as when the period begins inside an outage.
-// - A line that is no record (blank, written by hand, cut short by a crash:
-//   anything but a log start, went-on-error or came-off-error line) or a
-//   record whose stamp cannot be read is skipped as if it were not there.
+// - A line that is no record (blank, written by hand, cut short by a crash,
+//   longer than any record: anything but a log start, went-on-error or
+//   came-off-error line) or a record whose stamp cannot be read is skipped
+//   as if it were not there.
 //   Their number closes the report, below the footer (below "No down time
 //   logged since", which has none), and only when there were any; the
 //   comparison counts them over the logs it lists.

@@ -9,7 +9,7 @@ class StatsError : public std::runtime_error {
 public:
     enum Kind {
         MissingLog, // the selected log is gone: an information, not a fault
-        Unreadable, // the log cannot be opened or read, or a line is too long
+        Unreadable, // the log cannot be opened or read
     };
 
     StatsError(Kind kind, const QString &message)
