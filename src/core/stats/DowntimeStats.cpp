@@ -355,7 +355,7 @@ private:
             // A damaged line is passed over as if it were not there, so one
             // bad line never costs the user the rest of the report. A run of
             // zero bytes a crash left is one overlong line.
-            if (result == LogLineReader::TooLong || !read(text, line)) {
+            if (result == LogLineReader::TooLong || !read(text, line)) [[unlikely]] {
                 ++m_skipped;
                 continue;
             }
@@ -394,14 +394,14 @@ private:
     bool read(const QString &text, LogLine &line)
     {
         const qsizetype end = stampEnd(text);
-        if (end < 0)
+        if (end < 0) [[unlikely]]
             return false;
         // The kind is told by the text after the stamp only.
         const auto kind = recordKind(QStringView(text).mid(end + 2));
-        if (!kind)
+        if (!kind) [[unlikely]]
             return false;
         const auto when = m_stamps.read(QStringView(text).left(end));
-        if (!when)
+        if (!when) [[unlikely]]
             return false;
         line = {0, *kind, *when};
         return true;
