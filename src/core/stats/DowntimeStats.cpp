@@ -253,11 +253,13 @@ LogRecord::Kind kindOf(QStringView rest)
 }
 
 // The kind of record the text after the stamp makes, or nullopt for a line
-// the program never writes: a hand-written note, a record cut short.
+// the program never writes: a hand-written note, a record cut short. Blanks
+// or a stray CR around "Log start" (a log whose line ends were converted
+// twice) still leave a log start record.
 std::optional<LogRecord::Kind> recordKind(QStringView rest)
 {
     const LogRecord::Kind kind = kindOf(rest);
-    if (kind != LogRecord::Start || rest == QLatin1String(" Log start"))
+    if (kind != LogRecord::Start || rest.trimmed() == QLatin1String("Log start"))
         return kind;
     return std::nullopt;
 }

@@ -878,6 +878,11 @@ Service                    Period  Fail  Short   Long     Downtime
         const QStringList all = expected(InMonthAll);
         QTest::newRow("blank line after the first outage")
             << with({{3, QString()}}) << StatsPeriod::AllLog << skipped(all, 1);
+        QTest::newRow("stray CR after the log start is no damage") << [&clean] {
+            QStringList lines = clean;
+            lines[0] += QLatin1Char('\r');
+            return lines;
+        }() << StatsPeriod::AllLog << all;
         QTest::newRow("blank first line")
             << with({{0, QString()}}) << StatsPeriod::AllLog << skipped(all, 1);
         QTest::newRow("line written by hand")
