@@ -25,6 +25,16 @@ private:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(text);
     }
+    // A log holding only its start record, for a window on a fixed clock.
+    static void startLog(const QString &folder, const QString &entry)
+    {
+        touch(folder + entry + QStringLiteral(".log"), "8 Dec 2026 10:00:00:  Log start\r\n");
+    }
+    static void onFixedClock(TfrmStats &window, const QString &folder)
+    {
+        window.setProgramFolder(folder);
+        window.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(12, 0)); }, QLocale::c());
+    }
     static QStringList listed(TfrmStats &w)
     {
         QStringList names;
@@ -88,15 +98,14 @@ private slots:
         QDir().mkpath(folder);
         const QStringList entries = {"a(http)", "b(http)", "c(http)"};
         for (const QString &entry : entries)
-            touch(folder + entry + QStringLiteral(".log"), "8 Dec 2026 10:00:00:  Log start\r\n");
+            startLog(folder, entry);
         QStringList messages;
         Dialogs::setResponder([&](Dialogs::Kind, const QString &text) {
             messages << text;
             return true;
         });
         TfrmStats window;
-        window.setProgramFolder(folder);
-        window.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(12, 0)); }, QLocale::c());
+        onFixedClock(window, folder);
         window.show();
         auto *list = window.findChild<QListWidget *>(QStringLiteral("LogList"));
         QCOMPARE(list->currentRow(), 0);
@@ -145,15 +154,14 @@ private slots:
         TestSandbox sandbox;
         const QString folder = sandbox.programFolder();
         QDir().mkpath(folder);
-        for (const char *name : {"a(http).log", "b(http).log"})
-            touch(folder + QLatin1String(name), "8 Dec 2026 10:00:00:  Log start\r\n");
+        startLog(folder, QStringLiteral("a(http)"));
+        startLog(folder, QStringLiteral("b(http)"));
         TfrmStats window;
-        window.setProgramFolder(folder);
-        window.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(12, 0)); }, QLocale::c());
+        onFixedClock(window, folder);
         window.show();
         auto *list = window.findChild<QListWidget *>(QStringLiteral("LogList"));
         list->setCurrentRow(1);
-        touch(folder + QStringLiteral("c(http).log"), "8 Dec 2026 10:00:00:  Log start\r\n");
+        startLog(folder, QStringLiteral("c(http)"));
         if (minimise) {
             window.showMinimized();
             window.showNormal();

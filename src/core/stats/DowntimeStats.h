@@ -43,10 +43,10 @@ struct StatsOptions {
 // - A line that is no record (blank, written by hand, cut short by a crash,
 //   longer than any record: anything but a log start, went-on-error or
 //   came-off-error line) or a record whose stamp cannot be read is skipped
-//   as if it were not there.
-//   Their number closes the report, below the footer (below "No down time
-//   logged since", which has none), and only when there were any; the
-//   comparison counts them over the logs it lists.
+//   as if it were not there. Their number closes the report, one line below
+//   the footer (below "No down time logged since", which has none), and
+//   only when there were any; the comparison counts them over the logs it
+//   lists a row for.
 // - A comparison row whose log has no outage shows shortest 0:00 as the
 //   single report does, and an entry without a known protocol gets three
 //   blanks in place of "(h)" so the columns keep their places.
