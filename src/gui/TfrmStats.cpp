@@ -9,6 +9,10 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QShowEvent>
+#include <QSignalBlocker>
+
+#include <utility>
 
 TfrmStats::TfrmStats(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::TfrmStats>())
 {
@@ -41,7 +45,20 @@ TfrmStats::TfrmStats(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui:
     connect(ui->cmbReports, &QComboBox::activated, this, &TfrmStats::LogListClick);
     for (QCheckBox *box : {ui->chkCompareStats, ui->chkShowAllDowntimes, ui->chkShowAll})
         connect(box, &QCheckBox::clicked, this, &TfrmStats::LogListClick);
-    connect(ui->LogList, &QListWidget::itemClicked, this, &TfrmStats::LogListClick);
+    // A log chosen by keyboard or mouse gets its report at once; a click on
+    // the log already chosen builds it again. A click whose press changed
+    // the choice has had its report built by then.
+    ui->LogList->viewport()->installEventFilter(this);
+    connect(ui->LogList, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row < 0)
+            return;
+        m_changedSincePress = true;
+        LogListClick();
+    });
+    connect(ui->LogList, &QListWidget::itemClicked, this, [this] {
+        if (!std::exchange(m_changedSincePress, false))
+            LogListClick();
+    });
 }
 
 TfrmStats::~TfrmStats() = default;
@@ -62,14 +79,28 @@ QString TfrmStats::reportText() const
     return ui->memoStats->toPlainText();
 }
 
+bool TfrmStats::eventFilter(QObject *watched, QEvent *event)
+{
+    // Every press starts afresh: only a change it makes itself counts.
+    if (watched == ui->LogList->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick))
+        m_changedSincePress = false;
+    return QWidget::eventFilter(watched, event);
+}
+
 void TfrmStats::showEvent(QShowEvent *event)
 {
-    butRefreshLogListClick();
+    // Restoring from minimised comes as a spontaneous show: the window was
+    // never away, so its list and selection stay.
+    if (!event->spontaneous())
+        butRefreshLogListClick();
     QWidget::showEvent(event);
 }
 
 void TfrmStats::butRefreshLogListClick()
 {
+    // Filling the list chooses its first entry but builds no report.
+    const QSignalBlocker quiet(ui->LogList);
     ui->LogList->clear();
     ui->LogList->addItems(DowntimeStats::listLogEntries(m_programFolder));
     if (ui->LogList->count() > 0)

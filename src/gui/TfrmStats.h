@@ -28,6 +28,7 @@ public:
     QString reportText() const;
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private:
@@ -35,4 +36,5 @@ private:
     QString m_programFolder;
     std::function<QDateTime()> m_now;
     QLocale m_locale;
+    bool m_changedSincePress = false; // the chosen log changed since the last mouse press
 };

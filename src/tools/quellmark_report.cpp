@@ -57,7 +57,9 @@ static QString usageText()
                "  -h, --help         show this help\n"
                "\n"
                "Dates, times and numbers follow the locale (LC_ALL, LANG), which must be\n"
-               "the one the program wrote the logs with.\n"
+               "the one the program wrote the logs with. Lines of a log that are no record,\n"
+               "or whose time stamp cannot be read, are skipped; a last line below the\n"
+               "report tells how many.\n"
                "\n"
                "Exit status: 0 on success, 1 on any error.\n")
         .arg(QString::fromLatin1(ToolName), AppPaths::programFolder());

@@ -6,6 +6,8 @@
 #include "Dialogs.h"
 #include "TfrmStats.h"
 
+#include "stats/DowntimeStats.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -22,6 +24,16 @@ private:
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(text);
+    }
+    // A log holding only its start record, for a window on a fixed clock.
+    static void startLog(const QString &folder, const QString &entry)
+    {
+        touch(folder + entry + QStringLiteral(".log"), "8 Dec 2026 10:00:00:  Log start\r\n");
+    }
+    static void onFixedClock(TfrmStats &window, const QString &folder)
+    {
+        window.setProgramFolder(folder);
+        window.setClock([] { return QDateTime(QDate(2026, 12, 8), QTime(12, 0)); }, QLocale::c());
     }
     static QStringList listed(TfrmStats &w)
     {
@@ -49,14 +61,117 @@ private slots:
         TestSandbox sandbox;
         const QString folder = sandbox.programFolder();
         QDir().mkpath(folder);
-        for (const char *name : {"error.log", "install.log", "Error.LOG", "errors.log", "b(ftp).log", "A(http).log",
-                                 "notes.txt"})
+        for (const char *name : {"error.log", "install.log", "Error.LOG", "errors.log",
+                                 "b(ftp).log", "A(http).log", "Zeta(http).log", "notes.txt"})
             touch(folder + QLatin1String(name));
         TfrmStats window;
         window.setProgramFolder(folder);
         window.show();
-        QCOMPARE(listed(window), (QStringList{"A(http)", "b(ftp)", "errors"}));
+        // In the order prepared for it, without regard to case.
+        QCOMPARE(listed(window), (QStringList{"A(http)", "b(ftp)", "errors", "Zeta(http)"}));
         QCOMPARE(window.findChild<QListWidget *>(QStringLiteral("LogList"))->currentRow(), 0);
+    }
+
+    // The arrow keys choose a log as a click does, and every way of choosing
+    // builds the report exactly once.
+    void choosingALogBuildsItsReport_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("arrow down") << "down" << 1 << false;
+        QTest::newRow("arrow down, log gone") << "down" << 1 << true;
+        QTest::newRow("end key") << "end" << 2 << false;
+        QTest::newRow("click on another") << "click" << 2 << false;
+        QTest::newRow("click on another, log gone") << "click" << 2 << true;
+        QTest::newRow("click on the selected") << "click" << 0 << false;
+        QTest::newRow("click on the selected, log gone") << "click" << 0 << true;
+        QTest::newRow("arrow down, then a click on it, log gone") << "down+click" << 1 << true;
+    }
+    void choosingALogBuildsItsReport()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, row);
+        QFETCH(bool, gone);
+        TestSandbox sandbox;
+        const QString folder = sandbox.programFolder();
+        QDir().mkpath(folder);
+        const QStringList entries = {"a(http)", "b(http)", "c(http)"};
+        for (const QString &entry : entries)
+            startLog(folder, entry);
+        QStringList messages;
+        Dialogs::setResponder([&](Dialogs::Kind, const QString &text) {
+            messages << text;
+            return true;
+        });
+        TfrmStats window;
+        onFixedClock(window, folder);
+        window.show();
+        auto *list = window.findChild<QListWidget *>(QStringLiteral("LogList"));
+        QCOMPARE(list->currentRow(), 0);
+        QVERIFY(window.reportText().isEmpty());
+        list->setFocus();
+        const QStringList steps = action.split(QLatin1Char('+'));
+        for (const QString &step : steps) {
+            // The log goes just before the last step, which must report it.
+            if (gone && &step == &steps.last())
+                QVERIFY(QFile::remove(folder + entries.at(row) + QStringLiteral(".log")));
+            if (step == QLatin1String("down"))
+                QTest::keyClick(list, Qt::Key_Down);
+            else if (step == QLatin1String("end"))
+                QTest::keyClick(list, Qt::Key_End);
+            else
+                QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                                  list->visualItemRect(list->item(row)).center());
+        }
+        QCOMPARE(list->currentRow(), row);
+        if (gone) {
+            QCOMPARE(messages, QStringList{DowntimeStats::missingLogMessage()});
+        } else {
+            QVERIFY(messages.isEmpty());
+            QVERIFY2(window.reportText().startsWith(entries.at(row).toUpper() +
+                                                    QStringLiteral(" DOWN TIME STATS:\n")),
+                     qPrintable(window.reportText()));
+        }
+        Dialogs::setResponder({});
+    }
+
+    // Restoring the window from minimised is no new showing: the list and
+    // its selection stay. Shown again after being closed, it is refilled.
+    void selectionAfterShowingAgain_data()
+    {
+        QTest::addColumn<bool>("minimise");
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("count");
+        QTest::newRow("restored from minimised") << true << 1 << 2;
+        QTest::newRow("closed and shown again") << false << 0 << 3;
+    }
+    void selectionAfterShowingAgain()
+    {
+        QFETCH(bool, minimise);
+        QFETCH(int, row);
+        QFETCH(int, count);
+        TestSandbox sandbox;
+        const QString folder = sandbox.programFolder();
+        QDir().mkpath(folder);
+        startLog(folder, QStringLiteral("a(http)"));
+        startLog(folder, QStringLiteral("b(http)"));
+        TfrmStats window;
+        onFixedClock(window, folder);
+        window.show();
+        auto *list = window.findChild<QListWidget *>(QStringLiteral("LogList"));
+        list->setCurrentRow(1);
+        startLog(folder, QStringLiteral("c(http)"));
+        if (minimise) {
+            window.showMinimized();
+            window.showNormal();
+        } else {
+            window.close();
+            window.show();
+        }
+        QVERIFY(window.isVisible());
+        QCOMPARE(list->count(), count);
+        QCOMPARE(list->currentRow(), row);
     }
 
     void compareEnablesAndDisables()

@@ -252,6 +252,18 @@ LogRecord::Kind kindOf(QStringView rest)
     return off ? LogRecord::CameOffError : LogRecord::Start;
 }
 
+// The kind of record the text after the stamp makes, or nullopt for a line
+// the program never writes: a hand-written note, a record cut short. Blanks
+// or a stray CR around "Log start" (a log whose line ends were converted
+// twice) still leave a log start record.
+std::optional<LogRecord::Kind> recordKind(QStringView rest)
+{
+    const LogRecord::Kind kind = kindOf(rest);
+    if (kind != LogRecord::Start || rest.trimmed() == QLatin1String("Log start"))
+        return kind;
+    return std::nullopt;
+}
+
 struct LogLine {
     qint64 index; // among the lines left after dropping
     LogRecord::Kind kind;
@@ -311,6 +323,7 @@ public:
     qint64 periodStart() const { return m_periodStart; }
     bool incomplete() const { return m_incomplete; }
     qint64 kept() const { return m_kept; }
+    qint64 skipped() const { return m_skipped; }
     qint64 fails() const { return m_fails; }
     qint64 total() const { return m_total; }
     qint64 shortest() const { return m_total == 0 ? 0 : m_shortest; }
@@ -338,8 +351,16 @@ private:
         bool dropping = true;
         std::optional<LogLine> pending;
         LogLineReader::Result result;
-        while ((result = reader.next(text, &error)) == LogLineReader::GotLine) {
-            const LogLine line = read(text, reader.lineNumber());
+        LogLine line{};
+        while ((result = reader.next(text, &error)) == LogLineReader::GotLine ||
+               result == LogLineReader::TooLong) {
+            // A damaged line is passed over as if it were not there, so one
+            // bad line never costs the user the rest of the report. A run of
+            // zero bytes a crash left is one overlong line.
+            if (result == LogLineReader::TooLong || !read(text, line)) [[unlikely]] {
+                ++m_skipped;
+                continue;
+            }
             if (!m_started)
                 setLogStart(line.when);
             // Lines a whole second or more before the period start go; the
@@ -370,25 +391,22 @@ private:
         return result != LogLineReader::Failed;
     }
 
-    LogLine read(const QString &text, qint64 lineNumber)
+    // False for a line that is no record or whose stamp cannot be read;
+    // a line that is no record never has its stamp read.
+    bool read(const QString &text, LogLine &line)
     {
         const qsizetype end = stampEnd(text);
-        const QStringView stamp = end < 0 ? QStringView(text) : QStringView(text).left(end);
-        const auto when = end < 0 ? std::nullopt : m_stamps.read(stamp);
-        if (!when) {
-            constexpr qsizetype Shown = 80;
-            const QString shown = stamp.size() <= Shown
-                                      ? stamp.toString()
-                                      : stamp.left(Shown).toString() + QStringLiteral("...");
-            throw StatsError(
-                StatsError::BadTimeStamp,
-                QStringLiteral("Cannot read the time stamp \"%1\" in line %2 of \"%3\".")
-                    .arg(shown)
-                    .arg(lineNumber)
-                    .arg(m_path));
-        }
+        if (end < 0) [[unlikely]]
+            return false;
         // The kind is told by the text after the stamp only.
-        return {0, kindOf(QStringView(text).mid(end + 2)), *when};
+        const auto kind = recordKind(QStringView(text).mid(end + 2));
+        if (!kind) [[unlikely]]
+            return false;
+        const auto when = m_stamps.read(QStringView(text).left(end));
+        if (!when) [[unlikely]]
+            return false;
+        line = {0, *kind, *when};
+        return true;
     }
 
     void setLogStart(qint64 when)
@@ -526,6 +544,7 @@ private:
     qint64 m_periodStart = 0;
     bool m_incomplete = false;
     qint64 m_kept = 0;
+    qint64 m_skipped = 0;
     std::deque<LogLine> m_lines;
 
     qint64 m_outageStart = 0;
@@ -546,6 +565,13 @@ private:
     qsizetype m_rowLine = -1;
     bool m_rowPending = false;
 };
+
+// The skipped lines' count closes a report, and only when there were some.
+void appendSkipped(QStringList &report, qint64 count)
+{
+    if (count > 0)
+        report.append(DowntimeStats::skippedLinesText(count));
+}
 
 bool isLogFile(const QString &path)
 {
@@ -579,6 +605,12 @@ QString DowntimeStats::footerText()
     const QStringList parts = ProgramContext::buildVersion().split(QLatin1Char('.'));
     return QStringLiteral("Stats with ") + ProgramContext::applicationTitle() +
            QStringLiteral(" v") + parts.mid(0, 3).join(QLatin1Char('.'));
+}
+
+QString DowntimeStats::skippedLinesText(qint64 count)
+{
+    return QStringLiteral("Lines skipped (not a record or unreadable time stamp): ") +
+           QString::number(count);
 }
 
 QStringList DowntimeStats::periodNames()
@@ -683,6 +715,8 @@ void DowntimeStats::singleReport(const QString &entry, const StatsOptions &optio
     if (scan.kept() <= 1) {
         report.append(QStringLiteral("No down time logged since ") +
                       texts.dateTime(scan.periodStart()) + marker);
+        // No footer here: the count closes the report in its place.
+        appendSkipped(report, scan.skipped());
         return;
     }
     scan.finishMonths();
@@ -748,6 +782,7 @@ void DowntimeStats::singleReport(const QString &entry, const StatsOptions &optio
     report.append(QStringLiteral(" * denotes incomplete data for period"));
     report.append(line35('_'));
     report.append(footerText());
+    appendSkipped(report, scan.skipped());
 }
 
 void DowntimeStats::comparison(const QStringList &entries, const StatsOptions &options,
@@ -762,6 +797,8 @@ void DowntimeStats::comparison(const QStringList &entries, const StatsOptions &o
         QString text;
     };
     std::vector<Row> rows;
+    // Over the logs the table shows: a log without a row adds nothing to it.
+    qint64 skipped = 0;
     for (const QString &entry : entries) {
         const QString path = logPath(entry);
         if (!isPlainEntry(entry) || !isLogFile(path))
@@ -770,6 +807,7 @@ void DowntimeStats::comparison(const QStringList &entries, const StatsOptions &o
         scan.run();
         if (scan.incomplete() && !options.showAll)
             continue;
+        skipped += scan.skipped();
 
         const qsizetype bracket = entry.indexOf(QLatin1Char('('));
         // The https mark is one wider; its name gives up a column so the
@@ -821,4 +859,5 @@ void DowntimeStats::comparison(const QStringList &entries, const StatsOptions &o
     }
     report.append(line35('_'));
     report.append(footerText());
+    appendSkipped(report, skipped);
 }

@@ -40,9 +40,13 @@ struct StatsOptions {
 //   period but "All log"), a row of zeros in the comparison.
 // - A came-off-error record with no went-on-error record before it counts
 //   from the period start, as when the period begins inside an outage.
-// - Every line must begin with a readable time stamp, also lines that are
-//   neither kind of record: an unreadable one stops the run with a message
-//   naming the file and the line.
+// - A line that is no record (blank, written by hand, cut short by a crash,
+//   longer than any record: anything but a log start, went-on-error or
+//   came-off-error line) or a record whose stamp cannot be read is skipped
+//   as if it were not there. Their number closes the report, one line below
+//   the footer (below "No down time logged since", which has none), and
+//   only when there were any; the comparison counts them over the logs it
+//   lists a row for.
 // - A comparison row whose log has no outage shows shortest 0:00 as the
 //   single report does, and an entry without a known protocol gets three
 //   blanks in place of "(h)" so the columns keep their places.
@@ -90,6 +94,8 @@ public:
     static QString nothingToDoText() { return QStringLiteral("Nothing to do ... "); }
     // "Stats with Quellmark v" and the first three numbers of the version.
     static QString footerText();
+    // The line under the footer that counts the lines a run skipped.
+    static QString skippedLinesText(qint64 count);
 
 private:
     QString m_programFolder;

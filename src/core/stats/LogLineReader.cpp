@@ -52,16 +52,8 @@ LogLineReader::Result LogLineReader::next(QString &line, QString *error)
             m_end -= m_pos;
             m_pos = 0;
         }
-        const qint64 got = m_file.read(m_buffer.data() + m_end, m_buffer.size() - m_end);
-        if (got < 0) {
-            if (error)
-                *error = QStringLiteral("Cannot read file \"%1\". %2")
-                             .arg(m_file.fileName(), m_file.errorString());
+        if (!fill(error))
             return Failed;
-        }
-        if (got == 0)
-            m_eof = true;
-        m_end += got;
     }
     if (!feed && m_pos == m_end)
         return AtEnd;
@@ -85,7 +77,9 @@ LogLineReader::Result LogLineReader::next(QString &line, QString *error)
                          .arg(m_lineNumber)
                          .arg(m_file.fileName())
                          .arg(m_maxLineLength);
-        return Failed;
+        if (!feed && !skipRestOfLine(error))
+            return Failed;
+        return TooLong;
     }
     if (m_lineNumber == 1 && size >= 3 && bytes[0] == '\xEF' && bytes[1] == '\xBB' &&
         bytes[2] == '\xBF') {
@@ -105,4 +99,40 @@ LogLineReader::Result LogLineReader::next(QString &line, QString *error)
         out[i] = c;
     }
     return GotLine;
+}
+
+// Reads more of the file behind the bytes in the buffer.
+bool LogLineReader::fill(QString *error)
+{
+    const qint64 got = m_file.read(m_buffer.data() + m_end, m_buffer.size() - m_end);
+    if (got < 0) {
+        if (error)
+            *error = QStringLiteral("Cannot read file \"%1\". %2")
+                         .arg(m_file.fileName(), m_file.errorString());
+        return false;
+    }
+    if (got == 0)
+        m_eof = true;
+    m_end += got;
+    return true;
+}
+
+// Passes over the bytes of an overlong line not yet read, up to and
+// including its line feed, a piece at a time.
+bool LogLineReader::skipRestOfLine(QString *error)
+{
+    for (;;) {
+        const char *start = m_buffer.constData() + m_pos;
+        const auto *feed =
+            static_cast<const char *>(std::memchr(start, '\n', size_t(m_end - m_pos)));
+        if (feed) {
+            m_pos += feed - start + 1;
+            return true;
+        }
+        m_pos = m_end = 0;
+        if (m_eof)
+            return true;
+        if (!fill(error))
+            return false;
+    }
 }

@@ -8,9 +8,8 @@
 class StatsError : public std::runtime_error {
 public:
     enum Kind {
-        MissingLog,   // the selected log is gone: an information, not a fault
-        BadTimeStamp, // a line whose time stamp cannot be read
-        Unreadable,   // the log cannot be opened or read, or a line is too long
+        MissingLog, // the selected log is gone: an information, not a fault
+        Unreadable, // the log cannot be opened or read
     };
 
     StatsError(Kind kind, const QString &message)

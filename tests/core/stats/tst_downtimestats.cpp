@@ -853,55 +853,129 @@ Service                    Period  Fail  Short   Long     Downtime
         QCOMPARE(report.last(), QStringLiteral("No down time logged since 29 Mar 2026 02:30:00"));
     }
 
-    void unreadableStampStopsTheRun_data()
+    // Lines the program never wrote, or a record whose stamp cannot be read,
+    // are passed over: the report is the one of the log without them, and
+    // their number closes it.
+    void damagedLinesAreSkipped_data()
     {
-        QTest::addColumn<bool>("compare");
-        QTest::newRow("single") << false;
-        QTest::newRow("comparison") << true;
+        QTest::addColumn<QStringList>("log");
+        QTest::addColumn<StatsPeriod>("period");
+        QTest::addColumn<QStringList>("report");
+
+        const QStringList clean = logLines("inmonth");
+        const auto with = [&clean](std::initializer_list<std::pair<int, QString>> damage) {
+            QStringList lines = clean;
+            // From the back, so each position names a line of the clean log.
+            for (auto it = std::rbegin(damage); it != std::rend(damage); ++it)
+                lines.insert(it->first, it->second);
+            return lines;
+        };
+        const auto skipped = [](QStringList report, int count) {
+            return report << QStringLiteral(
+                                 "Lines skipped (not a record or unreadable time stamp): %1")
+                                 .arg(count);
+        };
+        const QStringList all = expected(InMonthAll);
+        QTest::newRow("blank line after the first outage")
+            << with({{3, QString()}}) << StatsPeriod::AllLog << skipped(all, 1);
+        QTest::newRow("stray CR after the log start is no damage") << [&clean] {
+            QStringList lines = clean;
+            lines[0] += QLatin1Char('\r');
+            return lines;
+        }() << StatsPeriod::AllLog << all;
+        QTest::newRow("blank first line")
+            << with({{0, QString()}}) << StatsPeriod::AllLog << skipped(all, 1);
+        QTest::newRow("line written by hand")
+            << with({{1, QStringLiteral("router replaced, see ticket 12")}}) << StatsPeriod::AllLog
+            << skipped(all, 1);
+        QTest::newRow("note with a time stamp")
+            << with({{2, QStringLiteral("10 May 2026 10:30:00: rebooted the router")}})
+            << StatsPeriod::AllLog << skipped(all, 1);
+        QTest::newRow("cut short mid-stamp at the end")
+            << with({{5, QStringLiteral("15 Jun 2026 11:5")}}) << StatsPeriod::AllLog
+            << skipped(all, 1);
+        QTest::newRow("record cut short before its kind")
+            << with({{5, QStringLiteral("14 Jun 2026 08:00:00: went on er")}})
+            << StatsPeriod::AllLog << skipped(all, 1);
+        QTest::newRow("record with an unreadable stamp")
+            << with({{5, QStringLiteral("32 May 2026 12:00:00: went on error.")}})
+            << StatsPeriod::AllLog << skipped(all, 1);
+        QTest::newRow("zero bytes a crash left")
+            << with({{3, QString(6, QChar(0))}}) << StatsPeriod::AllLog << skipped(all, 1);
+        QTest::newRow("a page of zero bytes, longer than any line")
+            << with({{3, QString(8192, QChar(0))}}) << StatsPeriod::AllLog << skipped(all, 1);
+        QTest::newRow("overlong last line") << (with({}) << QString(100000, QLatin1Char('x')))
+                                            << StatsPeriod::AllLog << skipped(all, 1);
+        QTest::newRow("several, over a period")
+            << with({{0, QStringLiteral("\t")},
+                     {1, QStringLiteral("2 May 2026 10:00:00")},
+                     {3, QString()},
+                     {5, QStringLiteral("Tuesday: went on error.")}})
+            << StatsPeriod::OneMonth << skipped(expected(InMonthOneMonth), 4);
+        QTest::newRow("no record left but the start")
+            << QStringList{"1 Mar 2026 08:00:00:  Log start", "", "1 Mar 2026 0"}
+            << StatsPeriod::AllLog
+            << skipped({"X(HTTP) DOWN TIME STATS:", QString(35, QLatin1Char('-')),
+                        "No down time logged since 1 Mar 2026 08:00:00"},
+                       2);
     }
-    void unreadableStampStopsTheRun()
+    void damagedLinesAreSkipped()
     {
-        QFETCH(bool, compare);
-        writeLog(QStringLiteral("bad(http)"),
-                 {"1 May 2026 12:00:00:  Log start", "2 May 2026 12:00:00: went on error.",
-                  "2 May 2026 12:10:00: came off error.", "32 May 2026 12:00:00: went on error.",
-                  "3 May 2026 12:00:00: came off error."});
+        QFETCH(QStringList, log);
+        QFETCH(StatsPeriod, period);
+        QFETCH(QStringList, report);
+        const QString entry = report.first().startsWith(QLatin1String("X("))
+                                  ? QStringLiteral("x(http)")
+                                  : QStringLiteral("inmonth(http)");
+        writeLog(entry, log);
         StatsOptions options;
-        options.compare = compare;
-        QStringList report;
+        options.period = period;
+        QStringList actual;
         try {
-            if (compare)
-                stats(QLocale::c()).comparison({QStringLiteral("bad(http)")}, options, report);
-            else
-                stats(QLocale::c()).singleReport(QStringLiteral("bad(http)"), options, report);
-            QFAIL("the run went on");
+            stats(QLocale::c()).singleReport(entry, options, actual);
         } catch (const StatsError &e) {
-            QCOMPARE(e.kind(), StatsError::BadTimeStamp);
-            QCOMPARE(e.message(), QStringLiteral("Cannot read the time stamp \"32 May 2026 "
-                                                 "12:00:00\" in line 4 of \"%1bad(http).log\".")
-                                      .arg(m_folder));
+            QFAIL(qPrintable(e.message()));
         }
-        // What was written before the bad line stays.
-        const QStringList before =
-            compare ? QStringList()
-                    : QStringList{"BAD(HTTP) DOWN TIME STATS:",   QString(35, QLatin1Char('-')),
-                                  QString(35, QLatin1Char('_')),  "Monthly Totals:",
-                                  "        Fails   h:mm     %  ", "2026/05     1   0:10   0.023 *"};
-        QVERIFY(sameReport(report, before));
+        QVERIFY(sameReport(actual, report));
     }
 
-    void overlongLineStopsTheRun()
+    // The table counts the lines skipped in the logs it lists.
+    void comparisonCountsSkippedLines_data()
     {
-        writeLog(QStringLiteral("long(http)"),
-                 {"1 May 2026 12:00:00:  Log start", QString(5000, QLatin1Char('x'))});
+        QTest::addColumn<bool>("showAll");
+        QTest::addColumn<int>("count");
+        // Over three months only crossmonth is complete; the other two
+        // logs begin inside the period.
+        QTest::newRow("complete logs") << false << 1;
+        QTest::newRow("show all") << true << 3;
+    }
+    void comparisonCountsSkippedLines()
+    {
+        QFETCH(bool, showAll);
+        QFETCH(int, count);
+        writeLog(QStringLiteral("crossmonth(http)"), QStringList(logLines("crossmonth")) << "");
+        writeLog(QStringLiteral("inmonth(ftp)"), QStringList(logLines("inmonth"))
+                                                     << "15 Jun 2026 25:00:00: went on error.");
+        writeLog(QStringLiteral("late(smtp)"), QStringList(logLines("late")) << "x");
+        StatsOptions options;
+        options.compare = true;
+        options.period = StatsPeriod::ThreeMonths;
+        options.showAll = showAll;
         QStringList report;
         try {
-            stats(QLocale::c()).singleReport(QStringLiteral("long(http)"), StatsOptions(), report);
-            QFAIL("the run went on");
+            stats(QLocale::c())
+                .comparison(DowntimeStats::listLogEntries(m_folder), options, report);
         } catch (const StatsError &e) {
-            QCOMPARE(e.kind(), StatsError::Unreadable);
-            QVERIFY2(e.message().startsWith(QStringLiteral("Line 2 of")), qPrintable(e.message()));
+            QFAIL(qPrintable(e.message()));
         }
+        QCOMPARE(report.at(report.size() - 2), footer());
+        QCOMPARE(report.last(), DowntimeStats::skippedLinesText(count));
+        // The rows are those of the logs without the damaged lines.
+        QVERIFY(report.contains(
+            "crossmonth               (h)   92     2   0:10  36:30   36:40  1.661"));
+        QCOMPARE(
+            report.contains("inmonth                  (f)   75*    2   0:45   1:30    2:15  0.125"),
+            showAll);
     }
 
     void missingLog_data()

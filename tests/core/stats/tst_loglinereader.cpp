@@ -15,6 +15,8 @@ private slots:
     void sameAsWholeRead_data();
     void sameAsWholeRead();
     void reopenStartsAgain();
+    void overlongLinesArePassedOver_data();
+    void overlongLinesArePassedOver();
 };
 
 namespace {
@@ -131,6 +133,48 @@ void TstLogLineReader::reopenStartsAgain()
     QCOMPARE(reader.next(line), LogLineReader::AtEnd);
     QVERIFY(!reader.open(sandbox.root() + QStringLiteral("/missing.log")));
     QCOMPARE(reader.next(line), LogLineReader::AtEnd);
+}
+
+// Where the whole read refuses a log, this reader tells of each overlong
+// line and goes on with the line after it.
+void TstLogLineReader::overlongLinesArePassedOver_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("limit");
+    QTest::addColumn<QStringList>("lines"); // "#" for an overlong line
+
+    // The first read fills the buffer: 64 KiB plus the limit and three bytes.
+    QTest::newRow("line feed first in the next read")
+        << (QByteArray(64 * 1024 + 16 + 3, 'b') + "\nc") << 16 << QStringList{"#", "c"};
+    QTest::newRow("two in a row") << (QByteArray(20, 'b') + "\n" + QByteArray(20, 'b') + "\nc")
+                                  << 16 << QStringList{"#", "#", "c"};
+    QTest::newRow("last, without end")
+        << ("a\n" + QByteArray(100000, 'b')) << 16 << QStringList{"a", "#"};
+}
+
+void TstLogLineReader::overlongLinesArePassedOver()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, limit);
+    QFETCH(QStringList, lines);
+
+    TestSandbox sandbox;
+    const QString path = sandbox.root() + QStringLiteral("/test(http).log");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(content);
+    file.close();
+
+    LogLineReader reader(limit);
+    QVERIFY(reader.open(path));
+    QStringList read;
+    QString line;
+    for (LogLineReader::Result result; (result = reader.next(line)) != LogLineReader::AtEnd;) {
+        QVERIFY(result != LogLineReader::Failed);
+        read << (result == LogLineReader::TooLong ? QStringLiteral("#") : line);
+    }
+    QCOMPARE(read, lines);
+    QCOMPARE(reader.lineNumber(), qint64(lines.size()));
 }
 
 QTEST_GUILESS_MAIN(TstLogLineReader)
