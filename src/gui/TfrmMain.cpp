@@ -808,6 +808,9 @@ void TfrmMain::mnuUrlsOnErrorClick()
 void TfrmMain::butStatsClick()
 {
     if (m_windows.stats) {
+        // A minimised window is brought back as it was, not left in the task bar.
+        if (m_windows.stats->isMinimized())
+            m_windows.stats->showNormal();
         m_windows.stats->show();
         m_windows.stats->raise();
         m_windows.stats->activateWindow();

@@ -7,6 +7,7 @@
 #include "BoundedSpinBox.h"
 #include "TfrmError.h"
 #include "TfrmMain.h"
+#include "TfrmStats.h"
 
 #include "config/ProgramContext.h"
 #include "config/Registry.h"
@@ -63,6 +64,21 @@ private slots:
         RegistryStore::setCurrent(nullptr);
         m_store.reset();
         m_sandbox.reset();
+    }
+
+    // "Stats" brings a minimised statistics window back, selection and all.
+    void statsButtonRestoresAMinimisedWindow()
+    {
+        TfrmMain window(m_context);
+        TfrmStats stats;
+        window.attachWindows({nullptr, &stats, nullptr, nullptr});
+        window.butStatsClick();
+        QVERIFY(stats.isVisible());
+        stats.showMinimized();
+        QTRY_VERIFY(stats.isMinimized());
+        window.butStatsClick();
+        QVERIFY(stats.isVisible());
+        QVERIFY(!stats.isMinimized());
     }
 
     void defaultsOnFirstStart()
