@@ -10,6 +10,7 @@
 #include "config/RegistryStore.h"
 #include "platform/AppPaths.h"
 #include "platform/InstanceLock.h"
+#include "platform/PrivateFiles.h"
 #include "platform/QuitSignalWatcher.h"
 
 #include <QApplication>
@@ -38,6 +39,8 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(ProgramContext::buildVersion());
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // The settings folder holds the store with the mail password.
+    CreatePrivateFolder(AppPaths::configFolder());
     std::unique_ptr<RegistryStore> store;
     try {
         store = std::make_unique<RegistryStore>(RegistryStore::defaultPath());

@@ -1,4 +1,5 @@
 #include "config/RegistryStore.h"
+#include "platform/PrivateFiles.h"
 #include "platform/UniqueFile.h"
 
 #include <QDeadlineTimer>
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Marks a file as ours: "QMRG" in the database header, plus the format name
@@ -288,16 +290,21 @@ RegistryStore::RegistryStore(const QString &filePath)
     bool existed = info.exists();
     FileState state = FileState::Empty;
     if (!existed) {
-        if (!QDir().mkpath(info.absolutePath()))
+        // The store holds the mail password: its folder is the owner's alone.
+        if (!QFileInfo(info.absolutePath()).isDir() && !CreatePrivateFolder(info.absolutePath()))
             throw RegistryError(
                 QStringLiteral("Cannot create the folder '%1' for the settings store '%2'.")
                     .arg(QDir::toNativeSeparators(info.absolutePath()), m_path));
-        existed = createAside();
+        existed = createAside() || createEmpty();
     }
     if (existed) {
         // Judged through a read-only connection first, so a file that is not
         // ours cannot be changed in any way (no journal replay, no checkpoint).
         state = inspectExisting();
+        // A store made by an older version, or copied in, may be readable by
+        // others; SQLite gives new -wal and -shm files the store's mode.
+        for (const char *suffix : {"", "-wal", "-shm"})
+            MakePrivate(m_path + QLatin1String(suffix));
     }
 
     const int flags = SQLITE_OPEN_READWRITE | (existed ? 0 : SQLITE_OPEN_CREATE);
@@ -458,10 +465,11 @@ bool RegistryStore::createAside()
 {
     const QByteArray target = QFile::encodeName(m_path);
     QByteArray aside;
-    // The permissions SQLite gives the files it creates.
-    const int fd = CreateUniqueFile(target + ".new-", 0644, aside);
+    // Private whatever the umask: the store will hold the mail password.
+    const int fd = CreateUniqueFile(target + ".new-", 0600, aside);
     if (fd < 0)
         return false;
+    ::fchmod(fd, 0600);
     ::close(fd);
     struct Remover {
         QByteArray path;
@@ -495,6 +503,19 @@ bool RegistryStore::createAside()
         return false;
     // Another process may have won the race; its store is used then.
     return ::link(aside.constData(), target.constData()) == 0 || errno == EEXIST;
+}
+
+bool RegistryStore::createEmpty()
+{
+    // SQLite would create the file readable by everyone; an empty file made
+    // here first is set up in place with the mode it already has.
+    const int fd = ::open(QFile::encodeName(m_path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno == EEXIST;
+    ::fchmod(fd, 0600);
+    ::close(fd);
+    return true;
 }
 
 void RegistryStore::initialise(const QString &filePath)

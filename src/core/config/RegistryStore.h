@@ -131,6 +131,7 @@ private:
     [[noreturn]] static void refuse(FileState state, const QString &path);
     FileState inspectExisting() const;
     bool createAside();
+    bool createEmpty();
     void initialise(const QString &filePath);
     void enableWal();
     [[noreturn]] void fail() const;
