@@ -6,12 +6,14 @@
 #include "TKBackup.h"
 #include "TfrmStats.h"
 
+#include "alerts/TemplateFolder.h"
 #include "config/ProgramContext.h"
 #include "config/RegistryStore.h"
 #include "platform/AppPaths.h"
 #include "platform/InstanceLock.h"
 #include "platform/PrivateFiles.h"
 #include "platform/QuitSignalWatcher.h"
+#include "platform/UniqueFile.h"
 
 #include <QApplication>
 #include <QFile>
@@ -52,6 +54,11 @@ int main(int argc, char *argv[])
 
     const ProgramContext context =
         ProgramContext::create(testMode, AppPaths::programFolder());
+    // Saves cut short by a crash or a kill leave their temporary files
+    // behind; those no process holds any more go.
+    for (const QString &folder : {AppPaths::configFolder(), context.programFolder,
+                                  TemplateFolder::folderIn(context.programFolder)})
+        RemoveAbandonedTemporaries(folder);
 
     // Log-out and Ctrl+C take the same path as "Exit", so the window position
     // is kept. Installed before the windows so no signal is missed.

@@ -458,27 +458,32 @@ RegistryStore::FileState RegistryStore::inspectExisting() const
 // place, so the path never names a store that is only half set up: a process
 // killed while setting one up in place would leave a rollback journal that a
 // read-only look at the file cannot get past, and the store could never be
-// opened again. Killed here, it leaves a stray "<name>.new-*" file beside
-// the path instead. False when the folder takes no hard links (or no new
-// file); the caller then sets the store up in place.
+// opened again. Killed here, it leaves a temporary file (and SQLite's files
+// beside it) that the next start sweeps away. False when the folder takes no
+// hard links (or no new file); the caller then sets the store up in place.
 bool RegistryStore::createAside()
 {
     const QByteArray target = QFile::encodeName(m_path);
     QByteArray aside;
     // Private whatever the umask: the store will hold the mail password.
-    const int fd = CreateUniqueFile(target + ".new-", 0600, aside);
+    const int fd = CreateUniqueFile(QFile::encodeName(QFileInfo(m_path).absolutePath()), "store",
+                                    0600, aside);
     if (fd < 0)
         return false;
     ::fchmod(fd, 0600);
-    ::close(fd);
+    // The descriptor holds the file's lock, so no sweep takes it while it is
+    // set up; it is closed only after SQLite let go of the file, as closing
+    // it earlier would drop SQLite's own locks on it.
     struct Remover {
         QByteArray path;
+        int fd;
         ~Remover()
         {
             for (const char *suffix : {"", "-journal", "-wal", "-shm"})
                 ::unlink((path + suffix).constData());
+            ::close(fd);
         }
-    } remover{aside};
+    } remover{aside, fd};
 
     if (sqlite3_open_v2(aside.constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
         sqlite3_close_v2(m_db);
