@@ -1,4 +1,5 @@
 #include "DBusControl.h"
+#include "DamagedStoreDialog.h"
 #include "TfrmEmail.h"
 #include "TfrmError.h"
 #include "TfrmInput.h"
@@ -7,6 +8,7 @@
 #include "TfrmStats.h"
 
 #include "alerts/TemplateFolder.h"
+#include "config/LastGoodKeeper.h"
 #include "config/ProgramContext.h"
 #include "config/RegistryStore.h"
 #include "platform/AppPaths.h"
@@ -43,12 +45,19 @@ int main(int argc, char *argv[])
 
     // The settings folder holds the store with the mail password.
     CreatePrivateFolder(AppPaths::configFolder());
+    const QString storePath = RegistryStore::defaultPath();
     std::unique_ptr<RegistryStore> store;
-    try {
-        store = std::make_unique<RegistryStore>(RegistryStore::defaultPath());
-    } catch (const RegistryError &error) {
-        QMessageBox::critical(nullptr, ProgramContext::applicationTitle(), error.message());
-        return 1;
+    while (!store) {
+        try {
+            store = std::make_unique<RegistryStore>(storePath);
+        } catch (const DamagedStoreError &damaged) {
+            // The user decides: the last good copy, new settings, or quit.
+            if (!DamagedStoreDialog::recover(damaged))
+                return 1;
+        } catch (const RegistryError &error) {
+            QMessageBox::critical(nullptr, ProgramContext::applicationTitle(), error.message());
+            return 1;
+        }
     }
     RegistryStore::setCurrent(store.get());
 
@@ -66,6 +75,10 @@ int main(int argc, char *argv[])
 
     int result = 0;
     {
+        // A copy of the store as it was after this good start, and after
+        // later changes, to come back to should the store be damaged.
+        LastGoodKeeper lastGood(storePath);
+        lastGood.start();
         TfrmMain frmMain(context);
         TfrmError frmError;
         TfrmStats frmStats;
@@ -107,6 +120,7 @@ int main(int argc, char *argv[])
             });
         }
         result = app.exec();
+        lastGood.finish();
     }
     RegistryStore::setCurrent(nullptr);
     return result;

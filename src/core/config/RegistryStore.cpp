@@ -47,6 +47,12 @@ static QString decodeUtf8(QByteArrayView bytes)
     return decoder.decode(bytes);
 }
 
+DamagedStoreError::DamagedStoreError(const QString &path, const QString &reason)
+    : RegistryError(QStringLiteral("The settings store '%1' is damaged (%2).").arg(path, reason)),
+      m_path(path), m_reason(reason)
+{
+}
+
 // ---------------------------------------------------------------------------
 // RegValue
 
@@ -347,7 +353,8 @@ RegistryStore::~RegistryStore()
     sqlite3_close_v2(m_db);
 }
 
-RegistryStore::FileState RegistryStore::classify(sqlite3 *db, const QString &path)
+RegistryStore::FileState RegistryStore::classify(sqlite3 *db, const QString &path,
+                                                 QString *readError)
 {
     // Runs inside the caller's transaction so that all checks see one state
     // of the file, even while another process creates it.
@@ -372,6 +379,9 @@ RegistryStore::FileState RegistryStore::classify(sqlite3 *db, const QString &pat
     };
     auto unreadable = [&](int rc) {
         const int primary = rc & 0xff;
+        // Not a database at all, or one whose pages do not hold together.
+        if ((primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT) && readError)
+            *readError = QString::fromUtf8(sqlite3_errmsg(db));
         if (primary == SQLITE_OK || primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT ||
             primary == SQLITE_ERROR || primary == SQLITE_NOTFOUND)
             return;
@@ -427,31 +437,115 @@ void RegistryStore::refuse(FileState state, const QString &path)
             .arg(path));
 }
 
+// A read-only connection that is rolled back and closed however the caller
+// leaves.
+namespace {
+struct ReadOnlyConnection {
+    sqlite3 *db = nullptr;
+    int rc = SQLITE_OK;
+    explicit ReadOnlyConnection(const QString &path)
+    {
+        rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY,
+                             nullptr);
+        if (rc == SQLITE_OK) {
+            sqlite3_extended_result_codes(db, 1);
+            sqlite3_busy_timeout(db, kDefaultBusyTimeoutMs);
+            sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+        }
+    }
+    ~ReadOnlyConnection()
+    {
+        if (db && !sqlite3_get_autocommit(db))
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close_v2(db);
+    }
+    ReadOnlyConnection(const ReadOnlyConnection &) = delete;
+    ReadOnlyConnection &operator=(const ReadOnlyConnection &) = delete;
+};
+} // namespace
+
 RegistryStore::FileState RegistryStore::inspectExisting() const
 {
-    sqlite3 *db = nullptr;
-    const int rc =
-        sqlite3_open_v2(QFile::encodeName(m_path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    struct Closer {
-        sqlite3 *db;
-        ~Closer()
-        {
-            if (db && !sqlite3_get_autocommit(db))
-                sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-            sqlite3_close_v2(db);
-        }
-    } closer{db};
-    if (rc != SQLITE_OK)
+    const bool hasLastGood = QFileInfo::exists(lastGoodPath(m_path));
+    if (hasLastGood && QFileInfo(m_path).size() == 0)
+        throw DamagedStoreError(m_path, QStringLiteral("the file is empty"));
+    const ReadOnlyConnection connection(m_path);
+    if (connection.rc != SQLITE_OK)
         throw RegistryError(QStringLiteral("Cannot read the settings store '%1' (%2); it was "
                                            "left unchanged.")
-                                .arg(m_path, QString::fromUtf8(sqlite3_errmsg(db))));
-    sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, kDefaultBusyTimeoutMs);
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    const FileState state = classify(db, m_path);
+                                .arg(m_path, QString::fromUtf8(sqlite3_errmsg(connection.db))));
+    QString damage;
+    const FileState state = classify(connection.db, m_path, &damage);
+    // The store is small; a check of every page at start finds a store
+    // cut short or overwritten in the middle before the first accessor
+    // trips over it.
+    if (state == FileState::Ours)
+        quickCheck(connection.db, &damage);
+    if (!damage.isEmpty() && (hasLastGood || headerIsOurs(m_path)))
+        throw DamagedStoreError(m_path, damage);
     if (state != FileState::Empty && state != FileState::Ours)
         refuse(state, m_path);
     return state;
+}
+
+bool RegistryStore::quickCheck(sqlite3 *db, QString *report)
+{
+    sqlite3_stmt *stmt = nullptr;
+    QStringList lines;
+    int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &stmt, nullptr);
+    while (rc == SQLITE_OK && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        // A badly damaged file can report a line per page; a few say enough.
+        if (lines.size() < 3)
+            lines << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+        rc = SQLITE_OK;
+    }
+    if (rc != SQLITE_DONE)
+        lines << QString::fromUtf8(sqlite3_errmsg(db));
+    sqlite3_finalize(stmt);
+    if (lines == QStringList{QStringLiteral("ok")})
+        return true;
+    if (report)
+        *report = lines.join(QStringLiteral("; "));
+    return false;
+}
+
+bool RegistryStore::headerIsOurs(const QString &path)
+{
+    // SQLite's magic, and our application id at offset 68, big-endian.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray header = file.read(100);
+    return header.size() == 100 && header.startsWith(QByteArrayView("SQLite format 3\0", 16)) &&
+           qFromBigEndian<qint32>(header.constData() + 68) == kApplicationId;
+}
+
+bool RegistryStore::isSoundStore(const QString &path, QString *reason)
+{
+    if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0) {
+        if (reason)
+            *reason = QStringLiteral("the file is missing or empty");
+        return false;
+    }
+    const ReadOnlyConnection connection(path);
+    QString damage;
+    try {
+        if (connection.rc == SQLITE_OK &&
+            classify(connection.db, path, &damage) == FileState::Ours && damage.isEmpty())
+            return quickCheck(connection.db, reason);
+    } catch (const RegistryError &error) {
+        damage = error.message();
+    }
+    if (reason)
+        *reason = !damage.isEmpty()          ? damage
+                  : connection.rc != SQLITE_OK ? QString::fromUtf8(sqlite3_errstr(connection.rc))
+                                               : QStringLiteral("not a Quellmark settings store");
+    return false;
+}
+
+QString RegistryStore::lastGoodPath(const QString &storePath)
+{
+    return storePath + QStringLiteral(".last-good");
 }
 
 // Sets up a new store at the path and switches it to WAL, then links it into
