@@ -106,13 +106,13 @@ private slots:
             dialog->reject();
         });
         driver.start();
-        const bool recovered = DamagedStoreDialog::recover(*error);
-
-        QVERIFY(text.contains(store));
         QStringList expected{QStringLiteral("Start with new settings"), QStringLiteral("Quit")};
         if (withCopy)
             expected.prepend(QStringLiteral("Restore the last good copy (saved %1)")
                                  .arg(TimeStamp::format(LastGoodCopy(store).savedAt())));
+        const bool recovered = DamagedStoreDialog::recover(*error);
+
+        QVERIFY(text.contains(store));
         // The platform's button box decides the order.
         buttons.sort();
         expected.sort();

@@ -151,5 +151,10 @@ QString StoreRecovery::startNew(const QDateTime &now) const
                             "changed.")
                  .arg(m_storePath, systemError()));
     moveSideFiles(aside);
+    // The next copy would be taken of the new settings: the old copy goes
+    // aside with the damaged store, so a hasty choice loses nothing.
+    if (m_lastGood.exists())
+        ::rename(QFile::encodeName(m_lastGood.path()).constData(),
+                 QFile::encodeName(aside + QStringLiteral(".last-good")).constData());
     return aside;
 }

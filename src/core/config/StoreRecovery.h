@@ -20,8 +20,9 @@ public:
     // RegistryError, with nothing changed, when there is no sound copy or
     // another process has the store open.
     QString restoreLastGood(const QDateTime &now = QDateTime::currentDateTime()) const;
-    // Moves the store aside, so that the next open makes a new one. Returns
-    // where it is kept. Throws RegistryError as above.
+    // Moves the store aside, so that the next open makes a new one, and the
+    // last good copy, if any, with it ("<aside>.last-good"). Returns where
+    // the store is kept. Throws RegistryError as above.
     QString startNew(const QDateTime &now = QDateTime::currentDateTime()) const;
 
 private:

@@ -110,7 +110,9 @@ private slots:
         QCOMPARE(aside, m_store + QStringLiteral(".damaged-20261209-050351"));
         QCOMPARE(readAll(aside), damaged);
         QCOMPARE(valueIn(m_store), restore ? QStringLiteral("saved") : QString());
-        QVERIFY(copy.exists());
+        // Starting anew keeps the old copy aside with the damaged store.
+        QCOMPARE(copy.exists(), restore);
+        QCOMPARE(readAll(restore ? copy.path() : aside + QStringLiteral(".last-good")), good);
         // A second damage in the same second keeps both files.
         apply(m_store, damage);
         QCOMPARE(recovery.startNew(when), aside + QStringLiteral("-2"));
