@@ -54,7 +54,10 @@ void LastGoodKeeper::look()
         }
     });
     connect(m_worker, &QThread::finished, this, [this, now, error] {
-        m_worker->deleteLater();
+        // Finished is sent just before the thread ends; deleted here, not
+        // later, so that one ending with the program is not left behind.
+        m_worker->wait();
+        delete m_worker;
         m_worker = nullptr;
         // Changes made while the copy ran show as a new stamp next time.
         if (error->isEmpty())
