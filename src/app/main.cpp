@@ -1,5 +1,5 @@
-#include "DBusControl.h"
 #include "DamagedStoreDialog.h"
+#include "DBusControl.h"
 #include "TfrmEmail.h"
 #include "TfrmError.h"
 #include "TfrmInput.h"

@@ -496,7 +496,8 @@ bool RegistryStore::quickCheck(sqlite3 *db, QString *report)
     while (rc == SQLITE_OK && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         // A badly damaged file can report a line per page; a few say enough.
         if (lines.size() < 3)
-            lines << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+            lines << QString::fromUtf8(
+                reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
         rc = SQLITE_OK;
     }
     if (rc != SQLITE_DONE)
@@ -537,7 +538,7 @@ bool RegistryStore::isSoundStore(const QString &path, QString *reason)
         damage = error.message();
     }
     if (reason)
-        *reason = !damage.isEmpty()          ? damage
+        *reason = !damage.isEmpty()            ? damage
                   : connection.rc != SQLITE_OK ? QString::fromUtf8(sqlite3_errstr(connection.rc))
                                                : QStringLiteral("not a Quellmark settings store");
     return false;
@@ -560,8 +561,8 @@ bool RegistryStore::createAside()
     const QByteArray target = QFile::encodeName(m_path);
     QByteArray aside;
     // Private whatever the umask: the store will hold the mail password.
-    const int fd = CreateUniqueFile(QFile::encodeName(QFileInfo(m_path).absolutePath()), "store",
-                                    0600, aside);
+    const int fd =
+        CreateUniqueFile(QFile::encodeName(QFileInfo(m_path).absolutePath()), "store", 0600, aside);
     if (fd < 0)
         return false;
     ::fchmod(fd, 0600);
