@@ -17,6 +17,8 @@
 #include <memory>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace StoreDamage;
 
@@ -117,6 +119,35 @@ private slots:
         apply(m_store, damage);
         QCOMPARE(recovery.startNew(when), aside + QStringLiteral("-2"));
         QCOMPARE(readAll(aside), damaged);
+    }
+
+    // Files another process has open are never moved under it.
+    void refusedWhileAnotherProcessHasTheStore()
+    {
+        makeStore(m_store, QStringLiteral("saved"));
+        LastGoodCopy(m_store).save();
+        int ready[2], done[2];
+        QVERIFY(::pipe(ready) == 0 && ::pipe(done) == 0);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            RegistryStore store(m_store);
+            (void)!::write(ready[1], "r", 1);
+            char c;
+            (void)!::read(done[0], &c, 1);
+            ::_exit(0);
+        }
+        char c;
+        QCOMPARE(::read(ready[0], &c, 1), ssize_t(1));
+        const StoreRecovery recovery(m_store);
+        const QStringList before = QDir(QFileInfo(m_store).path()).entryList(QDir::Files);
+        QVERIFY_THROWS_EXCEPTION(RegistryError, recovery.restoreLastGood());
+        QVERIFY_THROWS_EXCEPTION(RegistryError, recovery.startNew());
+        QCOMPARE(QDir(QFileInfo(m_store).path()).entryList(QDir::Files), before);
+        (void)!::write(done[1], "d", 1);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        QVERIFY(!recovery.startNew().isEmpty());
     }
 
     // A first copy soon after start, another only once the store changed.
