@@ -131,22 +131,39 @@ private slots:
         const pid_t child = ::fork();
         QVERIFY(child >= 0);
         if (child == 0) {
+            // Ends when told, or when the test ends without telling it.
+            ::close(ready[0]);
+            ::close(done[1]);
             RegistryStore store(m_store);
             (void)!::write(ready[1], "r", 1);
             char c;
             (void)!::read(done[0], &c, 1);
             ::_exit(0);
         }
+        ::close(ready[1]);
+        ::close(done[0]);
+        struct Release {
+            int fd;
+            pid_t child;
+            void now()
+            {
+                if (fd >= 0)
+                    ::close(fd);
+                if (fd >= 0)
+                    ::waitpid(child, nullptr, 0);
+                fd = -1;
+            }
+            ~Release() { now(); }
+        } release{done[1], child};
         char c;
         QCOMPARE(::read(ready[0], &c, 1), ssize_t(1));
+        ::close(ready[0]);
         const StoreRecovery recovery(m_store);
         const QStringList before = QDir(QFileInfo(m_store).path()).entryList(QDir::Files);
         QVERIFY_THROWS_EXCEPTION(RegistryError, recovery.restoreLastGood());
         QVERIFY_THROWS_EXCEPTION(RegistryError, recovery.startNew());
         QCOMPARE(QDir(QFileInfo(m_store).path()).entryList(QDir::Files), before);
-        (void)!::write(done[1], "d", 1);
-        int status = 0;
-        QCOMPARE(::waitpid(child, &status, 0), child);
+        release.now();
         QVERIFY(!recovery.startNew().isEmpty());
     }
 
