@@ -1,3 +1,4 @@
+#include "DamagedStoreDialog.h"
 #include "DBusControl.h"
 #include "TfrmEmail.h"
 #include "TfrmError.h"
@@ -6,11 +7,15 @@
 #include "TKBackup.h"
 #include "TfrmStats.h"
 
+#include "alerts/TemplateFolder.h"
+#include "config/LastGoodKeeper.h"
 #include "config/ProgramContext.h"
 #include "config/RegistryStore.h"
 #include "platform/AppPaths.h"
 #include "platform/InstanceLock.h"
+#include "platform/PrivateFiles.h"
 #include "platform/QuitSignalWatcher.h"
+#include "platform/UniqueFile.h"
 
 #include <QApplication>
 #include <QFile>
@@ -38,17 +43,31 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(ProgramContext::buildVersion());
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // The settings folder holds the store with the mail password.
+    CreatePrivateFolder(AppPaths::configFolder());
+    const QString storePath = RegistryStore::defaultPath();
     std::unique_ptr<RegistryStore> store;
-    try {
-        store = std::make_unique<RegistryStore>(RegistryStore::defaultPath());
-    } catch (const RegistryError &error) {
-        QMessageBox::critical(nullptr, ProgramContext::applicationTitle(), error.message());
-        return 1;
+    while (!store) {
+        try {
+            store = std::make_unique<RegistryStore>(storePath);
+        } catch (const DamagedStoreError &damaged) {
+            // The user decides: the last good copy, new settings, or quit.
+            if (!DamagedStoreDialog::recover(damaged))
+                return 1;
+        } catch (const RegistryError &error) {
+            QMessageBox::critical(nullptr, ProgramContext::applicationTitle(), error.message());
+            return 1;
+        }
     }
     RegistryStore::setCurrent(store.get());
 
     const ProgramContext context =
         ProgramContext::create(testMode, AppPaths::programFolder());
+    // Saves cut short by a crash or a kill leave their temporary files
+    // behind; those no process holds any more go.
+    for (const QString &folder : {AppPaths::configFolder(), context.programFolder,
+                                  TemplateFolder::folderIn(context.programFolder)})
+        RemoveAbandonedTemporaries(folder);
 
     // Log-out and Ctrl+C take the same path as "Exit", so the window position
     // is kept. Installed before the windows so no signal is missed.
@@ -56,6 +75,10 @@ int main(int argc, char *argv[])
 
     int result = 0;
     {
+        // A copy of the store as it was after this good start, and after
+        // later changes, to come back to should the store be damaged.
+        LastGoodKeeper lastGood(storePath);
+        lastGood.start();
         TfrmMain frmMain(context);
         TfrmError frmError;
         TfrmStats frmStats;
@@ -98,6 +121,7 @@ int main(int argc, char *argv[])
             });
         }
         result = app.exec();
+        lastGood.finish();
     }
     RegistryStore::setCurrent(nullptr);
     return result;

@@ -3,6 +3,8 @@
 
 #include "config/RegistryExport.h"
 #include "config/RegistryStore.h"
+#include "config/StoreRecovery.h"
+#include "stats/TimeStamp.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -55,6 +57,9 @@ static QString usageText()
                "  export KEY FILE                append the key with all below it to FILE in the\n"
                "                                 registry export text format\n"
                "  import FILE                    write every value named in FILE into the store\n"
+               "  restore-last-good              put back the last good copy of a damaged store\n"
+               "                                 (Quellmark keeps it beside the store while it\n"
+               "                                 runs); the damaged file is kept aside\n"
                "  -h, --help                     show this help\n"
                "\n"
                "Exit status: 0 on success, 1 on any error.\n")
@@ -108,7 +113,6 @@ static QString valueLabel(const QString &name)
     return name.isEmpty() ? QStringLiteral("the default value")
                           : QStringLiteral("value '%1'").arg(name);
 }
-
 
 // Strict: an even number of hex digits and nothing else.
 static std::optional<QByteArray> parseHex(const QString &text)
@@ -224,8 +228,41 @@ static void importFile(RegistryStore &store, const QString &filePath)
     ImportRegistryFile(store, filePath);
 }
 
+// What the user can do about a damaged store, the same ways the program
+// offers at start.
+static QString damagedAdvice(const QString &storePath)
+{
+    const LastGoodCopy copy(storePath);
+    if (copy.exists())
+        return QStringLiteral("A last good copy saved %1 can be put back with '%2 "
+                              "restore-last-good'; the damaged file is kept aside.")
+            .arg(TimeStamp::format(copy.savedAt()), QString::fromLatin1(ToolName));
+    return QStringLiteral("There is no last good copy to put back. Start Quellmark to begin "
+                          "with new settings; the damaged file is kept aside.");
+}
+
+static int restoreLastGood(const QString &storePath)
+{
+    QString reason;
+    if (RegistryStore::isSoundStore(storePath, &reason)) {
+        printError(QStringLiteral("the settings store '%1' is not damaged; nothing was changed")
+                       .arg(storePath));
+        return 1;
+    }
+    const StoreRecovery recovery(storePath);
+    const QDateTime saved = recovery.lastGood().savedAt();
+    const QString aside = recovery.restoreLastGood();
+    printLine(
+        QStringLiteral("Restored the last good copy saved %1.").arg(TimeStamp::format(saved)));
+    if (!aside.isEmpty())
+        printLine(QStringLiteral("The damaged settings store was kept as '%1'.").arg(aside));
+    return 0;
+}
+
 static bool argumentsFit(const QString &command, qsizetype count)
 {
+    if (command == QLatin1StringView("restore-last-good"))
+        return count == 0;
     if (command == QLatin1StringView("list") || command == QLatin1StringView("import"))
         return count == 1;
     if (command == QLatin1StringView("get") || command == QLatin1StringView("export"))
@@ -268,9 +305,13 @@ int main(int argc, char *argv[])
         writeTo(stdout, usageText());
         return 0;
     }
-    static const QStringList commands = {QStringLiteral("list"),   QStringLiteral("get"),
-                                         QStringLiteral("set"),    QStringLiteral("delete"),
-                                         QStringLiteral("export"), QStringLiteral("import")};
+    static const QStringList commands = {QStringLiteral("list"),
+                                         QStringLiteral("get"),
+                                         QStringLiteral("set"),
+                                         QStringLiteral("delete"),
+                                         QStringLiteral("export"),
+                                         QStringLiteral("import"),
+                                         QStringLiteral("restore-last-good")};
     if (!commands.contains(args[0])) {
         printError(QStringLiteral("unknown command '%1' (see --help)").arg(args[0]));
         return 1;
@@ -282,6 +323,8 @@ int main(int argc, char *argv[])
     }
 
     try {
+        if (args[0] == QLatin1StringView("restore-last-good"))
+            return restoreLastGood(RegistryStore::defaultPath());
         RegistryStore store(RegistryStore::defaultPath());
         RegistryStore::setCurrent(&store);
         try {
@@ -291,6 +334,9 @@ int main(int argc, char *argv[])
             throw;
         }
         RegistryStore::setCurrent(nullptr);
+    } catch (const DamagedStoreError &e) {
+        printError(e.message() + QLatin1Char(' ') + damagedAdvice(e.path()));
+        return 1;
     } catch (const RegistryError &e) {
         printError(e.message());
         return 1;

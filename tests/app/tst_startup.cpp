@@ -5,6 +5,7 @@
 #include "AppProcess.h"
 #include "TestSandbox.h"
 
+#include "config/LastGoodCopy.h"
 #include "config/RegistryStore.h"
 
 #include <QElapsedTimer>
@@ -12,6 +13,8 @@
 #include <QTest>
 
 #include <memory>
+
+#include <sys/stat.h>
 
 namespace {
 const QString Root = QStringLiteral("Software\\Kestrin Software\\Quellmark");
@@ -145,6 +148,43 @@ private slots:
         AppProcess app;
         QVERIFY(app.start());
         QCOMPARE(QFile::exists(log), kept);
+        QVERIFY(app.terminate());
+    }
+
+    // At start the settings folder and store become private, leftovers of
+    // saves a crash cut short go, and a last good copy of the store is kept.
+    void startTightensSweepsAndKeepsACopy()
+    {
+        store()->setValue(Root, QStringLiteral("SmtpPass"),
+                          RegValue::fromString(QStringLiteral("secret")));
+        const QByteArray config = QFile::encodeName(QFileInfo(m_sandbox->storePath()).path());
+        QVERIFY(::chmod(config.constData(), 0755) == 0);
+        QVERIFY(::chmod(QFile::encodeName(m_sandbox->storePath()).constData(), 0644) == 0);
+        QDir().mkpath(m_sandbox->programFolder());
+        const QStringList left = {QStringLiteral(".quellmark-log-k1f2.tmp"),
+                                  QStringLiteral(".quellmark-notes")};
+        for (const QString &name : left) {
+            QFile file(m_sandbox->programFolder() + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        const LastGoodCopy copy(m_sandbox->storePath());
+        QVERIFY(!copy.exists());
+
+        AppProcess app;
+        QVERIFY(app.start());
+        QVERIFY(!QFile::exists(m_sandbox->programFolder() + left.at(0)));
+        QVERIFY(QFile::exists(m_sandbox->programFolder() + left.at(1)));
+        const auto mode = [](const QString &path) {
+            struct stat status {};
+            ::stat(QFile::encodeName(path).constData(), &status);
+            return status.st_mode & 0777;
+        };
+        QCOMPARE(mode(QFile::decodeName(config)), mode_t(0700));
+        QCOMPARE(mode(m_sandbox->storePath()), mode_t(0600));
+        QTRY_VERIFY_WITH_TIMEOUT(copy.exists(), 15000);
+        QCOMPARE(mode(copy.path()), mode_t(0600));
+        QCOMPARE(RegistryStore(copy.path()).value(Root, QStringLiteral("SmtpPass")),
+                 RegValue::fromString(QStringLiteral("secret")));
         QVERIFY(app.terminate());
     }
 

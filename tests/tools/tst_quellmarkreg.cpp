@@ -1,4 +1,7 @@
+#include "support/StoreDamage.h"
 #include "support/TestSandbox.h"
+
+#include "config/LastGoodCopy.h"
 
 #include <QDir>
 #include <QFile>
@@ -230,6 +233,48 @@ private slots:
         QCOMPARE(f.readAll(), garbage);
     }
 
+    // A damaged store is named as such with the way back, which then
+    // brings the last good copy and keeps the damaged file aside.
+    void damagedStoreRestoresLastGood_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::newRow("cut to half") << "half";
+        QTest::newRow("random bytes") << "random";
+    }
+    void damagedStoreRestoresLastGood()
+    {
+        QFETCH(QString, damage);
+        const QString store = m_sandbox->storePath();
+        StoreDamage::makeStore(store, QStringLiteral("saved"));
+        LastGoodCopy(store).save();
+        const QStringList get{"get", "Software\\Kestrin Software\\Quellmark", "SmtpServer"};
+        Result r = run({"restore-last-good"});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("is not damaged"), r.err);
+        QCOMPARE(ok(get), QByteArray("saved\n"));
+
+        StoreDamage::makeStore(store, QStringLiteral("changed"));
+        StoreDamage::apply(store, damage);
+        const QByteArray damaged = StoreDamage::readAll(store);
+        r = run(get);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("is damaged") && r.err.contains("restore-last-good"), r.err);
+
+        r = run({"restore-last-good"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.startsWith("Restored the last good copy saved "), r.out);
+        QCOMPARE(ok(get), QByteArray("saved\n"));
+        // Its -wal and -shm, if any, went with it.
+        QStringList aside =
+            QDir(QFileInfo(store).path()).entryList({QStringLiteral("registry.sqlite.damaged-*")});
+        aside.removeIf([](const QString &name) {
+            return name.endsWith(QLatin1String("-wal")) || name.endsWith(QLatin1String("-shm"));
+        });
+        QCOMPARE(aside.size(), 1);
+        QVERIFY(r.out.contains(QFile::encodeName(aside.first())));
+        QCOMPARE(StoreDamage::readAll(QFileInfo(store).path() + '/' + aside.first()), damaged);
+    }
+
     void helpGoesToStandardOutput_data()
     {
         QTest::addColumn<QString>("flag");
@@ -244,6 +289,7 @@ private slots:
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.startsWith("Usage: quellmark-reg"));
         QVERIFY(r.out.contains("export KEY FILE"));
+        QVERIFY(r.out.contains("restore-last-good"));
         QCOMPARE(r.err, QByteArray());
     }
 };

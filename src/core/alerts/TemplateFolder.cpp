@@ -181,7 +181,7 @@ bool replaceAtomically(const QByteArray &target, const QByteArray &folder,
 {
     QByteArray temporary;
     // A new file is created like any other, so the user's umask applies.
-    const int fd = CreateUniqueFile(folder + "/.quellmark-", mode ? 0600 : 0666, temporary);
+    const int fd = CreateUniqueFile(folder, "template", mode ? 0600 : 0666, temporary);
     if (fd < 0) {
         // Only a folder that refuses new files sends the caller to the
         // in-place write; a full disk must not cost the old template.
@@ -189,23 +189,20 @@ bool replaceAtomically(const QByteArray &target, const QByteArray &folder,
             return false;
         throwIoError(errno);
     }
+    // The descriptor holds the temporary file's lock: it is closed only once
+    // the temporary name is gone, so a sweep never takes a file being saved.
     const auto fail = [&](int code) {
-        ::close(fd);
         ::unlink(temporary.constData());
+        ::close(fd);
         throwIoError(code);
     };
     if ((mode && ::fchmod(fd, *mode & 07777) != 0) || !writeAll(fd, bytes) || ::fsync(fd) != 0)
         fail(errno);
-    if (::close(fd) != 0) {
-        const int code = errno;
-        ::unlink(temporary.constData());
-        throwIoError(code);
-    }
-    if (::rename(temporary.constData(), target.constData()) != 0) {
-        const int code = errno;
-        ::unlink(temporary.constData());
-        throwIoError(code);
-    }
+    if (::rename(temporary.constData(), target.constData()) != 0)
+        fail(errno);
+    // The data is on disk already (fsync); what close could still report
+    // changes nothing now.
+    ::close(fd);
     return true;
 }
 

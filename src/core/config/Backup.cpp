@@ -4,6 +4,7 @@
 #include "config/RegistryExport.h"
 #include "config/RegistryStore.h"
 #include "config/Subs.h"
+#include "platform/PrivateFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -125,13 +126,21 @@ bool DoBackup(const QString &backupFolder, const QString &settingsRoot, const QS
                 return false;
         }
         emptyFolder(folder, callbacks);
-    } else if (!QDir().mkpath(folder)) {
-        throw BackupError(QStringLiteral("Unable to create directory"));
     }
+    // The set holds the mail password: folder and files are the owner's
+    // alone, the folder before anything is written into it.
+    if (!CreatePrivateFolder(folder))
+        throw BackupError(QStringLiteral("Unable to create directory"));
 
     const QString registryFile = folder + BackupRegistryFileName;
     bool exported = false;
     try {
+        // The export appends to the file; made here, it is private from the
+        // first line on.
+        QFile file(registryFile);
+        if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            file.close();
+        MakePrivate(registryFile);
         ExportRegistryKey(registryFile, settingsRoot);
         // The export drops lines it cannot write; without the file there is
         // no backup of the settings at all, and the user must know.
@@ -151,6 +160,7 @@ bool DoBackup(const QString &backupFolder, const QString &settingsRoot, const QS
         else if (info.exists())
             copyFileInto(path, folder);
     }
+    MakePrivateTree(folder);
 
     if (callbacks.beep)
         callbacks.beep();

@@ -1,4 +1,5 @@
 #include "config/RegistryStore.h"
+#include "platform/PrivateFiles.h"
 #include "platform/UniqueFile.h"
 
 #include <QDeadlineTimer>
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 // Marks a file as ours: "QMRG" in the database header, plus the format name
@@ -43,6 +45,12 @@ static QString decodeUtf8(QByteArrayView bytes)
 {
     QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom);
     return decoder.decode(bytes);
+}
+
+DamagedStoreError::DamagedStoreError(const QString &path, const QString &reason)
+    : RegistryError(QStringLiteral("The settings store '%1' is damaged (%2).").arg(path, reason)),
+      m_path(path), m_reason(reason)
+{
 }
 
 // ---------------------------------------------------------------------------
@@ -288,16 +296,21 @@ RegistryStore::RegistryStore(const QString &filePath)
     bool existed = info.exists();
     FileState state = FileState::Empty;
     if (!existed) {
-        if (!QDir().mkpath(info.absolutePath()))
+        // The store holds the mail password: its folder is the owner's alone.
+        if (!QFileInfo(info.absolutePath()).isDir() && !CreatePrivateFolder(info.absolutePath()))
             throw RegistryError(
                 QStringLiteral("Cannot create the folder '%1' for the settings store '%2'.")
                     .arg(QDir::toNativeSeparators(info.absolutePath()), m_path));
-        existed = createAside();
+        existed = createAside() || createEmpty();
     }
     if (existed) {
         // Judged through a read-only connection first, so a file that is not
         // ours cannot be changed in any way (no journal replay, no checkpoint).
         state = inspectExisting();
+        // A store made by an older version, or copied in, may be readable by
+        // others; SQLite gives new -wal and -shm files the store's mode.
+        for (const char *suffix : {"", "-wal", "-shm"})
+            MakePrivate(m_path + QLatin1String(suffix));
     }
 
     const int flags = SQLITE_OPEN_READWRITE | (existed ? 0 : SQLITE_OPEN_CREATE);
@@ -340,7 +353,8 @@ RegistryStore::~RegistryStore()
     sqlite3_close_v2(m_db);
 }
 
-RegistryStore::FileState RegistryStore::classify(sqlite3 *db, const QString &path)
+RegistryStore::FileState RegistryStore::classify(sqlite3 *db, const QString &path,
+                                                 QString *readError)
 {
     // Runs inside the caller's transaction so that all checks see one state
     // of the file, even while another process creates it.
@@ -365,6 +379,9 @@ RegistryStore::FileState RegistryStore::classify(sqlite3 *db, const QString &pat
     };
     auto unreadable = [&](int rc) {
         const int primary = rc & 0xff;
+        // Not a database at all, or one whose pages do not hold together.
+        if ((primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT) && readError)
+            *readError = QString::fromUtf8(sqlite3_errmsg(db));
         if (primary == SQLITE_OK || primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT ||
             primary == SQLITE_ERROR || primary == SQLITE_NOTFOUND)
             return;
@@ -420,57 +437,148 @@ void RegistryStore::refuse(FileState state, const QString &path)
             .arg(path));
 }
 
+// A read-only connection that is rolled back and closed however the caller
+// leaves.
+namespace {
+struct ReadOnlyConnection {
+    sqlite3 *db = nullptr;
+    int rc = SQLITE_OK;
+    explicit ReadOnlyConnection(const QString &path)
+    {
+        rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY,
+                             nullptr);
+        if (rc == SQLITE_OK) {
+            sqlite3_extended_result_codes(db, 1);
+            sqlite3_busy_timeout(db, kDefaultBusyTimeoutMs);
+            sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
+        }
+    }
+    ~ReadOnlyConnection()
+    {
+        if (db && !sqlite3_get_autocommit(db))
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close_v2(db);
+    }
+    ReadOnlyConnection(const ReadOnlyConnection &) = delete;
+    ReadOnlyConnection &operator=(const ReadOnlyConnection &) = delete;
+};
+} // namespace
+
 RegistryStore::FileState RegistryStore::inspectExisting() const
 {
-    sqlite3 *db = nullptr;
-    const int rc =
-        sqlite3_open_v2(QFile::encodeName(m_path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-    struct Closer {
-        sqlite3 *db;
-        ~Closer()
-        {
-            if (db && !sqlite3_get_autocommit(db))
-                sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-            sqlite3_close_v2(db);
-        }
-    } closer{db};
-    if (rc != SQLITE_OK)
+    const bool hasLastGood = QFileInfo::exists(lastGoodPath(m_path));
+    if (hasLastGood && QFileInfo(m_path).size() == 0)
+        throw DamagedStoreError(m_path, QStringLiteral("the file is empty"));
+    const ReadOnlyConnection connection(m_path);
+    if (connection.rc != SQLITE_OK)
         throw RegistryError(QStringLiteral("Cannot read the settings store '%1' (%2); it was "
                                            "left unchanged.")
-                                .arg(m_path, QString::fromUtf8(sqlite3_errmsg(db))));
-    sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, kDefaultBusyTimeoutMs);
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    const FileState state = classify(db, m_path);
+                                .arg(m_path, QString::fromUtf8(sqlite3_errmsg(connection.db))));
+    QString damage;
+    const FileState state = classify(connection.db, m_path, &damage);
+    // The store is small; a check of every page at start finds a store
+    // cut short or overwritten in the middle before the first accessor
+    // trips over it.
+    if (state == FileState::Ours)
+        quickCheck(connection.db, &damage);
+    if (!damage.isEmpty() && (hasLastGood || headerIsOurs(m_path)))
+        throw DamagedStoreError(m_path, damage);
     if (state != FileState::Empty && state != FileState::Ours)
         refuse(state, m_path);
     return state;
+}
+
+bool RegistryStore::quickCheck(sqlite3 *db, QString *report)
+{
+    sqlite3_stmt *stmt = nullptr;
+    QStringList lines;
+    int rc = sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &stmt, nullptr);
+    while (rc == SQLITE_OK && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        // A badly damaged file can report a line per page; a few say enough.
+        if (lines.size() < 3)
+            lines << QString::fromUtf8(
+                reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+        rc = SQLITE_OK;
+    }
+    if (rc != SQLITE_DONE)
+        lines << QString::fromUtf8(sqlite3_errmsg(db));
+    sqlite3_finalize(stmt);
+    if (lines == QStringList{QStringLiteral("ok")})
+        return true;
+    if (report)
+        *report = lines.join(QStringLiteral("; "));
+    return false;
+}
+
+bool RegistryStore::headerIsOurs(const QString &path)
+{
+    // SQLite's magic, and our application id at offset 68, big-endian.
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray header = file.read(100);
+    return header.size() == 100 && header.startsWith(QByteArrayView("SQLite format 3\0", 16)) &&
+           qFromBigEndian<qint32>(header.constData() + 68) == kApplicationId;
+}
+
+bool RegistryStore::isSoundStore(const QString &path, QString *reason)
+{
+    if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0) {
+        if (reason)
+            *reason = QStringLiteral("the file is missing or empty");
+        return false;
+    }
+    const ReadOnlyConnection connection(path);
+    QString damage;
+    try {
+        if (connection.rc == SQLITE_OK &&
+            classify(connection.db, path, &damage) == FileState::Ours && damage.isEmpty())
+            return quickCheck(connection.db, reason);
+    } catch (const RegistryError &error) {
+        damage = error.message();
+    }
+    if (reason)
+        *reason = !damage.isEmpty()            ? damage
+                  : connection.rc != SQLITE_OK ? QString::fromUtf8(sqlite3_errstr(connection.rc))
+                                               : QStringLiteral("not a Quellmark settings store");
+    return false;
+}
+
+QString RegistryStore::lastGoodPath(const QString &storePath)
+{
+    return storePath + QStringLiteral(".last-good");
 }
 
 // Sets up a new store at the path and switches it to WAL, then links it into
 // place, so the path never names a store that is only half set up: a process
 // killed while setting one up in place would leave a rollback journal that a
 // read-only look at the file cannot get past, and the store could never be
-// opened again. Killed here, it leaves a stray "<name>.new-*" file beside
-// the path instead. False when the folder takes no hard links (or no new
-// file); the caller then sets the store up in place.
+// opened again. Killed here, it leaves a temporary file (and SQLite's files
+// beside it) that the next start sweeps away. False when the folder takes no
+// hard links (or no new file); the caller then sets the store up in place.
 bool RegistryStore::createAside()
 {
     const QByteArray target = QFile::encodeName(m_path);
     QByteArray aside;
-    // The permissions SQLite gives the files it creates.
-    const int fd = CreateUniqueFile(target + ".new-", 0644, aside);
+    // Private whatever the umask: the store will hold the mail password.
+    const int fd =
+        CreateUniqueFile(QFile::encodeName(QFileInfo(m_path).absolutePath()), "store", 0600, aside);
     if (fd < 0)
         return false;
-    ::close(fd);
+    ::fchmod(fd, 0600);
+    // The descriptor holds the file's lock, so no sweep takes it while it is
+    // set up; it is closed only after SQLite let go of the file, as closing
+    // it earlier would drop SQLite's own locks on it.
     struct Remover {
         QByteArray path;
+        int fd;
         ~Remover()
         {
             for (const char *suffix : {"", "-journal", "-wal", "-shm"})
                 ::unlink((path + suffix).constData());
+            ::close(fd);
         }
-    } remover{aside};
+    } remover{aside, fd};
 
     if (sqlite3_open_v2(aside.constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
         sqlite3_close_v2(m_db);
@@ -495,6 +603,19 @@ bool RegistryStore::createAside()
         return false;
     // Another process may have won the race; its store is used then.
     return ::link(aside.constData(), target.constData()) == 0 || errno == EEXIST;
+}
+
+bool RegistryStore::createEmpty()
+{
+    // SQLite would create the file readable by everyone; an empty file made
+    // here first is set up in place with the mode it already has.
+    const int fd = ::open(QFile::encodeName(m_path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno == EEXIST;
+    ::fchmod(fd, 0600);
+    ::close(fd);
+    return true;
 }
 
 void RegistryStore::initialise(const QString &filePath)

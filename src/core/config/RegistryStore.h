@@ -52,6 +52,21 @@ private:
     QString m_message;
 };
 
+// The file at the store's path is a settings store of ours that is damaged:
+// cut short, overwritten, or failing the database's own check. The file was
+// left unchanged; StoreRecovery offers the ways forward.
+class DamagedStoreError : public RegistryError {
+public:
+    DamagedStoreError(const QString &path, const QString &reason);
+    QString path() const { return m_path; }
+    // What is wrong, in SQLite's words.
+    QString reason() const { return m_reason; }
+
+private:
+    QString m_path;
+    QString m_reason;
+};
+
 // The per-user settings store: a tree of keys standing for HKEY_CURRENT_USER,
 // kept in one SQLite file (WAL journal). Key paths are relative to the hive's
 // top and use backslashes ("Software\Kestrin Software\Quellmark"); empty
@@ -67,6 +82,13 @@ public:
     // Opens the store, creating the file and its folder when missing. A file
     // that exists but is not a settings store is never touched: the
     // constructor throws RegistryError naming the file.
+    //
+    // A file that cannot be read or fails the database's check is taken for
+    // a damaged store of ours (DamagedStoreError) when its header carries our
+    // mark, or when a last good copy lies beside it (which only this program
+    // makes, for a store at this path); an empty file beside a last good
+    // copy is a store cut to nothing. Without either sign such a file is
+    // refused as not ours, as is a sound database of another program.
     explicit RegistryStore(const QString &filePath);
     ~RegistryStore();
     RegistryStore(const RegistryStore &) = delete;
@@ -74,6 +96,11 @@ public:
 
     // $XDG_CONFIG_HOME/quellmark/registry.sqlite (~/.config/... by default).
     static QString defaultPath();
+    // Where the last good copy of the store at storePath is kept.
+    static QString lastGoodPath(const QString &storePath);
+    // Whether the file at path (read only, never changed) is a sound store
+    // of ours; false with the reason when it is not.
+    static bool isSoundStore(const QString &path, QString *reason = nullptr);
 
     // The store the Reg* accessors and the export format use. Not owned.
     static void setCurrent(RegistryStore *store);
@@ -127,10 +154,13 @@ private:
     struct Cache;
     enum class FileState { Empty, Ours, Foreign, Newer };
 
-    static FileState classify(sqlite3 *db, const QString &path);
+    static FileState classify(sqlite3 *db, const QString &path, QString *readError = nullptr);
+    static bool quickCheck(sqlite3 *db, QString *report);
+    static bool headerIsOurs(const QString &path);
     [[noreturn]] static void refuse(FileState state, const QString &path);
     FileState inspectExisting() const;
     bool createAside();
+    bool createEmpty();
     void initialise(const QString &filePath);
     void enableWal();
     [[noreturn]] void fail() const;

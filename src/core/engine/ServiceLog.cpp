@@ -127,17 +127,18 @@ bool ServiceLog::ensureLogStarted(const QString &path, const std::function<QStri
     // meanwhile is kept, never replaced.
     const QByteArray target = QFile::encodeName(path);
     QByteArray aside;
-    const int fd = CreateUniqueFile(
-        QFile::encodeName(QFileInfo(path).absolutePath()) + "/.quellmark-log-", 0666, aside);
+    const int fd =
+        CreateUniqueFile(QFile::encodeName(QFileInfo(path).absolutePath()), "log", 0666, aside);
     if (fd < 0)
         return createInPlace(path, stamp);
     const QByteArray bytes = (stamp + QStringLiteral(":  Log start")).toUtf8() + LineEnd;
     const bool written = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    ::close(fd);
     const bool linked =
         written && (::link(aside.constData(), target.constData()) == 0 || errno == EEXIST);
     const int linkError = errno;
     ::unlink(aside.constData());
+    // Closed (and its lock let go) only once the temporary name is gone.
+    ::close(fd);
     if (linked)
         return true;
     // A folder without hard links gets the log the plain way.

@@ -10,6 +10,7 @@
 #include "config/RegistryStore.h"
 #include "config/Subs.h"
 #include "engine/ServiceLog.h"
+#include "platform/UniqueFile.h"
 #include "TestSandbox.h"
 
 #include <QDir>
@@ -106,6 +107,18 @@ QRandomGenerator &killMoments()
         return QRandomGenerator(seed);
     }();
     return generator;
+}
+
+// After the writers are gone, the start-up sweep leaves none of their
+// temporary files behind.
+QStringList temporariesAfterSweep(const QString &folder)
+{
+    RemoveAbandonedTemporaries(folder);
+    QStringList left;
+    for (const QString &name : QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System))
+        if (IsTemporaryFileName(QFile::encodeName(name)))
+            left << name;
+    return left;
 }
 
 QByteArray readAll(const QString &path)
@@ -429,6 +442,7 @@ void TstCrashSafety::storeSurvivesKills()
         seen = now;
         counter = newCounter;
     }
+    QCOMPARE(temporariesAfterSweep(QFileInfo(path).absolutePath()), QStringList());
 }
 
 // ------------------------------------------------------------------- logs
@@ -539,6 +553,7 @@ void TstCrashSafety::templateSavesSurviveKills()
         QCOMPARE(folder.names(), QStringList{QStringLiteral("OnError")});
         generation = found;
     }
+    QCOMPARE(temporariesAfterSweep(QFileInfo(path).absolutePath()), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TstCrashSafety)
