@@ -23,7 +23,7 @@
 #include "engine/ServiceLog.h"
 #include "engine/ServiceTarget.h"
 #include "platform/NetworkState.h"
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 
 #include <QApplication>
 #include <QDir>

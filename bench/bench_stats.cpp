@@ -9,7 +9,7 @@
 #include "BenchReport.h"
 
 #include "stats/DowntimeStats.h"
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 
 #include <QDir>
 #include <QFile>

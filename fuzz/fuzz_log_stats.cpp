@@ -13,7 +13,7 @@
 #include "stats/StampReader.h"
 #include "stats/StatsError.h"
 #include "stats/TDTCalc.h"
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 
 #include <QDir>
 #include <QFile>

@@ -8,7 +8,7 @@
 
 #include "alerts/MessageTemplate.h"
 #include "alerts/TemplateFolder.h"
-#include "config/FileError.h"
+#include "base/FileError.h"
 
 #include <QString>
 

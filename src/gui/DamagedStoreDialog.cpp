@@ -4,7 +4,7 @@
 
 #include "config/RegistryStore.h"
 #include "config/StoreRecovery.h"
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 
 #include <QApplication>
 #include <QPushButton>

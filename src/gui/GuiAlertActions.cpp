@@ -5,7 +5,7 @@
 
 #include "alerts/AlertSound.h"
 #include "alerts/ProgramLauncher.h"
-#include "config/FileError.h"
+#include "base/FileError.h"
 #include "config/RegistryStore.h"
 #include "engine/AlertFailures.h"
 

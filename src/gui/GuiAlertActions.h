@@ -1,8 +1,8 @@
 #pragma once
 
+#include "alerts/AlertActions.h"
 #include "alerts/AlertMail.h"
 #include "config/ProgramContext.h"
-#include "engine/PollView.h"
 
 #include <QObject>
 

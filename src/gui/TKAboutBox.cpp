@@ -5,7 +5,7 @@
 #include "ui_TKAboutBox.h"
 
 #include "config/ProgramContext.h"
-#include "config/Subs.h"
+#include "base/Subs.h"
 #include "platform/AppPaths.h"
 #include "update/UpdateError.h"
 

@@ -5,7 +5,7 @@
 #include "ui_TfrmEmail.h"
 
 #include "alerts/MessageTemplate.h"
-#include "config/FileError.h"
+#include "base/FileError.h"
 #include "platform/AppPaths.h"
 
 #include <QApplication>

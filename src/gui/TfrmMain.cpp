@@ -19,7 +19,7 @@
 #include "alerts/AlertMail.h"
 #include "alerts/AlertSound.h"
 #include "alerts/ProgramLauncher.h"
-#include "config/FileError.h"
+#include "base/FileError.h"
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
 #include "config/ServiceNames.h"
@@ -532,6 +532,8 @@ bool TfrmMain::guarded(const std::function<void()> &action, QWidget *over)
     } catch (const RegistryError &error) {
         Dialogs::error(over ? over : this, error.message());
     } catch (const LaunchError &error) {
+        Dialogs::error(over ? over : this, error.message());
+    } catch (const AutostartError &error) {
         Dialogs::error(over ? over : this, error.message());
     }
     return false;

@@ -4,7 +4,7 @@
 #include "config/RegistryExport.h"
 #include "config/RegistryStore.h"
 #include "config/StoreRecovery.h"
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 
 #include <QCoreApplication>
 #include <QFile>

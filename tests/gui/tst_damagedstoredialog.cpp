@@ -6,7 +6,7 @@
 
 #include "config/LastGoodCopy.h"
 #include "config/RegistryStore.h"
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 
 #include "support/StoreDamage.h"
 #include "support/TestSandbox.h"

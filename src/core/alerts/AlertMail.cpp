@@ -2,8 +2,8 @@
 
 #include "alerts/MessageTemplate.h"
 #include "config/Registry.h"
-#include "config/Subs.h"
-#include "stats/TimeStamp.h"
+#include "base/Subs.h"
+#include "base/TimeStamp.h"
 
 QString MessageNotSentText()
 {

@@ -1,7 +1,7 @@
 #include "MessageTemplate.h"
 
-#include "config/FileError.h"
-#include "config/Subs.h"
+#include "base/FileError.h"
+#include "base/Subs.h"
 
 #include <QFile>
 

@@ -2,7 +2,7 @@
 
 #include "alerts/SmtpReplyBuffer.h"
 #include "alerts/TBase64.h"
-#include "config/Subs.h"
+#include "base/Subs.h"
 #include "engine/HostResolver.h"
 #include "engine/SystemHostResolver.h"
 #include "platform/TlsTrust.h"

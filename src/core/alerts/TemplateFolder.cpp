@@ -2,8 +2,8 @@
 #include "platform/UniqueFile.h"
 
 #include "alerts/MessageTemplate.h"
-#include "config/FileError.h"
-#include "config/Subs.h"
+#include "base/FileError.h"
+#include "base/Subs.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "config/BackupError.h"
 #include "config/RegistryExport.h"
 #include "config/RegistryStore.h"
-#include "config/Subs.h"
+#include "base/Subs.h"
 #include "platform/PrivateFiles.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "AlertFailures.h"
 
-#include "config/Subs.h"
+#include "base/Subs.h"
 
 namespace {
 // Entries and the summary are one line each part: a server reply or a

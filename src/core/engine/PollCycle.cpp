@@ -7,7 +7,7 @@
 #include "engine/IntervalTimer.h"
 #include "engine/ServiceLog.h"
 #include "engine/ServiceTarget.h"
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 
 namespace {
 const QString NoInternet = QStringLiteral("NoInternetConnection");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "alerts/AlertActions.h"
 #include "config/ProgramContext.h"
 #include "engine/PollView.h"
 

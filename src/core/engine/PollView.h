@@ -35,25 +35,3 @@ public:
     // Lets the window handle what is pending, so it stays usable.
     virtual void processEvents() = 0;
 };
-
-// What became of an alert e-mail.
-struct MailOutcome {
-    bool sent = false;
-    // Why it was not sent (the server's last reply, no connection, a
-    // template that cannot be read); empty when it was.
-    QString problem;
-};
-
-// The alert actions failure tracking calls.
-class AlertActions {
-public:
-    virtual ~AlertActions() = default;
-    // Empty when the sound played or there was nothing to play; else why not.
-    virtual QString playAlertSound(const QString &serviceName, bool onError) = 0;
-    // Throws LaunchError when the program cannot be started.
-    virtual void launchProgram(const QString &commandLine) = 0;
-    virtual MailOutcome sendAlertMail(const QString &serviceName, const QString &templatePath,
-                                      const QString &recipients) = 0;
-    // A failure the user must see (shown without stopping the cycle).
-    virtual void reportError(const QString &message) = 0;
-};

@@ -1,6 +1,6 @@
 #include "Prober.h"
 
-#include "config/Subs.h"
+#include "base/Subs.h"
 #include "engine/AnswerReader.h"
 #include "engine/HostResolver.h"
 #include "engine/PlainConnection.h"

@@ -1,7 +1,7 @@
 #include "engine/ServiceLog.h"
 #include "platform/UniqueFile.h"
 
-#include "config/Subs.h"
+#include "base/Subs.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "ServiceTarget.h"
 
 #include "config/ServiceNames.h"
-#include "config/Subs.h"
+#include "base/Subs.h"
 
 #include <QStringList>
 

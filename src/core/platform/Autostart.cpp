@@ -1,7 +1,6 @@
 #include "Autostart.h"
 
 #include "AppPaths.h"
-#include "config/RegistryStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -46,7 +45,7 @@ void StartWithWindows(const QString &valueName, const QString &executablePath, b
         text += "Terminal=false\n";
         text += "X-GNOME-Autostart-enabled=true\n";
         if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
-            throw RegistryError(QStringLiteral("Failed to set data for '%1'").arg(valueName));
+            throw AutostartError(QStringLiteral("Failed to set data for '%1'").arg(valueName));
         return;
     }
 

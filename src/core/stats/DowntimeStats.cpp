@@ -1,13 +1,13 @@
 #include "stats/DowntimeStats.h"
 
 #include "config/ProgramContext.h"
-#include "config/Subs.h"
+#include "base/Subs.h"
 #include "stats/LogLineReader.h"
 #include "stats/LogRecord.h"
 #include "stats/StampReader.h"
 #include "stats/StatsError.h"
 #include "stats/TDTCalc.h"
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 
 #include <QDirIterator>
 #include <QFileInfo>

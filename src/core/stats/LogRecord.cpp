@@ -1,6 +1,6 @@
 #include "stats/LogRecord.h"
 
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 
 #include <QFile>
 

@@ -1,7 +1,7 @@
 #include "stats/StampReader.h"
 
 #include "stats/TDTCalc.h"
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 
 #include <QDateTime>
 

@@ -8,10 +8,10 @@
 
 #include "alerts/AlertMail.h"
 #include "alerts/MessageTemplate.h"
-#include "config/FileError.h"
+#include "base/FileError.h"
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 
 #include <QDir>
 #include <QFile>

@@ -4,7 +4,7 @@
 
 #include "alerts/MessageTemplate.h"
 #include "alerts/TemplateFolder.h"
-#include "config/FileError.h"
+#include "base/FileError.h"
 
 #include <QDir>
 #include <QFile>

@@ -8,7 +8,7 @@
 
 #include "alerts/TemplateFolder.h"
 #include "config/RegistryStore.h"
-#include "config/Subs.h"
+#include "base/Subs.h"
 #include "engine/ServiceLog.h"
 #include "platform/UniqueFile.h"
 #include "TestSandbox.h"

@@ -11,7 +11,7 @@
 #include "engine/AlertFailures.h"
 #include "engine/IntervalTimer.h"
 #include "engine/PollCycle.h"
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "config/ProgramContext.h"
 #include "stats/DowntimeStats.h"
 #include "stats/StatsError.h"
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 #include "support/TestSandbox.h"
 
 #include <QDir>

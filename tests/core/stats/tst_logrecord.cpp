@@ -1,6 +1,6 @@
 #include "engine/ServiceLog.h"
 #include "stats/LogRecord.h"
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 #include "TestSandbox.h"
 
 #include <QFile>

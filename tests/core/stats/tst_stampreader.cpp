@@ -1,6 +1,6 @@
 #include "stats/StampReader.h"
 #include "stats/TDTCalc.h"
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

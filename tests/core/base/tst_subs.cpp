@@ -1,5 +1,5 @@
-#include "config/FileError.h"
-#include "config/Subs.h"
+#include "base/FileError.h"
+#include "base/Subs.h"
 #include "TestSandbox.h"
 
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "stats/TimeStamp.h"
+#include "base/TimeStamp.h"
 
 #include <QRandomGenerator>
 #include <QtTest>

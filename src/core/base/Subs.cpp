@@ -1,6 +1,6 @@
-#include "config/Subs.h"
+#include "base/Subs.h"
 
-#include "config/FileError.h"
+#include "base/FileError.h"
 
 #include <QDir>
 #include <QFile>
