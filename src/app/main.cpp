@@ -10,6 +10,7 @@
 #include "alerts/TemplateFolder.h"
 #include "config/LastGoodKeeper.h"
 #include "config/ProgramContext.h"
+#include "engine/Monitor.h"
 #include "config/RegistryStore.h"
 #include "platform/AppPaths.h"
 #include "platform/InstanceLock.h"
@@ -79,16 +80,17 @@ int main(int argc, char *argv[])
         // later changes, to come back to should the store be damaged.
         LastGoodKeeper lastGood(storePath);
         lastGood.start();
-        TfrmMain frmMain(context);
+        // The engine; the windows, the tray, signals and D-Bus all drive it.
+        Monitor monitor(context);
+        TfrmMain frmMain(context, &monitor);
         TfrmError frmError;
         TfrmStats frmStats;
         frmStats.setProgramFolder(context.programFolder);
         TfrmInput frmInput;
         TfrmEmail frmEmail;
         frmMain.attachWindows({&frmError, &frmStats, &frmInput, &frmEmail});
-        QObject::connect(&frmMain, &TfrmMain::exitReady, &app, &QCoreApplication::quit);
-        QObject::connect(&quitSignals, &QuitSignalWatcher::quitRequested, &frmMain,
-                         [&frmMain] { frmMain.mnuExitClick(); });
+        QObject::connect(&monitor, &Monitor::exitReady, &app, &QCoreApplication::quit);
+        QObject::connect(&quitSignals, &QuitSignalWatcher::quitRequested, &monitor, &Monitor::requestExit);
         // After a restore: let go of the instance lock so the new instance is
         // not turned away, start it with our arguments, then end as usual.
         QObject::connect(&frmMain, &TfrmMain::restartRequested, &frmMain, [&] {
@@ -101,12 +103,12 @@ int main(int argc, char *argv[])
                                                      "start it yourself to use the restored configuration."));
                 return;
             }
-            frmMain.mnuExitClick();
+            monitor.requestExit();
         });
 
         // Scripts and desktop tools reach the running program on the
         // session bus; without a bus it runs as before.
-        DBusControl dbus(&frmMain);
+        DBusControl dbus(&monitor, &frmMain);
         dbus.registerOnSessionBus(testMode);
 
         frmMain.showAtStart();

@@ -2,13 +2,16 @@
 
 #include "TfrmMain.h"
 
-#include "engine/PollCycle.h"
+#include "engine/Monitor.h"
 
 #include <QAction>
 #include <QDBusConnection>
 #include <QTimer>
 
-DBusControl::DBusControl(TfrmMain *window) : QObject(window), m_window(window) {}
+DBusControl::DBusControl(Monitor *monitor, TfrmMain *window)
+    : QObject(window), m_monitor(monitor), m_window(window)
+{
+}
 
 QString DBusControl::serviceName(bool testMode)
 {
@@ -32,37 +35,37 @@ bool DBusControl::registerOnSessionBus(bool testMode)
 
 bool DBusControl::timerOn() const
 {
-    return m_window->isTimerOn();
+    return m_monitor->timerOn();
 }
 
 bool DBusControl::polling() const
 {
-    return m_window->pollCycle()->isRunning();
+    return m_monitor->isPolling();
 }
 
 QStringList DBusControl::onErrorList() const
 {
-    return m_window->onErrorList();
+    return m_monitor->onErrorList();
 }
 
 QString DBusControl::lastPollFinished() const
 {
-    return m_window->pollCycle()->lastFinished();
+    return m_monitor->lastPollFinished();
 }
 
 int DBusControl::pollsHandled() const
 {
-    return m_window->pollCycle()->pollsHandled();
+    return m_monitor->pollsHandled();
 }
 
 void DBusControl::PollNow()
 {
-    QTimer::singleShot(0, m_window, [w = m_window] { w->butStartClick(); });
+    QTimer::singleShot(0, m_monitor, [m = m_monitor] { m->pollNow(); });
 }
 
 void DBusControl::ToggleTimer()
 {
-    QTimer::singleShot(0, m_window, [w = m_window] { w->butTimerClick(); });
+    QTimer::singleShot(0, m_monitor, [m = m_monitor] { m->toggleTimer(); });
 }
 
 void DBusControl::Restore()
@@ -82,5 +85,5 @@ void DBusControl::ShowStats()
 
 void DBusControl::Exit()
 {
-    QTimer::singleShot(0, m_window, [w = m_window] { w->mnuExitClick(); });
+    QTimer::singleShot(0, m_monitor, [m = m_monitor] { m->requestExit(); });
 }

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QStringList>
 
+class Monitor;
 class TfrmMain;
 
 // The running program on the session bus: the tray menu's actions and a few
@@ -23,7 +24,9 @@ class DBusControl : public QObject {
     Q_PROPERTY(int PollsHandled READ pollsHandled)
 
 public:
-    explicit DBusControl(TfrmMain *window);
+    // The engine's facts and intents come from the monitor; showing windows
+    // is the main window's.
+    DBusControl(Monitor *monitor, TfrmMain *window);
 
     static QString serviceName(bool testMode);
     // Registers on the session bus; false (and the program runs as before)
@@ -45,5 +48,6 @@ public slots:
     void Exit();
 
 private:
+    Monitor *m_monitor;
     TfrmMain *m_window;
 };

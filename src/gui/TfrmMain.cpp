@@ -25,10 +25,8 @@
 #include "config/ServiceNames.h"
 #include "engine/AlertFailures.h"
 #include "engine/IntervalTimer.h"
+#include "engine/Monitor.h"
 #include "engine/PollCycle.h"
-#include "engine/Prober.h"
-#include "platform/ConnectionWatcher.h"
-#include "platform/NetworkState.h"
 #include "platform/Autostart.h"
 
 #include <QApplication>
@@ -47,7 +45,7 @@
 #include <QTimer>
 #include <QWindowStateChangeEvent>
 
-TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
+TfrmMain::TfrmMain(const ProgramContext &context, Monitor *monitor, QWidget *parent)
     : QWidget(parent), m_context(context), ui(std::make_unique<Ui::TfrmMain>())
 {
     ui->setupUi(this);
@@ -58,36 +56,34 @@ TfrmMain::TfrmMain(const ProgramContext &context, QWidget *parent)
     // (ProgramContext); the folder work is done here in start-up order.
     m_context.prepareProgramFolder();
 
-    m_prober = new Prober(nullptr, this);
     m_alerts = new GuiAlertActions(this, m_context, [this] { return smtpSettings(); });
-    PollCycle::Environment environment;
-    environment.settings = [this] { return liveSettings(); };
-    // One check shared with the connection watcher: its fresh answer is the
-    // one the cycle it starts then sees.
-    auto connection = std::make_shared<RecentInternetCheck>();
-    environment.internetConnected = [connection] { return (*connection)(); };
-    environment.probe = [this](const ServiceTarget &target, const QString &pattern, const ProbeSettings &settings,
-                               std::function<bool()> abortRequested) {
-        return m_prober->run(target, pattern, settings, std::move(abortRequested));
-    };
-    environment.abortProbe = [this] { m_prober->abort(); };
-    m_cycle = new PollCycle(m_context, *this, *m_alerts, environment, this);
-    m_cycle->setServiceListProvider([this] { return serviceNames(); });
-    m_alerts->setFailureRecord(m_cycle->alertFailures());
-    // While an e-mail is on its way nothing may start a cycle inside its
-    // wait or end the program under it: a poll asked for meanwhile starts
-    // when it is done, and so does a requested end.
-    connect(m_alerts, &GuiAlertActions::sendingChanged, this, [this](bool sending) {
-        // A program on its way out starts nothing new.
-        if (!m_exiting)
-            m_cycle->holdStarts(sending);
-        if (!sending && m_quitWhenSent)
-            QMetaObject::invokeMethod(this, &TfrmMain::exitReady, Qt::QueuedConnection);
-    });
-    auto *connectionWatcher =
-        new ConnectionWatcher([connection] { return connection->refresh(); }, this);
-    connect(connectionWatcher, &ConnectionWatcher::connected, m_cycle,
-            &PollCycle::connectionRestored);
+    // The engine runs in the monitor; this window feeds it the live settings
+    // and the service list, performs its alerts and shows what it reports.
+    m_monitor = monitor ? monitor : new Monitor(m_context, this);
+    m_cycle = m_monitor->cycle();
+    m_monitor->setSettingsSource([this] { return liveSettings(); });
+    m_monitor->setServiceListProvider([this] { return serviceNames(); });
+    m_monitor->setAlertActions(m_alerts);
+    m_monitor->setEventPump([this] { processEvents(); });
+    m_alerts->setFailureRecord(m_monitor->alertFailures());
+    connect(m_alerts, &GuiAlertActions::sendingChanged, m_monitor, &Monitor::setMailInFlight);
+    connect(m_monitor, &Monitor::exitRequested, this, &TfrmMain::closeForExit);
+    connect(m_monitor, &Monitor::exitReady, this, &TfrmMain::exitReady);
+    connect(m_monitor, &Monitor::statusLine, this, &TfrmMain::statusAppend);
+    connect(m_monitor, &Monitor::statusCleared, this, &TfrmMain::statusClear);
+    connect(m_monitor, &Monitor::progressText, this, &TfrmMain::setProgressText);
+    connect(m_monitor, &Monitor::errorPanel, this, &TfrmMain::setErrorPanel);
+    connect(m_monitor, &Monitor::trayHint, this, &TfrmMain::setTrayHint);
+    connect(m_monitor, &Monitor::trayIcon, this, &TfrmMain::setTrayIcon);
+    connect(m_monitor, &Monitor::cycleRunning, this, &TfrmMain::setCycleRunning);
+    connect(m_monitor, &Monitor::abortEnabled, this, &TfrmMain::setAbortEnabled);
+    connect(m_monitor, &Monitor::timerSwitchShown, this, &TfrmMain::setTimerSwitchShown);
+    connect(m_monitor, &Monitor::errorWindowText, this, &TfrmMain::errorWindowSetText);
+    connect(m_monitor, &Monitor::errorWindowBordered, this, &TfrmMain::errorWindowSetBordered);
+    connect(m_monitor, &Monitor::errorWindowWordWrap, this, &TfrmMain::errorWindowSetWordWrap);
+    connect(m_monitor, &Monitor::errorWindowShown, this,
+            [this](bool shown) { shown ? errorWindowShow() : errorWindowHide(); });
+    connect(m_monitor, &Monitor::showOnErrorChecked, this, &TfrmMain::setShowOnErrorChecked);
     m_trayCycleTimer = new QTimer(this);
     m_trayCycleTimer->setInterval(1000);
     connect(m_trayCycleTimer, &QTimer::timeout, this, &TfrmMain::advanceTrayImage);
@@ -154,6 +150,12 @@ TfrmMain::~TfrmMain()
     // are gone: nothing of theirs may call back into this window from now on.
     for (QObject *child : findChildren<QObject *>())
         child->disconnect(this);
+    // A monitor that outlives the window no longer calls into it.
+    m_monitor->disconnect(this);
+    m_monitor->setSettingsSource({});
+    m_monitor->setServiceListProvider({});
+    m_monitor->setAlertActions(nullptr);
+    m_monitor->setEventPump({});
     qDeleteAll(findChildren<FocusOutWatcher *>());
 
     // What must survive the run: where the window stood and which service
@@ -770,7 +772,7 @@ IntervalTimer *TfrmMain::sessionTimer() const
 
 void TfrmMain::butTimerClick()
 {
-    m_cycle->toggleTimerSwitch();
+    m_monitor->toggleTimer();
 }
 
 void TfrmMain::butToTrayClick()
@@ -826,30 +828,24 @@ void TfrmMain::butHelpClick()
 
 void TfrmMain::mnuExitClick()
 {
-    if (m_exiting)
-        return;
+    m_monitor->requestExit();
+}
+
+void TfrmMain::closeForExit()
+{
     m_exiting = true;
-    // A running probe returns at once and closes its own connection; the
-    // cycle then ends on its own while the event loops unwind.
-    if (m_cycle->isRunning())
-        m_cycle->abort();
     for (QWidget *w : {static_cast<QWidget *>(m_windows.error), static_cast<QWidget *>(m_windows.stats),
                        static_cast<QWidget *>(m_windows.input), static_cast<QWidget *>(m_windows.email)}) {
         if (w)
             w->hide();
     }
-    // Quitting ends every event loop, the one an e-mail waits in too, which
-    // would cut its dialogue off mid-command and lose the alert. The
-    // windows go now; the program ends when the message is through (its
-    // waits are bounded).
+    // An e-mail still on its way holds the end back a while: the program
+    // is gone for the user already.
     if (m_alerts->isSending()) {
-        m_quitWhenSent = true;
         hide();
         if (m_tray)
             m_tray->hide();
-        return;
     }
-    emit exitReady();
 }
 
 void TfrmMain::changeEvent(QEvent *event)
@@ -868,13 +864,12 @@ void TfrmMain::butStartClick()
     // "Poll now" while a cycle runs is ignored, as "Go" is disabled then.
     if (m_cycle->isRunning())
         return;
-    m_cycle->run(serviceNames());
+    m_monitor->pollNow();
 }
 
 void TfrmMain::butAbortClick()
 {
-    if (m_cycle->isRunning())
-        m_cycle->abort();
+    m_monitor->abort();
 }
 
 LiveSettings TfrmMain::liveSettings() const

@@ -12,8 +12,8 @@
 
 class GuiAlertActions;
 class IntervalTimer;
+class Monitor;
 class PollCycle;
-class Prober;
 struct LiveSettings;
 struct SmtpSettings;
 class QAction;
@@ -50,7 +50,8 @@ public:
         TfrmEmail *email = nullptr;
     };
 
-    explicit TfrmMain(const ProgramContext &context, QWidget *parent = nullptr);
+    // Without a monitor the window makes one of its own.
+    explicit TfrmMain(const ProgramContext &context, Monitor *monitor = nullptr, QWidget *parent = nullptr);
     ~TfrmMain() override;
 
     // The other windows are created after this one; they are handed over here.
@@ -63,6 +64,7 @@ public:
     QStringList onErrorList() const;
     bool isTimerOn() const;
     PollCycle *pollCycle() const { return m_cycle; }
+    Monitor *monitor() const { return m_monitor; }
     bool hasTray() const { return m_tray != nullptr; }
     IntervalTimer *sessionTimer() const;
     QStatusBar *statusBar() const { return m_statusBar; }
@@ -123,7 +125,7 @@ signals:
     // (the owner releases the instance lock, restarts, then exits).
     void restartRequested();
     // "Exit" is done with everything that had to finish first: the program
-    // may end (the owner quits the event loop).
+    // may end (the owner quits the event loop). Passed on from the monitor.
     void exitReady();
 
 protected:
@@ -162,6 +164,9 @@ private:
     // has given since the last time into the window.
     void flushDisplay();
     void applyTrayToolTip();
+    // Exit was asked for: the other windows go, and this one too while an
+    // e-mail still holds the end back.
+    void closeForExit();
     void showAlertFailures();
 
     // Handlers of the General and Misc pages.
@@ -206,8 +211,8 @@ private:
     QMenu *m_trayMenu = nullptr;
     QAction *m_mnuUrlsOnError = nullptr;
     QAction *m_mnuTimer = nullptr;
-    Prober *m_prober = nullptr;
     GuiAlertActions *m_alerts = nullptr;
+    Monitor *m_monitor = nullptr;
     PollCycle *m_cycle = nullptr;
     QLabel *m_panelErrorsImage = nullptr;
     QTimer *m_trayCycleTimer = nullptr;
@@ -233,7 +238,6 @@ private:
     // Text fields are emptied when no service is selected.
     QList<GlobalSetting> m_serviceSettings;
     bool m_exiting = false;
-    bool m_quitWhenSent = false;
     bool m_startMinimized = false;
     // Off while a poll cycle runs.
     bool m_serviceButtonsAllowed = true;
