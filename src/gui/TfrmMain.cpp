@@ -166,6 +166,9 @@ TfrmMain::~TfrmMain()
     for (QObject *child : findChildren<QObject *>())
         child->disconnect(this);
     qDeleteAll(findChildren<FocusOutWatcher *>());
+    // The binders' handlers use our members too.
+    delete m_globalBinder;
+    delete m_serviceBinder;
 
     // What must survive the run: where the window stood and which service
     // was selected.

@@ -96,58 +96,18 @@ inline constexpr Setting ActualFailures{u"ActualFailures", T::Integer, S::Servic
 inline constexpr Setting FailureTime{u"FailureTime", T::String, S::Service};
 inline constexpr Setting RecoveryTime{u"RecoveryTime", T::String, S::Service};
 
-// clang-format on
-
 // The whole table.
-inline constexpr std::array<const Setting *, 47> All{
-    &NormalConnectionFreq,
-    &ErrorConnectionFreq,
-    &PollTimeout,
-    &ConnectionTimeout,
-    &NoConnAppLaunch,
-    &NoConnFailures,
-    &NoConnRepeatLaunch,
-    &NoConnProgName,
-    &TimerON,
-    &Minimized,
-    &Launch,
-    &VisualAlert,
-    &UseHttpProxy,
-    &HttpProxyURL,
-    &HttpProxyPort,
-    &SmtpServer,
-    &SmtpPort,
-    &SmtpFrom,
-    &ReqSmtpAuth,
-    &SmtpUser,
-    &SmtpPass,
-    &SmtpSecurity,
-    &Top,
-    &Left,
-    &LastService,
-    &NoConnActualFailures,
-    &BackupDir,
-    &Pattern,
-    &OnErrorSoundName,
-    &OffErrorSoundName,
-    &ProgName,
-    &ProgNameOff,
-    &OnErrorEmail,
-    &OffErrorEmail,
-    &OnErrorEmailTo,
-    &OffErrorEmailTo,
-    &BeepAlert,
-    &SoundAlert,
-    &LaunchApplication,
-    &RepeatLaunchApplication,
-    &FailuresBeforeLaunch,
-    &SendEmail,
-    &RepeatEmail,
-    &FailuresBeforeEmail,
-    &ActualFailures,
-    &FailureTime,
+inline constexpr auto All = std::to_array<const Setting *>({
+    &NormalConnectionFreq, &ErrorConnectionFreq, &PollTimeout, &ConnectionTimeout, &NoConnAppLaunch,
+    &NoConnFailures, &NoConnRepeatLaunch, &NoConnProgName, &TimerON, &Minimized, &Launch, &VisualAlert,
+    &UseHttpProxy, &HttpProxyURL, &HttpProxyPort, &SmtpServer, &SmtpPort, &SmtpFrom, &ReqSmtpAuth, &SmtpUser,
+    &SmtpPass, &SmtpSecurity, &Top, &Left, &LastService, &NoConnActualFailures, &BackupDir, &Pattern,
+    &OnErrorSoundName, &OffErrorSoundName, &ProgName, &ProgNameOff, &OnErrorEmail, &OffErrorEmail,
+    &OnErrorEmailTo, &OffErrorEmailTo, &BeepAlert, &SoundAlert, &LaunchApplication, &RepeatLaunchApplication,
+    &FailuresBeforeLaunch, &SendEmail, &RepeatEmail, &FailuresBeforeEmail, &ActualFailures, &FailureTime,
     &RecoveryTime,
-};
+});
+// clang-format on
 
 // The key of one service's values below the services key.
 QString serviceKey(const QString &servicesKey, const QString &serviceName);

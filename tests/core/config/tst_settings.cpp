@@ -74,6 +74,10 @@ private slots:
             QCOMPARE(bulk, expected);
         }
         QVERIFY(!m_fixture->store().keyExists(m_fixture->context().settingsRoot));
+        QSet<QString> names;
+        for (const Setting *s : Settings::All)
+            names.insert(s->name().toLower());
+        QCOMPARE(names.size(), qsizetype(Settings::All.size()));
         QCOMPARE(Settings::OnErrorSoundName.defaultText(folder),
                  folder + QStringLiteral("OnError.wav"));
         QCOMPARE(Settings::BackupDir.defaultText(folder), DefaultBackupFolder(folder));
