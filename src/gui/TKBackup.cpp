@@ -9,6 +9,7 @@
 #include "config/ProgramContext.h"
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
+#include "config/Settings.h"
 
 #include <QApplication>
 #include <QDir>
@@ -39,7 +40,7 @@ void TKBackup::setContext(const ProgramContext &context)
     m_programFolder = context.programFolder;
     m_paths = {m_programFolder + QStringLiteral("email")};
     try {
-        ui->edtBackupDir->setText(RegReadString(m_settingsRoot, QStringLiteral("BackupDir"),
+        ui->edtBackupDir->setText(RegReadString(m_settingsRoot, Settings::BackupDir.name(),
                                                 DefaultBackupFolder(m_programFolder)));
     } catch (const RegistryError &error) {
         ui->edtBackupDir->setText(DefaultBackupFolder(m_programFolder));
@@ -139,7 +140,7 @@ void TKBackup::writeBackupDir()
     if (m_settingsRoot.isEmpty())
         return; // not placed yet: there is no settings root to write under
     try {
-        RegWriteString(m_settingsRoot, QStringLiteral("BackupDir"), ui->edtBackupDir->text());
+        RegWriteString(m_settingsRoot, Settings::BackupDir.name(), ui->edtBackupDir->text());
     } catch (const RegistryError &error) {
         Dialogs::error(this, error.message());
     }

@@ -7,13 +7,14 @@
 #include "GuiAlertActions.h"
 #include "HelpFile.h"
 #include "ListExtent.h"
+#include "SettingsBinder.h"
 #include "SoundPlayer.h"
-#include "TKAboutBox.h"
-#include "TKBackup.h"
 #include "TfrmEmail.h"
 #include "TfrmError.h"
 #include "TfrmInput.h"
 #include "TfrmStats.h"
+#include "TKAboutBox.h"
+#include "TKBackup.h"
 #include "ui_TfrmMain.h"
 
 #include "alerts/AlertMail.h"
@@ -23,6 +24,7 @@
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
 #include "config/ServiceNames.h"
+#include "config/Settings.h"
 #include "engine/AlertFailures.h"
 #include "engine/IntervalTimer.h"
 #include "engine/Monitor.h"
@@ -45,8 +47,16 @@
 #include <QTimer>
 #include <QWindowStateChangeEvent>
 
+namespace {
+void setAllEnabled(std::initializer_list<QWidget *> widgets, bool on)
+{
+    for (QWidget *w : widgets)
+        w->setEnabled(on);
+}
+} // namespace
+
 TfrmMain::TfrmMain(const ProgramContext &context, Monitor *monitor, QWidget *parent)
-    : QWidget(parent), m_context(context), ui(std::make_unique<Ui::TfrmMain>())
+    : QWidget(parent), m_context(context), m_settings(m_context), ui(std::make_unique<Ui::TfrmMain>())
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
@@ -123,15 +133,15 @@ TfrmMain::TfrmMain(const ProgramContext &context, Monitor *monitor, QWidget *par
 
     move(0, 0);
     guarded([this] {
-        const int top = RegReadInteger(m_context.settingsRoot, QStringLiteral("Top"), 100);
-        const int left = RegReadInteger(m_context.settingsRoot, QStringLiteral("Left"), 100);
+        const int top = m_settings.readInteger(Settings::Top);
+        const int left = m_settings.readInteger(Settings::Left);
         move(left, top);
     });
     ui->PageControl->setCurrentWidget(ui->tabGeneral);
 
     fillServiceList();
     connectHandlers();
-    loadGlobalSettings();
+    m_globalBinder->load();
     ServiceListClick();
 
     m_startMinimized = ui->chkMinimized->isChecked();
@@ -157,14 +167,16 @@ TfrmMain::~TfrmMain()
     m_monitor->setAlertActions(nullptr);
     m_monitor->setEventPump({});
     qDeleteAll(findChildren<FocusOutWatcher *>());
+    // The binders' handlers use our members too.
+    delete m_globalBinder;
+    delete m_serviceBinder;
 
     // What must survive the run: where the window stood and which service
     // was selected.
     try {
-        RegWriteInteger(m_context.settingsRoot, QStringLiteral("Top"), pos().y());
-        RegWriteInteger(m_context.settingsRoot, QStringLiteral("Left"), pos().x());
-        RegWriteInteger(m_context.settingsRoot, QStringLiteral("LastService"),
-                        ui->ServiceList->currentRow());
+        m_settings.writeInteger(Settings::Top, pos().y());
+        m_settings.writeInteger(Settings::Left, pos().x());
+        m_settings.writeInteger(Settings::LastService, ui->ServiceList->currentRow());
     } catch (const RegistryError &error) {
         qWarning("%s", qPrintable(error.message()));
     }
@@ -199,35 +211,54 @@ void TfrmMain::showAtStart()
 
 void TfrmMain::setUpControls()
 {
-    struct SpinSetup {
-        BoundedSpinBox *spin;
-        int minimum, maximum, step, initial;
-    };
-    const SpinSetup spins[] = {
-        {ui->spinNormalConnectionFreq, 1, 99999, 15, 60},
-        {ui->spinErrorConnectionFreq, 1, 99999, 5, 15},
-        {ui->spinConnectionTimeout, 15, 600, 5, 60},
-        {ui->spinPollTimeout, 0, 99999, 5, 15},
-        {ui->spinNoConnFailures, 1, 9999, 1, 1},
-        {ui->HTTPProxyPort, 0, 99999, 5, 8088},
-        {ui->spinSmtpPort, 0, 0, 1, 25},
-    };
-    for (const SpinSetup &s : spins) {
-        s.spin->setBounds(s.minimum, s.maximum);
-        s.spin->setSingleStep(s.step);
-        s.spin->setValue(s.initial);
-    }
-
-    ui->chkVisualAlert->setChecked(true);
-    for (QWidget *w : {static_cast<QWidget *>(ui->chkNoConnRepeatLaunch),
-                       static_cast<QWidget *>(ui->edtNoConnProgName),
-                       static_cast<QWidget *>(ui->butBrowse7),
-                       static_cast<QWidget *>(ui->butNoConnTestApp),
-                       static_cast<QWidget *>(ui->HTTPProxyURL),
-                       static_cast<QWidget *>(ui->HTTPProxyPort),
-                       static_cast<QWidget *>(ui->edtSmtpUser),
-                       static_cast<QWidget *>(ui->edtSmtpPass)})
-        w->setEnabled(false);
+    using namespace Settings;
+    // The order in which start-up loads the global settings.
+    auto *b = new SettingsBinder(
+        m_settings, [this](const std::function<void()> &action) { return guarded(action); }, {},
+        this);
+    m_globalBinder = b;
+    b->bindNumber(NormalConnectionFreq, ui->spinNormalConnectionFreq, 15, false);
+    b->bindNumber(ErrorConnectionFreq, ui->spinErrorConnectionFreq, 5, false);
+    b->bindNumber(PollTimeout, ui->spinPollTimeout, 5, false);
+    b->bindNumber(ConnectionTimeout, ui->spinConnectionTimeout, 5, false);
+    b->bindCheck(NoConnAppLaunch, ui->chkNoConnAppLaunch, [this](bool on) {
+        setAllEnabled({ui->edtNoConnProgName, ui->butNoConnTestApp, ui->butBrowse7,
+                       ui->chkNoConnRepeatLaunch},
+                      on);
+    });
+    b->bindNumber(NoConnFailures, ui->spinNoConnFailures, 1, true);
+    b->bindCheck(NoConnRepeatLaunch, ui->chkNoConnRepeatLaunch);
+    b->bindFile(NoConnProgName, ui->edtNoConnProgName, ui->butBrowse7, [this] {
+        return QFileDialog::getOpenFileName(
+            this, QStringLiteral("Select file"),
+            QFileInfo(ui->edtNoConnProgName->text()).absolutePath(),
+            QStringLiteral("Programs (*);;Shell scripts (*.sh);;All files (*)"));
+    });
+    b->bindCheck(TimerON, ui->chkTimerON);
+    b->bindCheck(Minimized, ui->chkMinimized);
+    b->bindCheck(Launch, ui->chkLaunch, {}, [this] {
+        StartWithWindows(m_context.title, QCoreApplication::applicationFilePath(),
+                         ui->chkLaunch->isChecked());
+    });
+    b->bindCheck(VisualAlert, ui->chkVisualAlert, {}, [this] { chkVisualAlertClick(); });
+    b->bindCheck(UseHttpProxy, ui->UseHttpProxy, [this](bool on) {
+        setAllEnabled({ui->HTTPProxyURL, ui->HTTPProxyPort}, on);
+    });
+    b->bindText(HttpProxyURL, ui->HTTPProxyURL);
+    // Shown until the stored port (0 by default) is loaded.
+    b->bindNumber(HttpProxyPort, ui->HTTPProxyPort, 5, false, 8088);
+    b->bindText(SmtpServer, ui->edtSmtpServer);
+    b->bindNumber(SmtpPort, ui->spinSmtpPort, 1, true);
+    b->bindText(SmtpFrom, ui->edtSmtpFrom);
+    b->bindCheck(ReqSmtpAuth, ui->chkReqSmtpAuth, [this](bool on) {
+        setAllEnabled({ui->edtSmtpUser, ui->edtSmtpPass}, on);
+    });
+    b->bindText(SmtpUser, ui->edtSmtpUser);
+    b->bindText(SmtpPass, ui->edtSmtpPass);
+    // 0 None, 1 STARTTLS, 2 SSL/TLS; written when the user picks one.
+    b->bindChoice(SmtpSecurity, ui->cmbSmtpSecurity);
+    connect(ui->butNoConnTestApp, &QToolButton::clicked, this,
+            [this] { guarded([this] { LaunchProgram(ui->edtNoConnProgName->text()); }); });
 
     ui->butBrowse7->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     ui->butNoConnTestApp->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
@@ -328,202 +359,16 @@ void TfrmMain::connectHandlers()
     connect(ui->butAddService, &QToolButton::clicked, this, &TfrmMain::butAddServiceClick);
     connect(ui->butEditService, &QToolButton::clicked, this, &TfrmMain::butEditServiceClick);
     connect(ui->butDelService, &QToolButton::clicked, this, &TfrmMain::butDelServiceClick);
-
-    // Check boxes write on every click; the click handlers also run when
-    // start-up loads a state that differs from the initial one.
-    const auto clickHandler = [this](QCheckBox *box, std::function<void()> handler) {
-        connect(box, &QCheckBox::clicked, this, [this, handler] { guarded(handler); });
-        return handler;
-    };
-    const auto plainCheck = [this](QCheckBox *box, const QString &name) {
-        return [this, box, name] { writeCheck(box, name); };
-    };
-    const auto spinSetting = [this](BoundedSpinBox *spin, const QString &name, bool writeOnLeave) {
-        connect(spin, &BoundedSpinBox::changed, this, [this, spin, name] { guarded([=, this] { writeSpin(spin, name); }); });
-        // Leaving writes the clamped number; fields that also write on
-        // leaving do so even when nothing changed.
-        connect(spin, &BoundedSpinBox::left, this, [this, spin, name, writeOnLeave] {
-            if (writeOnLeave)
-                guarded([=, this] { writeSpin(spin, name); });
-        });
-    };
-    const auto textSetting = [this](QLineEdit *edit, const QString &name) {
-        FocusOutWatcher::watch(edit, [this, edit, name] { guarded([=, this] { writeText(edit, name); }); });
-    };
-
-    using G = GlobalSetting;
-    spinSetting(ui->spinNormalConnectionFreq, QStringLiteral("NormalConnectionFreq"), false);
-    spinSetting(ui->spinErrorConnectionFreq, QStringLiteral("ErrorConnectionFreq"), false);
-    spinSetting(ui->spinPollTimeout, QStringLiteral("PollTimeout"), false);
-    spinSetting(ui->spinConnectionTimeout, QStringLiteral("ConnectionTimeout"), false);
-    spinSetting(ui->spinNoConnFailures, QStringLiteral("NoConnFailures"), true);
-    spinSetting(ui->HTTPProxyPort, QStringLiteral("HttpProxyPort"), false);
-    spinSetting(ui->spinSmtpPort, QStringLiteral("SmtpPort"), true);
-    textSetting(ui->edtNoConnProgName, QStringLiteral("NoConnProgName"));
-    textSetting(ui->HTTPProxyURL, QStringLiteral("HttpProxyURL"));
-    textSetting(ui->edtSmtpServer, QStringLiteral("SmtpServer"));
-    textSetting(ui->edtSmtpFrom, QStringLiteral("SmtpFrom"));
-    textSetting(ui->edtSmtpUser, QStringLiteral("SmtpUser"));
-    textSetting(ui->edtSmtpPass, QStringLiteral("SmtpPass"));
-    connect(ui->butBrowse7, &QToolButton::clicked, this, &TfrmMain::butBrowse7Click);
-    // 0 None, 1 STARTTLS, 2 SSL/TLS; written when the user picks one.
-    connect(ui->cmbSmtpSecurity, &QComboBox::activated, this, [this](int index) {
-        guarded([=, this] { RegWriteInteger(m_context.settingsRoot, QStringLiteral("SmtpSecurity"), index); });
-    });
-    connect(ui->butNoConnTestApp, &QToolButton::clicked, this, [this] {
-        guarded([this] { LaunchProgram(ui->edtNoConnProgName->text()); });
-    });
-
-    // The order in which start-up loads the global settings.
-    m_globalSettings = {
-        {QStringLiteral("NormalConnectionFreq"), G::Spin, ui->spinNormalConnectionFreq, 60, {}, {}},
-        {QStringLiteral("ErrorConnectionFreq"), G::Spin, ui->spinErrorConnectionFreq, 15, {}, {}},
-        {QStringLiteral("PollTimeout"), G::Spin, ui->spinPollTimeout, 15, {}, {}},
-        {QStringLiteral("ConnectionTimeout"), G::Spin, ui->spinConnectionTimeout, 60, {}, {}},
-        {QStringLiteral("NoConnAppLaunch"), G::Check, ui->chkNoConnAppLaunch, 0, {},
-         clickHandler(ui->chkNoConnAppLaunch, [this] { chkNoConnAppLaunchClick(); })},
-        {QStringLiteral("NoConnFailures"), G::Spin, ui->spinNoConnFailures, 1, {}, {}},
-        {QStringLiteral("NoConnRepeatLaunch"), G::Check, ui->chkNoConnRepeatLaunch, 0, {},
-         clickHandler(ui->chkNoConnRepeatLaunch, plainCheck(ui->chkNoConnRepeatLaunch, QStringLiteral("NoConnRepeatLaunch")))},
-        {QStringLiteral("NoConnProgName"), G::Text, ui->edtNoConnProgName, 0, {}, {}},
-        {QStringLiteral("TimerON"), G::Check, ui->chkTimerON, 0, {},
-         clickHandler(ui->chkTimerON, plainCheck(ui->chkTimerON, QStringLiteral("TimerON")))},
-        {QStringLiteral("Minimized"), G::Check, ui->chkMinimized, 0, {},
-         clickHandler(ui->chkMinimized, plainCheck(ui->chkMinimized, QStringLiteral("Minimized")))},
-        {QStringLiteral("Launch"), G::Check, ui->chkLaunch, 0, {},
-         clickHandler(ui->chkLaunch, [this] { chkLaunchClick(); })},
-        {QStringLiteral("VisualAlert"), G::Check, ui->chkVisualAlert, 1, {},
-         clickHandler(ui->chkVisualAlert, [this] { chkVisualAlertClick(); })},
-        {QStringLiteral("UseHttpProxy"), G::Check, ui->UseHttpProxy, 0, {},
-         clickHandler(ui->UseHttpProxy, [this] { UseHttpProxyClick(); })},
-        {QStringLiteral("HttpProxyURL"), G::Text, ui->HTTPProxyURL, 0, {}, {}},
-        {QStringLiteral("HttpProxyPort"), G::Spin, ui->HTTPProxyPort, 0, {}, {}},
-        {QStringLiteral("SmtpServer"), G::Text, ui->edtSmtpServer, 0, {}, {}},
-        {QStringLiteral("SmtpPort"), G::Spin, ui->spinSmtpPort, 25, {}, {}},
-        {QStringLiteral("SmtpFrom"), G::Text, ui->edtSmtpFrom, 0, {}, {}},
-        {QStringLiteral("ReqSmtpAuth"), G::Check, ui->chkReqSmtpAuth, 0, {},
-         clickHandler(ui->chkReqSmtpAuth, [this] { chkReqSmtpAuthClick(); })},
-        {QStringLiteral("SmtpUser"), G::Text, ui->edtSmtpUser, 0, {}, {}},
-        {QStringLiteral("SmtpPass"), G::Text, ui->edtSmtpPass, 0, {}, {}},
-        {QStringLiteral("SmtpSecurity"), G::Combo, ui->cmbSmtpSecurity, 0, {}, {}},
-    };
-}
-
-void TfrmMain::loadSetting(const GlobalSetting &setting, const QString &key)
-{
-    switch (setting.kind) {
-    case GlobalSetting::Check: {
-        // A state that differs from the box's present one runs its click
-        // handler: the value is written back and the enabling rules apply.
-        auto *box = static_cast<QCheckBox *>(setting.control);
-        const bool stored = RegReadBool(key, setting.name, setting.defaultNumber != 0);
-        if (stored != box->isChecked()) {
-            box->setChecked(stored);
-            if (setting.click)
-                setting.click();
-        }
-        break;
-    }
-    case GlobalSetting::Spin: {
-        // Changing the shown number runs the change handler, which writes
-        // the (clamped) number back.
-        auto *spin = static_cast<BoundedSpinBox *>(setting.control);
-        spin->setValue(spin->clampToBounds(RegReadInteger(key, setting.name, setting.defaultNumber)));
-        break;
-    }
-    case GlobalSetting::Text:
-        static_cast<QLineEdit *>(setting.control)->setText(RegReadString(key, setting.name, setting.defaultText));
-        break;
-    case GlobalSetting::Combo: {
-        auto *combo = static_cast<QComboBox *>(setting.control);
-        const int stored =
-            qBound(0, RegReadInteger(key, setting.name, setting.defaultNumber), combo->count() - 1);
-        if (stored != combo->currentIndex()) {
-            combo->setCurrentIndex(stored);
-            RegWriteInteger(key, setting.name, stored);
-        }
-        break;
-    }
-    }
-}
-
-void TfrmMain::loadGlobalSettings()
-{
-    for (const GlobalSetting &setting : std::as_const(m_globalSettings)) {
-        // A value that cannot be read is reported and the control keeps its
-        // initial state; the remaining settings still load.
-        guarded([&] { loadSetting(setting, m_context.settingsRoot); });
-    }
-}
-
-void TfrmMain::writeCheck(QCheckBox *box, const QString &name)
-{
-    RegWriteBool(m_context.settingsRoot, name, box->isChecked());
-}
-
-void TfrmMain::writeSpin(BoundedSpinBox *spin, const QString &name)
-{
-    RegWriteInteger(m_context.settingsRoot, name, spin->currentNumber());
-}
-
-void TfrmMain::writeText(QLineEdit *edit, const QString &name)
-{
-    RegWriteString(m_context.settingsRoot, name, edit->text());
 }
 
 void TfrmMain::chkVisualAlertClick()
 {
-    writeCheck(ui->chkVisualAlert, QStringLiteral("VisualAlert"));
     if (!m_cycle->onErrorList().isEmpty() && m_windows.error) {
         if (ui->chkVisualAlert->isChecked())
             m_windows.error->show();
         else
             m_windows.error->hide();
     }
-}
-
-void TfrmMain::chkLaunchClick()
-{
-    writeCheck(ui->chkLaunch, QStringLiteral("Launch"));
-    StartWithWindows(m_context.title, QCoreApplication::applicationFilePath(), ui->chkLaunch->isChecked());
-}
-
-void TfrmMain::chkNoConnAppLaunchClick()
-{
-    const bool on = ui->chkNoConnAppLaunch->isChecked();
-    for (QWidget *w : {static_cast<QWidget *>(ui->edtNoConnProgName),
-                       static_cast<QWidget *>(ui->butNoConnTestApp),
-                       static_cast<QWidget *>(ui->butBrowse7),
-                       static_cast<QWidget *>(ui->chkNoConnRepeatLaunch)})
-        w->setEnabled(on);
-    writeCheck(ui->chkNoConnAppLaunch, QStringLiteral("NoConnAppLaunch"));
-}
-
-void TfrmMain::UseHttpProxyClick()
-{
-    const bool on = ui->UseHttpProxy->isChecked();
-    ui->HTTPProxyURL->setEnabled(on);
-    ui->HTTPProxyPort->setEnabled(on);
-    writeCheck(ui->UseHttpProxy, QStringLiteral("UseHttpProxy"));
-}
-
-void TfrmMain::chkReqSmtpAuthClick()
-{
-    const bool on = ui->chkReqSmtpAuth->isChecked();
-    ui->edtSmtpUser->setEnabled(on);
-    ui->edtSmtpPass->setEnabled(on);
-    writeCheck(ui->chkReqSmtpAuth, QStringLiteral("ReqSmtpAuth"));
-}
-
-void TfrmMain::butBrowse7Click()
-{
-    const QString file = QFileDialog::getOpenFileName(
-        this, QStringLiteral("Select file"), QFileInfo(ui->edtNoConnProgName->text()).absolutePath(),
-        QStringLiteral("Programs (*);;Shell scripts (*.sh);;All files (*)"));
-    if (file.isEmpty())
-        return;
-    ui->edtNoConnProgName->setText(file);
-    guarded([this] { writeText(ui->edtNoConnProgName, QStringLiteral("NoConnProgName")); });
 }
 
 bool TfrmMain::guarded(const std::function<void()> &action, QWidget *over)
@@ -550,7 +395,7 @@ void TfrmMain::fillServiceList()
         store.createKey(m_context.servicesKey);
         ui->ServiceList->clear();
         ui->ServiceList->addItems(store.subkeyNames(m_context.servicesKey));
-        const int last = RegReadInteger(m_context.settingsRoot, QStringLiteral("LastService"), 0);
+        const int last = m_settings.readInteger(Settings::LastService);
         ui->ServiceList->setCurrentRow(last >= 0 && last < ui->ServiceList->count() ? last : -1);
     });
     serviceListChanged();
@@ -587,18 +432,7 @@ void TfrmMain::updateServiceButtons()
 
 void TfrmMain::ServiceListClick()
 {
-    const QString name = selectedService();
-    const QString key = m_context.servicesKey + QLatin1Char('\\') + name;
-    for (const GlobalSetting &setting : std::as_const(m_serviceSettings)) {
-        guarded([&] {
-            if (!name.isEmpty())
-                loadSetting(setting, key);
-            else if (setting.kind == GlobalSetting::Text)
-                // Nothing selected: the text fields are emptied, check boxes
-                // and numbers keep their state.
-                static_cast<QLineEdit *>(setting.control)->clear();
-        });
-    }
+    m_serviceBinder->load();
     updateServiceButtons();
 }
 
@@ -638,10 +472,7 @@ void TfrmMain::butEditServiceClick()
         }
         input->setPort(port);
     }
-    guarded([&] {
-        input->setPattern(RegReadString(m_context.servicesKey + QLatin1Char('\\') + name,
-                                        QStringLiteral("Pattern"), QString()));
-    });
+    guarded([&] { input->setPattern(m_settings.readString(Settings::Pattern, name)); });
     input->setWindowTitle(TfrmInput::editTitle());
     // Opens over the Edit button.
     input->move(ui->butEditService->mapToGlobal(QPoint(0, 0)));
@@ -674,14 +505,14 @@ void TfrmMain::saveAddition()
         Dialogs::error(input, QStringLiteral("The service already exists. Please enter a new one."));
         return;
     }
-    const QString key = m_context.servicesKey + QLatin1Char('\\') + name;
+    const QString key = m_settings.serviceKey(name);
     bool existed = true;
     const bool saved = guarded(
         [&] {
             existed = RegistryStore::currentOrThrow().keyExists(key);
             RegistryStore::currentOrThrow().createKey(key);
             if (ServiceNames::isHttp(input->serviceType()))
-                RegWriteString(key, QStringLiteral("Pattern"), input->pattern());
+                m_settings.writeString(Settings::Pattern, input->pattern(), name);
         },
         input);
     if (!saved) {
@@ -716,14 +547,14 @@ void TfrmMain::saveEdit()
     bool saved = true;
     guarded([&] {
         saved = false;
-        const QString services = m_context.servicesKey + QLatin1Char('\\');
         if (newName != oldName) {
             // Moves every value and counter below the key; a change of letter
             // case only leaves the key as it is.
-            RegistryStore::currentOrThrow().renameKey(services + oldName, services + newName);
+            RegistryStore::currentOrThrow().renameKey(m_settings.serviceKey(oldName),
+                                                      m_settings.serviceKey(newName));
             ui->ServiceList->item(row)->setText(newName);
         }
-        RegWriteString(services + newName, QStringLiteral("Pattern"), input->pattern());
+        m_settings.writeString(Settings::Pattern, input->pattern(), newName);
         saved = true;
     });
     if (!saved)
@@ -745,9 +576,7 @@ void TfrmMain::butDelServiceClick()
         return;
     // A service whose key could not be removed stays listed: the list
     // shows what the store holds.
-    if (!guarded([&] {
-            RegistryStore::currentOrThrow().deleteKey(m_context.servicesKey + QLatin1Char('\\') + name);
-        }))
+    if (!guarded([&] { RegistryStore::currentOrThrow().deleteKey(m_settings.serviceKey(name)); }))
         return;
     {
         const QSignalBlocker blocker(ui->ServiceList);
@@ -1105,26 +934,6 @@ SmtpSettings TfrmMain::smtpSettings() const
 
 void TfrmMain::setUpAlertControls()
 {
-    for (BoundedSpinBox *spin : {ui->spinFailuresBeforeLaunch, ui->spinFailuresBeforeEmail}) {
-        spin->setBounds(1, 9999);
-        spin->setSingleStep(1);
-        spin->setValue(1);
-    }
-    ui->chkSoundAlert->setChecked(true);
-    for (QWidget *w : {static_cast<QWidget *>(ui->edtProgName), static_cast<QWidget *>(ui->edtProgNameOff),
-                       static_cast<QWidget *>(ui->lblProgName), static_cast<QWidget *>(ui->lblProgNameOff),
-                       static_cast<QWidget *>(ui->butTestApp), static_cast<QWidget *>(ui->butTestAppOff),
-                       static_cast<QWidget *>(ui->butBrowse), static_cast<QWidget *>(ui->butBrowse4),
-                       static_cast<QWidget *>(ui->chkRepeatLaunch), static_cast<QWidget *>(ui->edtOnErrorEmail),
-                       static_cast<QWidget *>(ui->edtOffErrorEmail), static_cast<QWidget *>(ui->lblOnErrorEmail),
-                       static_cast<QWidget *>(ui->lblOffErrorEmail), static_cast<QWidget *>(ui->edtOnErrorEmailTo),
-                       static_cast<QWidget *>(ui->edtOffErrorEmailTo), static_cast<QWidget *>(ui->lblOnErrorEmailTo),
-                       static_cast<QWidget *>(ui->lblOffErrorEmailTo),
-                       static_cast<QWidget *>(ui->butTestOnErrorEmail),
-                       static_cast<QWidget *>(ui->butTestOffErrorEmail), static_cast<QWidget *>(ui->butBrowse5),
-                       static_cast<QWidget *>(ui->butBrowse6), static_cast<QWidget *>(ui->chkRepeatEmail)})
-        w->setEnabled(false);
-
     const QIcon browse = style()->standardIcon(QStyle::SP_DirOpenIcon);
     for (QToolButton *b : {ui->butBrowse1, ui->butBrowse2, ui->butBrowse, ui->butBrowse4, ui->butBrowse5, ui->butBrowse6})
         b->setIcon(browse);
@@ -1135,44 +944,62 @@ void TfrmMain::setUpAlertControls()
     for (QToolButton *b : {ui->butTestApp, ui->butTestAppOff, ui->butTestOnErrorEmail, ui->butTestOffErrorEmail})
         b->setIcon(test);
 
-    const auto check = [this](QCheckBox *box, const QString &name, std::function<void()> handler) {
-        connect(box, &QCheckBox::clicked, this, [this, handler] { guarded(handler); });
-        Q_UNUSED(name);
-        return handler;
-    };
-    const auto plain = [this](QCheckBox *box, const QString &name) {
-        return [this, box, name] { writeServiceCheck(box, name); };
-    };
-    const auto text = [this](QLineEdit *edit, const QString &name) {
-        FocusOutWatcher::watch(edit, [this, edit, name] { guarded([=, this] { writeServiceText(edit, name); }); });
-    };
-    const auto spin = [this](BoundedSpinBox *box, const QString &name) {
-        // Written on every change and on leaving, so no arrow step is lost.
-        connect(box, &BoundedSpinBox::changed, this, [this, box, name] { guarded([=, this] { writeServiceSpin(box, name); }); });
-        connect(box, &BoundedSpinBox::left, this, [this, box, name] { guarded([=, this] { writeServiceSpin(box, name); }); });
-    };
-
-    text(ui->OnErrorSoundName, QStringLiteral("OnErrorSoundName"));
-    text(ui->OffErrorSoundName, QStringLiteral("OffErrorSoundName"));
-    text(ui->edtProgName, QStringLiteral("ProgName"));
-    text(ui->edtProgNameOff, QStringLiteral("ProgNameOff"));
-    text(ui->edtOnErrorEmail, QStringLiteral("OnErrorEmail"));
-    text(ui->edtOffErrorEmail, QStringLiteral("OffErrorEmail"));
-    text(ui->edtOnErrorEmailTo, QStringLiteral("OnErrorEmailTo"));
-    text(ui->edtOffErrorEmailTo, QStringLiteral("OffErrorEmailTo"));
-    spin(ui->spinFailuresBeforeLaunch, QStringLiteral("FailuresBeforeLaunch"));
-    spin(ui->spinFailuresBeforeEmail, QStringLiteral("FailuresBeforeEmail"));
-
     const QString wavFilter = QStringLiteral("Wave files (*.wav *.WAV);;All files (*)");
     const QString programFilter = QStringLiteral("Programs (*);;Shell scripts (*.sh);;All files (*)");
     const QString templateFilter = QStringLiteral("Text files (*.txt);;All files (*)");
     const QString templates = m_context.programFolder + QStringLiteral("email");
-    connect(ui->butBrowse1, &QToolButton::clicked, this, [=, this] { browseInto(ui->OnErrorSoundName, QStringLiteral("OnErrorSoundName"), QString(), wavFilter); });
-    connect(ui->butBrowse2, &QToolButton::clicked, this, [=, this] { browseInto(ui->OffErrorSoundName, QStringLiteral("OffErrorSoundName"), QString(), wavFilter); });
-    connect(ui->butBrowse, &QToolButton::clicked, this, [=, this] { browseInto(ui->edtProgName, QStringLiteral("ProgName"), QString(), programFilter); });
-    connect(ui->butBrowse4, &QToolButton::clicked, this, [=, this] { browseInto(ui->edtProgNameOff, QStringLiteral("ProgNameOff"), QString(), programFilter); });
-    connect(ui->butBrowse5, &QToolButton::clicked, this, [=, this] { browseInto(ui->edtOnErrorEmail, QStringLiteral("OnErrorEmail"), templates, templateFilter); });
-    connect(ui->butBrowse6, &QToolButton::clicked, this, [=, this] { browseInto(ui->edtOffErrorEmail, QStringLiteral("OffErrorEmail"), templates, templateFilter); });
+    const auto picker = [this](QLineEdit *edit, const QString &folder, const QString &filter) {
+        return [=, this] { return pickFile(edit, folder, filter); };
+    };
+
+    using namespace Settings;
+    // The order in which selecting a service loads its values; nothing is
+    // stored while no service is selected.
+    auto *b = new SettingsBinder(
+        m_settings, [this](const std::function<void()> &action) { return guarded(action); },
+        [this] { return selectedService(); }, this);
+    m_serviceBinder = b;
+    b->bindFile(OnErrorSoundName, ui->OnErrorSoundName, ui->butBrowse1,
+                picker(ui->OnErrorSoundName, {}, wavFilter));
+    b->bindFile(OffErrorSoundName, ui->OffErrorSoundName, ui->butBrowse2,
+                picker(ui->OffErrorSoundName, {}, wavFilter));
+    b->bindFile(ProgName, ui->edtProgName, ui->butBrowse,
+                picker(ui->edtProgName, {}, programFilter));
+    b->bindFile(ProgNameOff, ui->edtProgNameOff, ui->butBrowse4,
+                picker(ui->edtProgNameOff, {}, programFilter));
+    b->bindFile(OnErrorEmail, ui->edtOnErrorEmail, ui->butBrowse5,
+                picker(ui->edtOnErrorEmail, templates, templateFilter));
+    b->bindFile(OffErrorEmail, ui->edtOffErrorEmail, ui->butBrowse6,
+                picker(ui->edtOffErrorEmail, templates, templateFilter));
+    b->bindText(OnErrorEmailTo, ui->edtOnErrorEmailTo);
+    b->bindText(OffErrorEmailTo, ui->edtOffErrorEmailTo);
+    b->bindCheck(BeepAlert, ui->chkBeepAlert);
+    b->bindCheck(SoundAlert, ui->chkSoundAlert, [this](bool on) {
+        setAllEnabled({ui->OnErrorSoundName, ui->OffErrorSoundName, ui->lblOnErrorSound,
+                       ui->lblOffErrorSound, ui->butBrowse1, ui->butBrowse2, ui->butPlay1,
+                       ui->butPlay2},
+                      on);
+    });
+    b->bindCheck(LaunchApplication, ui->chkLaunchApp, [this](bool on) {
+        setAllEnabled({ui->edtProgName, ui->edtProgNameOff, ui->lblProgName, ui->lblProgNameOff,
+                       ui->butTestApp, ui->butTestAppOff, ui->butBrowse, ui->butBrowse4,
+                       ui->chkRepeatLaunch},
+                      on);
+    });
+    b->bindCheck(RepeatLaunchApplication, ui->chkRepeatLaunch);
+    // Written on every change and on leaving, so no arrow step is lost.
+    b->bindNumber(FailuresBeforeLaunch, ui->spinFailuresBeforeLaunch, 1, true);
+    b->bindCheck(SendEmail, ui->chkSendEmail, [this](bool on) {
+        setAllEnabled({ui->edtOnErrorEmail, ui->edtOffErrorEmail, ui->lblOnErrorEmail,
+                       ui->lblOffErrorEmail, ui->edtOnErrorEmailTo, ui->edtOffErrorEmailTo,
+                       ui->lblOnErrorEmailTo, ui->lblOffErrorEmailTo, ui->butTestOnErrorEmail,
+                       ui->butTestOffErrorEmail, ui->butBrowse5, ui->butBrowse6,
+                       ui->chkRepeatEmail},
+                      on);
+    });
+    b->bindCheck(RepeatEmail, ui->chkRepeatEmail);
+    b->bindNumber(FailuresBeforeEmail, ui->spinFailuresBeforeEmail, 1, true);
+
     connect(ui->butPlay1, &QToolButton::clicked, this, [this] { playSoundFile(ui->OnErrorSoundName); });
     connect(ui->butPlay2, &QToolButton::clicked, this, [this] { playSoundFile(ui->OffErrorSoundName); });
     connect(ui->butTestApp, &QToolButton::clicked, this, [this] { testProgram(ui->edtProgName); });
@@ -1186,107 +1013,14 @@ void TfrmMain::setUpAlertControls()
             m_windows.email->activateWindow();
         }
     });
-
-    using G = GlobalSetting;
-    // The order in which selecting a service loads its values.
-    m_serviceSettings = {
-        {QStringLiteral("OnErrorSoundName"), G::Text, ui->OnErrorSoundName, 0, defaultOnErrorSound(m_context.programFolder), {}},
-        {QStringLiteral("OffErrorSoundName"), G::Text, ui->OffErrorSoundName, 0, defaultOffErrorSound(m_context.programFolder), {}},
-        {QStringLiteral("ProgName"), G::Text, ui->edtProgName, 0, {}, {}},
-        {QStringLiteral("ProgNameOff"), G::Text, ui->edtProgNameOff, 0, {}, {}},
-        {QStringLiteral("OnErrorEmail"), G::Text, ui->edtOnErrorEmail, 0, {}, {}},
-        {QStringLiteral("OffErrorEmail"), G::Text, ui->edtOffErrorEmail, 0, {}, {}},
-        {QStringLiteral("OnErrorEmailTo"), G::Text, ui->edtOnErrorEmailTo, 0, {}, {}},
-        {QStringLiteral("OffErrorEmailTo"), G::Text, ui->edtOffErrorEmailTo, 0, {}, {}},
-        {QStringLiteral("BeepAlert"), G::Check, ui->chkBeepAlert, 0, {},
-         check(ui->chkBeepAlert, {}, plain(ui->chkBeepAlert, QStringLiteral("BeepAlert")))},
-        {QStringLiteral("SoundAlert"), G::Check, ui->chkSoundAlert, 1, {},
-         check(ui->chkSoundAlert, {}, [this] { chkSoundAlertClick(); })},
-        {QStringLiteral("LaunchApplication"), G::Check, ui->chkLaunchApp, 0, {},
-         check(ui->chkLaunchApp, {}, [this] { chkLaunchAppClick(); })},
-        {QStringLiteral("RepeatLaunchApplication"), G::Check, ui->chkRepeatLaunch, 0, {},
-         check(ui->chkRepeatLaunch, {}, plain(ui->chkRepeatLaunch, QStringLiteral("RepeatLaunchApplication")))},
-        {QStringLiteral("FailuresBeforeLaunch"), G::Spin, ui->spinFailuresBeforeLaunch, 1, {}, {}},
-        {QStringLiteral("SendEmail"), G::Check, ui->chkSendEmail, 0, {},
-         check(ui->chkSendEmail, {}, [this] { chkSendEmailClick(); })},
-        {QStringLiteral("RepeatEmail"), G::Check, ui->chkRepeatEmail, 0, {},
-         check(ui->chkRepeatEmail, {}, plain(ui->chkRepeatEmail, QStringLiteral("RepeatEmail")))},
-        {QStringLiteral("FailuresBeforeEmail"), G::Spin, ui->spinFailuresBeforeEmail, 1, {}, {}},
-    };
 }
 
-QString TfrmMain::selectedServiceKey() const
-{
-    const QString name = selectedService();
-    return name.isEmpty() ? QString() : m_context.servicesKey + QLatin1Char('\\') + name;
-}
-
-void TfrmMain::writeServiceCheck(QCheckBox *box, const QString &name)
-{
-    // Nothing is stored while no service is selected.
-    const QString key = selectedServiceKey();
-    if (!key.isEmpty())
-        RegWriteBool(key, name, box->isChecked());
-}
-
-void TfrmMain::writeServiceSpin(BoundedSpinBox *spin, const QString &name)
-{
-    const QString key = selectedServiceKey();
-    if (!key.isEmpty())
-        RegWriteInteger(key, name, spin->currentNumber());
-}
-
-void TfrmMain::writeServiceText(QLineEdit *edit, const QString &name)
-{
-    const QString key = selectedServiceKey();
-    if (!key.isEmpty())
-        RegWriteString(key, name, edit->text());
-}
-
-namespace {
-void setAllEnabled(std::initializer_list<QWidget *> widgets, bool on)
-{
-    for (QWidget *w : widgets)
-        w->setEnabled(on);
-}
-} // namespace
-
-void TfrmMain::chkSoundAlertClick()
-{
-    setAllEnabled({ui->OnErrorSoundName, ui->OffErrorSoundName, ui->lblOnErrorSound, ui->lblOffErrorSound,
-                   ui->butBrowse1, ui->butBrowse2, ui->butPlay1, ui->butPlay2},
-                  ui->chkSoundAlert->isChecked());
-    writeServiceCheck(ui->chkSoundAlert, QStringLiteral("SoundAlert"));
-}
-
-void TfrmMain::chkLaunchAppClick()
-{
-    setAllEnabled({ui->edtProgName, ui->edtProgNameOff, ui->lblProgName, ui->lblProgNameOff, ui->butTestApp,
-                   ui->butTestAppOff, ui->butBrowse, ui->butBrowse4, ui->chkRepeatLaunch},
-                  ui->chkLaunchApp->isChecked());
-    writeServiceCheck(ui->chkLaunchApp, QStringLiteral("LaunchApplication"));
-}
-
-void TfrmMain::chkSendEmailClick()
-{
-    setAllEnabled({ui->edtOnErrorEmail, ui->edtOffErrorEmail, ui->lblOnErrorEmail, ui->lblOffErrorEmail,
-                   ui->edtOnErrorEmailTo, ui->edtOffErrorEmailTo, ui->lblOnErrorEmailTo, ui->lblOffErrorEmailTo,
-                   ui->butTestOnErrorEmail, ui->butTestOffErrorEmail, ui->butBrowse5, ui->butBrowse6,
-                   ui->chkRepeatEmail},
-                  ui->chkSendEmail->isChecked());
-    writeServiceCheck(ui->chkSendEmail, QStringLiteral("SendEmail"));
-}
-
-void TfrmMain::browseInto(QLineEdit *edit, const QString &valueName, const QString &folder, const QString &filter)
+QString TfrmMain::pickFile(QLineEdit *edit, const QString &folder, const QString &filter)
 {
     QString start = folder;
     if (start.isEmpty() && !edit->text().isEmpty())
         start = QFileInfo(edit->text()).absolutePath();
-    const QString file = QFileDialog::getOpenFileName(this, QStringLiteral("Select file"), start, filter);
-    if (file.isEmpty())
-        return;
-    edit->setText(file);
-    guarded([=, this] { writeServiceText(edit, valueName); });
+    return QFileDialog::getOpenFileName(this, QStringLiteral("Select file"), start, filter);
 }
 
 void TfrmMain::playSoundFile(QLineEdit *edit)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "config/ProgramContext.h"
+#include "config/Settings.h"
 #include "engine/PollView.h"
 
 #include <QElapsedTimer>
@@ -17,14 +18,13 @@ class PollCycle;
 struct LiveSettings;
 struct SmtpSettings;
 class QAction;
-class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QMenu;
 class QStatusBar;
 class QSystemTrayIcon;
 class QTimer;
-class BoundedSpinBox;
+class SettingsBinder;
 class TKAboutBox;
 class TKBackup;
 class TfrmEmail;
@@ -93,6 +93,9 @@ public:
     void butStartClick();
     void butAbortClick();
     LiveSettings liveSettings() const;
+    // The bound global values, and the selected service's values.
+    const SettingsBinder *globalSettings() const { return m_globalBinder; }
+    const SettingsBinder *serviceSettings() const { return m_serviceBinder; }
     SmtpSettings smtpSettings() const;
     GuiAlertActions *alertActions() const { return m_alerts; }
 
@@ -132,25 +135,11 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    // One global value and the control that holds it while the program runs.
-    struct GlobalSetting {
-        enum Kind { Check, Spin, Text, Combo };
-        QString name;
-        Kind kind;
-        QWidget *control;
-        int defaultNumber = 0;       // Check (0/1) and Spin
-        QString defaultText;         // Text
-        std::function<void()> click; // Check: the click handler to run
-    };
-
     void setUpControls();
     void setUpTray();
     void setUpStatusBar();
     void connectHandlers();
     void fillServiceList();
-    void loadGlobalSettings();
-    // Puts one stored value (or its default) into its control.
-    void loadSetting(const GlobalSetting &setting, const QString &key);
     void saveAddition();
     void saveEdit();
     // After the list's items changed: its scroll extent and the buttons.
@@ -169,35 +158,24 @@ private:
     void closeForExit();
     void showAlertFailures();
 
-    // Handlers of the General and Misc pages.
+    // What "Visual alert" does beyond storing its state: shows or hides the
+    // services-on-error window when services are on error.
     void chkVisualAlertClick();
-    void chkLaunchClick();
-    void chkNoConnAppLaunchClick();
-    void UseHttpProxyClick();
-    void chkReqSmtpAuthClick();
-    void butBrowse7Click();
-    void writeCheck(QCheckBox *box, const QString &name);
     // Sites page: the alert controls of the selected service.
     void setUpAlertControls();
-    QString selectedServiceKey() const;
-    void writeServiceCheck(QCheckBox *box, const QString &name);
-    void writeServiceSpin(BoundedSpinBox *spin, const QString &name);
-    void writeServiceText(QLineEdit *edit, const QString &name);
-    void chkSoundAlertClick();
-    void chkLaunchAppClick();
-    void chkSendEmailClick();
-    void browseInto(QLineEdit *edit, const QString &valueName, const QString &folder, const QString &filter);
+    // A file chosen in the file dialog, starting in folder (else where the
+    // field's file is); empty when cancelled.
+    QString pickFile(QLineEdit *edit, const QString &folder, const QString &filter);
     void playSoundFile(QLineEdit *edit);
     void testProgram(QLineEdit *edit);
     void testEmail(QLineEdit *templateEdit, QLineEdit *recipientsEdit);
-    void writeSpin(BoundedSpinBox *spin, const QString &name);
-    void writeText(QLineEdit *edit, const QString &name);
 
     // Runs a handler and shows a store failure in an error box (over the
     // given window, else this one); false when it failed.
     bool guarded(const std::function<void()> &action, QWidget *over = nullptr);
 
     ProgramContext m_context;
+    SettingsAccess m_settings;
     std::unique_ptr<Ui::TfrmMain> ui;
     Windows m_windows;
     TKAboutBox *m_about = nullptr;
@@ -233,10 +211,10 @@ private:
     QElapsedTimer m_eventsClock;
     qint64 m_lastEventsMs = -1;
     static constexpr int EventsIntervalMs = 10;
-    QList<GlobalSetting> m_globalSettings;
-    // One per-service value and its Sites page control, in loading order.
-    // Text fields are emptied when no service is selected.
-    QList<GlobalSetting> m_serviceSettings;
+    // The General and Misc pages' values, and the selected service's on the
+    // Sites page.
+    SettingsBinder *m_globalBinder = nullptr;
+    SettingsBinder *m_serviceBinder = nullptr;
     bool m_exiting = false;
     bool m_startMinimized = false;
     // Off while a poll cycle runs.

@@ -2,7 +2,7 @@
 // service, enabling, what is written and when, "Play" and the e-mail "Test".
 
 #include "FakeServer.h"
-#include "TestSandbox.h"
+#include "StoreFixture.h"
 
 #include "BoundedSpinBox.h"
 #include "Dialogs.h"
@@ -26,12 +26,13 @@ class TestAlertControls : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestSandbox> m_sandbox;
-    std::unique_ptr<RegistryStore> m_store;
-    ProgramContext m_context;
+    std::unique_ptr<StoreFixture> m_fixture;
     QList<QPair<Dialogs::Kind, QString>> m_messages;
 
-    QString key(const QString &name) const { return m_context.servicesKey + QLatin1Char('\\') + name; }
+    QString key(const QString &name) const
+    {
+        return m_fixture->context().servicesKey + QLatin1Char('\\') + name;
+    }
     template <typename T> static T *child(QWidget *w, const QString &name)
     {
         T *found = w->findChild<T *>(name);
@@ -48,10 +49,7 @@ private:
 private slots:
     void init()
     {
-        m_sandbox = std::make_unique<TestSandbox>();
-        m_store = std::make_unique<RegistryStore>(m_sandbox->storePath());
-        RegistryStore::setCurrent(m_store.get());
-        m_context = ProgramContext::create(false, m_sandbox->programFolder());
+        m_fixture = std::make_unique<StoreFixture>();
         m_messages.clear();
         Dialogs::setResponder([this](Dialogs::Kind kind, const QString &text) {
             m_messages.append({kind, text});
@@ -61,9 +59,7 @@ private slots:
     void cleanup()
     {
         Dialogs::setResponder({});
-        RegistryStore::setCurrent(nullptr);
-        m_store.reset();
-        m_sandbox.reset();
+        m_fixture.reset();
     }
 
     void masterBoxesEnableTheirControls_data()
@@ -88,8 +84,8 @@ private slots:
         QFETCH(QString, master);
         QFETCH(bool, initially);
         QFETCH(QStringList, dependants);
-        m_store->createKey(key(QStringLiteral("HTTP webhost 80")));
-        TfrmMain window(m_context);
+        m_fixture->store().createKey(key(QStringLiteral("HTTP webhost 80")));
+        TfrmMain window(m_fixture->context());
         auto *box = child<QCheckBox>(&window, master);
         QCOMPARE(box->isChecked(), initially);
         for (const QString &name : dependants)
@@ -110,8 +106,8 @@ private slots:
         RegWriteString(key(a), QStringLiteral("ProgName"), QStringLiteral("alarm --loud"));
         RegWriteInteger(key(a), QStringLiteral("FailuresBeforeEmail"), 3);
         RegWriteInteger(key(a), QStringLiteral("FailuresBeforeLaunch"), 50000); // beyond the bounds
-        m_store->createKey(key(b));
-        TfrmMain window(m_context);
+        m_fixture->store().createKey(key(b));
+        TfrmMain window(m_fixture->context());
         auto *list = child<QListWidget>(&window, QStringLiteral("ServiceList"));
         QCOMPARE(list->currentRow(), 0);
         QVERIFY(!child<QCheckBox>(&window, QStringLiteral("chkSoundAlert"))->isChecked());
@@ -122,7 +118,7 @@ private slots:
         // Loading clamps and writes the number back.
         QCOMPARE(RegReadInteger(key(a), QStringLiteral("FailuresBeforeLaunch"), 0), 9999);
         QCOMPARE(child<QLineEdit>(&window, QStringLiteral("OnErrorSoundName"))->text(),
-                 m_context.programFolder + QStringLiteral("OnError.wav"));
+                 m_fixture->context().programFolder + QStringLiteral("OnError.wav"));
 
         // The second service has only defaults; changed boxes are written to it.
         list->setCurrentRow(1);
@@ -138,14 +134,14 @@ private slots:
     void controlsWriteToTheSelectedService()
     {
         const QString name = QStringLiteral("HTTP webhost 80");
-        m_store->createKey(key(name));
-        TfrmMain window(m_context);
+        m_fixture->store().createKey(key(name));
+        TfrmMain window(m_fixture->context());
         child<QCheckBox>(&window, QStringLiteral("chkBeepAlert"))->click();
         QVERIFY(RegReadBool(key(name), QStringLiteral("BeepAlert"), false));
         child<QCheckBox>(&window, QStringLiteral("chkSendEmail"))->click();
         auto *to = child<QLineEdit>(&window, QStringLiteral("edtOnErrorEmailTo"));
         to->setText(QStringLiteral("ops@example.org,dev@example.org"));
-        QVERIFY(!m_store->value(key(name), QStringLiteral("OnErrorEmailTo")));
+        QVERIFY(!m_fixture->store().value(key(name), QStringLiteral("OnErrorEmailTo")));
         leave(to);
         QCOMPARE(RegReadString(key(name), QStringLiteral("OnErrorEmailTo"), {}), QStringLiteral("ops@example.org,dev@example.org"));
         auto *spin = child<BoundedSpinBox>(&window, QStringLiteral("spinFailuresBeforeEmail"));
@@ -155,14 +151,14 @@ private slots:
 
     void nothingIsStoredWithoutASelection()
     {
-        TfrmMain window(m_context);
+        TfrmMain window(m_fixture->context());
         for (const char *name : {"chkBeepAlert", "chkSoundAlert", "chkLaunchApp", "chkSendEmail"})
             child<QCheckBox>(&window, QLatin1String(name))->click();
         for (const char *name : {"OnErrorSoundName", "edtProgName", "edtOnErrorEmailTo"})
             leave(child<QLineEdit>(&window, QLatin1String(name)));
         child<BoundedSpinBox>(&window, QStringLiteral("spinFailuresBeforeLaunch"))->stepBy(2);
-        QVERIFY(m_store->subkeyNames(m_context.servicesKey).isEmpty());
-        QVERIFY(m_store->valueNames(m_context.servicesKey).isEmpty());
+        QVERIFY(m_fixture->store().subkeyNames(m_fixture->context().servicesKey).isEmpty());
+        QVERIFY(m_fixture->store().valueNames(m_fixture->context().servicesKey).isEmpty());
     }
 
     void playReportsAMissingFile_data()
@@ -174,8 +170,8 @@ private slots:
     void playReportsAMissingFile()
     {
         QFETCH(QString, path);
-        m_store->createKey(key(QStringLiteral("HTTP webhost 80")));
-        TfrmMain window(m_context);
+        m_fixture->store().createKey(key(QStringLiteral("HTTP webhost 80")));
+        TfrmMain window(m_fixture->context());
         child<QLineEdit>(&window, QStringLiteral("OnErrorSoundName"))->setText(path);
         child<QToolButton>(&window, QStringLiteral("butPlay1"))->click();
         QCOMPARE(m_messages.size(), 1);
@@ -203,16 +199,18 @@ private slots:
                              .close());
         const QString name = QStringLiteral("HTTP webhost 80");
         RegWriteInteger(key(name), QStringLiteral("ActualFailures"), 3);
-        const QString templ = m_sandbox->root() + QStringLiteral("/down.txt");
+        const QString templ = m_fixture->sandbox().root() + QStringLiteral("/down.txt");
         {
             QFile f(templ);
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("Subject: down\r\n\r\nFailures so far: {NumberOfFailures}\r\n");
         }
-        RegWriteString(m_context.settingsRoot, QStringLiteral("SmtpServer"), QStringLiteral("127.0.0.1"));
-        RegWriteInteger(m_context.settingsRoot, QStringLiteral("SmtpPort"), smtp.port());
-        RegWriteString(m_context.settingsRoot, QStringLiteral("SmtpFrom"), QStringLiteral("monitor@example.org"));
-        TfrmMain window(m_context);
+        RegWriteString(m_fixture->context().settingsRoot, QStringLiteral("SmtpServer"),
+                       QStringLiteral("127.0.0.1"));
+        RegWriteInteger(m_fixture->context().settingsRoot, QStringLiteral("SmtpPort"), smtp.port());
+        RegWriteString(m_fixture->context().settingsRoot, QStringLiteral("SmtpFrom"),
+                       QStringLiteral("monitor@example.org"));
+        TfrmMain window(m_fixture->context());
         child<QCheckBox>(&window, QStringLiteral("chkSendEmail"))->click();
         // The values on screen are used, stored or not.
         child<QLineEdit>(&window, QStringLiteral("edtOnErrorEmail"))->setText(templ);
@@ -226,10 +224,11 @@ private slots:
 
     void testEmailWithAMissingTemplateShowsTheFileError()
     {
-        m_store->createKey(key(QStringLiteral("HTTP webhost 80")));
-        TfrmMain window(m_context);
+        m_fixture->store().createKey(key(QStringLiteral("HTTP webhost 80")));
+        TfrmMain window(m_fixture->context());
         child<QCheckBox>(&window, QStringLiteral("chkSendEmail"))->click();
-        child<QLineEdit>(&window, QStringLiteral("edtOnErrorEmail"))->setText(m_sandbox->root() + QStringLiteral("/none.txt"));
+        child<QLineEdit>(&window, QStringLiteral("edtOnErrorEmail"))
+            ->setText(m_fixture->sandbox().root() + QStringLiteral("/none.txt"));
         child<QLineEdit>(&window, QStringLiteral("edtOnErrorEmailTo"))->setText(QStringLiteral("ops@example.org"));
         child<QToolButton>(&window, QStringLiteral("butTestOnErrorEmail"))->click();
         QCOMPARE(m_messages.size(), 1);

@@ -4,7 +4,7 @@
 
 #include "FakeServer.h"
 #include "SmtpSink.h"
-#include "TestSandbox.h"
+#include "StoreFixture.h"
 
 #include "Dialogs.h"
 #include "GuiAlertActions.h"
@@ -74,10 +74,9 @@ private slots:
     // error.log and on show until an e-mail goes through again.
     void refusedMailIsLoggedAndShown()
     {
-        TestSandbox sandbox;
-        RegistryStore store(sandbox.storePath());
-        RegistryStore::setCurrent(&store);
-        const ProgramContext context = ProgramContext::create(false, sandbox.programFolder());
+        StoreFixture fixture;
+        TestSandbox &sandbox = fixture.sandbox();
+        const ProgramContext &context = fixture.context();
         FakeServer smtp;
         QVERIFY(smtp.listen());
         smtp.setScenarios({FakeServer::Scenario()
@@ -124,7 +123,6 @@ private slots:
             QVERIFY(panel->isHidden());
             QVERIFY(!window.trayToolTip().contains("Alert"));
         }
-        RegistryStore::setCurrent(nullptr);
     }
 
     // While an e-mail is being sent nothing may start a second dialogue
@@ -140,10 +138,9 @@ private slots:
     void arrivalsDuringASend()
     {
         QFETCH(QString, arrival);
-        TestSandbox sandbox;
-        RegistryStore store(sandbox.storePath());
-        RegistryStore::setCurrent(&store);
-        const ProgramContext context = ProgramContext::create(false, sandbox.programFolder());
+        StoreFixture fixture;
+        TestSandbox &sandbox = fixture.sandbox();
+        const ProgramContext &context = fixture.context();
         FakeServer smtp;
         QVERIFY(smtp.listen());
         smtp.setScenario(acceptingSmtp(300));
@@ -193,7 +190,6 @@ private slots:
             }
         }
         Dialogs::setResponder({});
-        RegistryStore::setCurrent(nullptr);
     }
 
     void downAndBackAgain()
@@ -201,10 +197,9 @@ private slots:
         if (SmtpSink::executable().isEmpty())
             QSKIP("postfix's smtp-sink is not installed (Debian package postfix); the alert e-mail "
                   "delivery was not tested");
-        TestSandbox sandbox;
-        RegistryStore store(sandbox.storePath());
-        RegistryStore::setCurrent(&store);
-        const ProgramContext context = ProgramContext::create(false, sandbox.programFolder());
+        StoreFixture fixture;
+        TestSandbox &sandbox = fixture.sandbox();
+        const ProgramContext &context = fixture.context();
 
         SmtpSink sink;
         QVERIFY(sink.start());
@@ -270,7 +265,6 @@ private slots:
         QVERIFY(mails.at(1).contains("Failures: 1\n"));
         QVERIFY(mails.at(1).contains("X-Rcpt-Args: <boss@example.org>"));
         QCOMPARE(RegReadInteger(key, QStringLiteral("ActualFailures"), -1), 0);
-        RegistryStore::setCurrent(nullptr);
     }
 };
 

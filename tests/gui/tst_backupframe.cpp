@@ -1,7 +1,7 @@
 // The " Backup " group: its controls, the folder field and browser, and the
 // Backup and Restore buttons with their dialogues and signals.
 
-#include "TestSandbox.h"
+#include "StoreFixture.h"
 
 #include "Dialogs.h"
 #include "TKBackup.h"
@@ -34,10 +34,8 @@ class TestBackupFrame : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestSandbox> m_sandbox;
-    std::unique_ptr<RegistryStore> m_store;
+    std::unique_ptr<StoreFixture> m_fixture;
     std::unique_ptr<TKBackup> m_frame;
-    ProgramContext m_context;
     QStringList m_shown; // "<kind>|<title>|<text>" of every box, in order
     bool m_answer = true;
 
@@ -48,7 +46,8 @@ private:
     }
     QString backupDir() const
     {
-        return RegReadString(m_context.settingsRoot, QStringLiteral("BackupDir"), "<none>");
+        return RegReadString(m_fixture->context().settingsRoot, QStringLiteral("BackupDir"),
+                             "<none>");
     }
     void leaveField()
     {
@@ -59,11 +58,8 @@ private:
 private slots:
     void init()
     {
-        m_sandbox = std::make_unique<TestSandbox>();
-        m_store = std::make_unique<RegistryStore>(m_sandbox->storePath());
-        RegistryStore::setCurrent(m_store.get());
-        m_context = ProgramContext::create(false, m_sandbox->programFolder());
-        QDir().mkpath(m_context.programFolder);
+        m_fixture = std::make_unique<StoreFixture>();
+        QDir().mkpath(m_fixture->context().programFolder);
         m_shown.clear();
         m_answer = true;
         const auto kindName = [](Dialogs::Kind kind) {
@@ -89,7 +85,7 @@ private slots:
                 return m_answer;
             });
         m_frame = std::make_unique<TKBackup>();
-        m_frame->setContext(m_context);
+        m_frame->setContext(m_fixture->context());
     }
 
     void cleanup()
@@ -97,9 +93,7 @@ private slots:
         m_frame.reset();
         Dialogs::setResponder({});
         Dialogs::setTitledResponder({});
-        RegistryStore::setCurrent(nullptr);
-        m_store.reset();
-        m_sandbox.reset();
+        m_fixture.reset();
     }
 
     void showsItsControls()
@@ -115,13 +109,13 @@ private slots:
 
     void fieldHoldsTheStoredFolder()
     {
-        QCOMPARE(field()->text(), m_context.programFolder + "Backup");
-        QCOMPARE(m_frame->SetBackupDir(), m_context.programFolder + "Backup/");
+        QCOMPARE(field()->text(), m_fixture->context().programFolder + "Backup");
+        QCOMPARE(m_frame->SetBackupDir(), m_fixture->context().programFolder + "Backup/");
         QCOMPARE(backupDir(), QStringLiteral("<none>"));
 
-        RegWriteString(m_context.settingsRoot, "BackupDir", "/somewhere/else");
+        RegWriteString(m_fixture->context().settingsRoot, "BackupDir", "/somewhere/else");
         TKBackup other;
-        other.setContext(m_context);
+        other.setContext(m_fixture->context());
         QCOMPARE(other.findChild<QLineEdit *>("edtBackupDir")->text(), "/somewhere/else");
         QCOMPARE(other.SetBackupDir(), "/somewhere/else/");
 
@@ -135,16 +129,16 @@ private slots:
         leaveField();
         QCOMPARE(backupDir(), QStringLiteral("/tmp/x"));
         // Written on every exit, changed or not.
-        RegWriteString(m_context.settingsRoot, "BackupDir", "stale");
+        RegWriteString(m_fixture->context().settingsRoot, "BackupDir", "stale");
         leaveField();
         QCOMPARE(backupDir(), QStringLiteral("/tmp/x"));
     }
 
     void browsingSetsTheFolder()
     {
-        const QString chosen = m_sandbox->root() + "/picked";
+        const QString chosen = m_fixture->sandbox().root() + "/picked";
         QDir().mkpath(chosen);
-        QDir().mkpath(m_context.programFolder + "Backup");
+        QDir().mkpath(m_fixture->context().programFolder + "Backup");
         QString start;
         QString answer;
         m_frame->setFolderPicker([&](QWidget *, const QString &shown) {
@@ -153,8 +147,8 @@ private slots:
         });
 
         button("butBackDirBrowse")->click(); // cancelled
-        QCOMPARE(start, m_context.programFolder + "Backup/");
-        QCOMPARE(field()->text(), m_context.programFolder + "Backup");
+        QCOMPARE(start, m_fixture->context().programFolder + "Backup/");
+        QCOMPARE(field()->text(), m_fixture->context().programFolder + "Backup");
         QCOMPARE(backupDir(), QStringLiteral("<none>"));
 
         answer = chosen;
@@ -178,9 +172,9 @@ private slots:
         QFETCH(bool, userFile);
         QFETCH(bool, answer);
         QFETCH(int, finished);
-        RegWriteInteger(m_context.settingsRoot, "NormalConnectionFreq", 42);
-        writeFile(m_context.programFolder + "email/OnError.txt", "template");
-        const QString folder = m_sandbox->root() + "/sets/one";
+        RegWriteInteger(m_fixture->context().settingsRoot, "NormalConnectionFreq", 42);
+        writeFile(m_fixture->context().programFolder + "email/OnError.txt", "template");
+        const QString folder = m_fixture->sandbox().root() + "/sets/one";
         if (userFile)
             writeFile(folder + "/mine.txt", "mine");
         field()->setText(folder);
@@ -216,9 +210,9 @@ private slots:
     void restoreButton()
     {
         QFETCH(bool, answer);
-        const QString root = m_context.settingsRoot;
+        const QString root = m_fixture->context().settingsRoot;
         RegWriteInteger(root, "NormalConnectionFreq", 42);
-        field()->setText(m_sandbox->root() + "/set");
+        field()->setText(m_fixture->sandbox().root() + "/set");
         button("butBackup")->click();
         RegWriteInteger(root, "NormalConnectionFreq", 7);
         m_shown.clear();
@@ -269,13 +263,13 @@ private slots:
     {
         QFETCH(QString, folder);
         QFETCH(QString, message);
-        RegWriteInteger(m_context.settingsRoot, "NormalConnectionFreq", 42);
+        RegWriteInteger(m_fixture->context().settingsRoot, "NormalConnectionFreq", 42);
         field()->setText(folder);
         QSignalSpy spy(m_frame.get(), &TKBackup::restartRequested);
         button("butRestore")->click();
         QCOMPARE(m_shown, QStringList("error||" + message));
         QCOMPARE(spy.count(), 0);
-        QCOMPARE(RegReadInteger(m_context.settingsRoot, "NormalConnectionFreq", 0), 42);
+        QCOMPARE(RegReadInteger(m_fixture->context().settingsRoot, "NormalConnectionFreq", 0), 42);
     }
 };
 

@@ -2,7 +2,7 @@
 // the timer switch, the tray's services-on-error toggle and the values saved
 // when the window goes away.
 
-#include "TestSandbox.h"
+#include "StoreFixture.h"
 
 #include "BoundedSpinBox.h"
 #include "TfrmError.h"
@@ -29,14 +29,12 @@ class TestMainWindow : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestSandbox> m_sandbox;
-    std::unique_ptr<RegistryStore> m_store;
-    ProgramContext m_context;
+    std::unique_ptr<StoreFixture> m_fixture;
 
-    QString root() const { return m_context.settingsRoot; }
+    QString root() const { return m_fixture->context().settingsRoot; }
     std::unique_ptr<TfrmMain> makeWindow()
     {
-        return std::make_unique<TfrmMain>(m_context);
+        return std::make_unique<TfrmMain>(m_fixture->context());
     }
     template <typename T> static T *child(QWidget *w, const char *name)
     {
@@ -52,24 +50,13 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        m_sandbox = std::make_unique<TestSandbox>();
-        m_store = std::make_unique<RegistryStore>(m_sandbox->storePath());
-        RegistryStore::setCurrent(m_store.get());
-        m_context = ProgramContext::create(false, m_sandbox->programFolder());
-    }
-    void cleanup()
-    {
-        RegistryStore::setCurrent(nullptr);
-        m_store.reset();
-        m_sandbox.reset();
-    }
+    void init() { m_fixture = std::make_unique<StoreFixture>(); }
+    void cleanup() { m_fixture.reset(); }
 
     // "Stats" brings a minimised statistics window back, selection and all.
     void statsButtonRestoresAMinimisedWindow()
     {
-        TfrmMain window(m_context);
+        TfrmMain window(m_fixture->context());
         TfrmStats stats;
         window.attachWindows({nullptr, &stats, nullptr, nullptr});
         window.butStatsClick();
@@ -96,7 +83,8 @@ private slots:
             QVERIFY2(!child<QCheckBox>(w.get(), name)->isChecked(), name);
         QCOMPARE(w->windowTitle(), QStringLiteral("Quellmark v") +
                                        ProgramContext::buildVersion().section(QLatin1Char('.'), 0, 2));
-        QCOMPARE(m_store->valueNames(root()), QStringList{QStringLiteral("HttpProxyPort")});
+        QCOMPARE(m_fixture->store().valueNames(root()),
+                 QStringList{QStringLiteral("HttpProxyPort")});
     }
 
     void storedChecksRunTheirClickHandlers_data()
@@ -180,7 +168,7 @@ private slots:
         auto w = makeWindow();
         auto *server = child<QLineEdit>(w.get(), "edtSmtpServer");
         leave(server);
-        QVERIFY(m_store->value(root(), QStringLiteral("SmtpServer")).has_value());
+        QVERIFY(m_fixture->store().value(root(), QStringLiteral("SmtpServer")).has_value());
         server->setText(QStringLiteral("mailhost"));
         QCOMPARE(RegReadString(root(), QStringLiteral("SmtpServer"), {}), QString());
         leave(server);
@@ -244,10 +232,10 @@ private slots:
     {
         QFETCH(int, lastService);
         QFETCH(int, selected);
-        const QString services = m_context.servicesKey;
-        m_store->createKey(services + QStringLiteral("\\POP3 mailhost 110"));
-        m_store->createKey(services + QStringLiteral("\\http webhost 80"));
-        m_store->createKey(services + QStringLiteral("\\FTP ftphost 21"));
+        const QString services = m_fixture->context().servicesKey;
+        m_fixture->store().createKey(services + QStringLiteral("\\POP3 mailhost 110"));
+        m_fixture->store().createKey(services + QStringLiteral("\\http webhost 80"));
+        m_fixture->store().createKey(services + QStringLiteral("\\FTP ftphost 21"));
         RegWriteInteger(root(), QStringLiteral("LastService"), lastService);
         auto w = makeWindow();
         auto *list = child<QListWidget>(w.get(), "ServiceList");

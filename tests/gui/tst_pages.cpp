@@ -1,7 +1,7 @@
 // Every page of the main window renders with its controls' captions. With
 // QM_SHOT_DIR set, each page is also saved as a PNG for a look by eye.
 
-#include "TestSandbox.h"
+#include "StoreFixture.h"
 
 #include "TfrmMain.h"
 
@@ -44,11 +44,9 @@ private slots:
     {
         QFETCH(QString, page);
         QFETCH(QStringList, captions);
-        TestSandbox sandbox;
-        RegistryStore store(sandbox.storePath());
-        RegistryStore::setCurrent(&store);
+        StoreFixture fixture;
         {
-            TfrmMain window(ProgramContext::create(false, sandbox.programFolder()));
+            TfrmMain window(fixture.context());
             auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("PageControl"));
             int index = -1;
             for (int i = 0; i < tabs->count(); ++i) {
@@ -78,7 +76,6 @@ private slots:
                 QVERIFY(picture.save(dir + QStringLiteral("/page-") + page + QStringLiteral(".png")));
             }
         }
-        RegistryStore::setCurrent(nullptr);
     }
 };
 

@@ -3,7 +3,7 @@
 // services-on-error window after a cycle, and Abort in the middle of one.
 
 #include "FakeServer.h"
-#include "TestSandbox.h"
+#include "StoreFixture.h"
 
 #include "ShellOpen.h"
 #include "TfrmError.h"
@@ -32,11 +32,12 @@ class TestPollWindow : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestSandbox> m_sandbox;
-    std::unique_ptr<RegistryStore> m_store;
-    ProgramContext m_context;
+    std::unique_ptr<StoreFixture> m_fixture;
 
-    QString key(const QString &name) const { return m_context.servicesKey + QLatin1Char('\\') + name; }
+    QString key(const QString &name) const
+    {
+        return m_fixture->context().servicesKey + QLatin1Char('\\') + name;
+    }
     static quint16 closedPort()
     {
         QTcpServer probe;
@@ -56,19 +57,8 @@ private:
     }
 
 private slots:
-    void init()
-    {
-        m_sandbox = std::make_unique<TestSandbox>();
-        m_store = std::make_unique<RegistryStore>(m_sandbox->storePath());
-        RegistryStore::setCurrent(m_store.get());
-        m_context = ProgramContext::create(false, m_sandbox->programFolder());
-    }
-    void cleanup()
-    {
-        RegistryStore::setCurrent(nullptr);
-        m_store.reset();
-        m_sandbox.reset();
-    }
+    void init() { m_fixture = std::make_unique<StoreFixture>(); }
+    void cleanup() { m_fixture.reset(); }
 
     void goOverUpDownAndUnreachable()
     {
@@ -85,9 +75,9 @@ private slots:
         const QString ftpName = QStringLiteral("FTP 127.0.0.1 %1").arg(ftp.port());
         const QString smtpName = QStringLiteral("SMTP 127.0.0.1 %1").arg(dead);
         for (const QString &name : {httpName, ftpName, smtpName})
-            m_store->createKey(key(name));
+            m_fixture->store().createKey(key(name));
 
-        TfrmMain window(m_context);
+        TfrmMain window(m_fixture->context());
         TfrmError error;
         window.attachWindows({&error, nullptr, nullptr, nullptr});
         window.findChild<QPushButton *>(QStringLiteral("butStart"))->click();
@@ -121,10 +111,10 @@ private slots:
         QCOMPARE(RegReadInteger(key(ftpName), QStringLiteral("ActualFailures"), -1), 1);
         QCOMPARE(RegReadInteger(key(smtpName), QStringLiteral("ActualFailures"), -1), 1);
         QVERIFY(!RegReadString(key(smtpName), QStringLiteral("FailureTime"), {}).isEmpty());
-        const QString folder = m_context.programFolder;
+        const QString folder = m_fixture->context().programFolder;
         QVERIFY(fileText(folder + QStringLiteral("127.0.0.1_up(http).log")).endsWith(QStringLiteral(":  Log start\r\n")));
         QVERIFY(fileText(folder + QStringLiteral("127.0.0.1(ftp).log")).endsWith(QStringLiteral(": went on error.\r\n")));
-        const QString errorLog = fileText(m_context.errorLogPath);
+        const QString errorLog = fileText(m_fixture->context().errorLogPath);
         QVERIFY(errorLog.contains(QStringLiteral(" 127.0.0.1(ftp) response:\r\n421 busy\r\n\r\n")));
         QVERIFY(errorLog.contains(QStringLiteral(" 127.0.0.1(smtp) response:\r\nCould not open connection to socket\r\n")));
         QCOMPARE(window.onErrorList(), (QStringList{QStringLiteral("ftp:127.0.0.1"), QStringLiteral("smtp:127.0.0.1")}));
@@ -141,8 +131,8 @@ private slots:
                             .waitForText("\r\n\r\n")
                             .send("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n")
                             .close());
-        m_store->createKey(key(QStringLiteral("HTTP 127.0.0.1 %1").arg(web.port())));
-        TfrmMain window(m_context);
+        m_fixture->store().createKey(key(QStringLiteral("HTTP 127.0.0.1 %1").arg(web.port())));
+        TfrmMain window(m_fixture->context());
         window.findChild<QPushButton *>(QStringLiteral("butTimer"))->click();
         QVERIFY(window.isTimerOn());
         // Shorten the wait: the timer's own shot starts the cycle.
@@ -158,8 +148,9 @@ private slots:
     void openWithShellRefusesMissingFiles()
     {
         QVERIFY(!OpenWithShell(QString()));
-        QVERIFY(!OpenWithShell(m_sandbox->root() + QStringLiteral("/no-such-file.html")));
-        QVERIFY(!OpenWithShell(QStringLiteral("file://") + m_sandbox->root() + QStringLiteral("/missing")));
+        QVERIFY(!OpenWithShell(m_fixture->sandbox().root() + QStringLiteral("/no-such-file.html")));
+        QVERIFY(!OpenWithShell(QStringLiteral("file://") + m_fixture->sandbox().root() +
+                               QStringLiteral("/missing")));
     }
 
     void abortWhileTheSecondIsRead()
@@ -180,9 +171,9 @@ private slots:
                                 QStringLiteral("HTTP 127.0.0.1/b %1").arg(second.port()),
                                 QStringLiteral("HTTP 127.0.0.1/c %1").arg(third.port())};
         for (const QString &name : names)
-            m_store->createKey(key(name));
+            m_fixture->store().createKey(key(name));
 
-        TfrmMain window(m_context);
+        TfrmMain window(m_fixture->context());
         auto *abort = window.findChild<QPushButton *>(QStringLiteral("butAbort"));
         auto *pollNow = window.findChild<QAction *>(QStringLiteral("mnuPollNow"));
         QTimer::singleShot(300, &window, [&] {
@@ -206,7 +197,7 @@ private slots:
         QVERIFY(lines.at(2).startsWith(QStringLiteral("Poll finished at: ")));
         QCOMPARE(first.connectionCount(), 1);
         QCOMPARE(third.connectionCount(), 0);
-        QVERIFY(!m_store->value(key(names.at(1)), QStringLiteral("ActualFailures")));
+        QVERIFY(!m_fixture->store().value(key(names.at(1)), QStringLiteral("ActualFailures")));
         QVERIFY(!abort->isEnabled());
         QVERIFY(window.findChild<QPushButton *>(QStringLiteral("butStart"))->isEnabled());
     }

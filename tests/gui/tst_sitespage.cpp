@@ -1,8 +1,8 @@
 // The Sites page and the "Site Input" dialog through the real widgets, and
 // the log-on start entry of the General page.
 
+#include "StoreFixture.h"
 #include "StoreWriteLock.h"
-#include "TestSandbox.h"
 
 #include "Dialogs.h"
 #include "TfrmInput.h"
@@ -31,15 +31,16 @@ class TestSitesPage : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestSandbox> m_sandbox;
-    std::unique_ptr<RegistryStore> m_store;
-    ProgramContext m_context;
+    std::unique_ptr<StoreFixture> m_fixture;
     std::unique_ptr<TfrmMain> m_main;
     std::unique_ptr<TfrmInput> m_input;
     QList<QPair<Dialogs::Kind, QString>> m_messages;
     bool m_answer = true;
 
-    QString serviceKey(const QString &name) const { return m_context.servicesKey + QLatin1Char('\\') + name; }
+    QString serviceKey(const QString &name) const
+    {
+        return m_fixture->context().servicesKey + QLatin1Char('\\') + name;
+    }
     QListWidget *list() const { return m_main->findChild<QListWidget *>(QStringLiteral("ServiceList")); }
     template <typename T> T *inputChild(const char *name) const
     {
@@ -51,7 +52,7 @@ private:
     }
     void openWindows()
     {
-        m_main = std::make_unique<TfrmMain>(m_context);
+        m_main = std::make_unique<TfrmMain>(m_fixture->context());
         m_input = std::make_unique<TfrmInput>();
         m_main->attachWindows({nullptr, nullptr, m_input.get(), nullptr});
     }
@@ -88,10 +89,7 @@ private:
 private slots:
     void init()
     {
-        m_sandbox = std::make_unique<TestSandbox>();
-        m_store = std::make_unique<RegistryStore>(m_sandbox->storePath());
-        RegistryStore::setCurrent(m_store.get());
-        m_context = ProgramContext::create(false, m_sandbox->programFolder());
+        m_fixture = std::make_unique<StoreFixture>();
         m_messages.clear();
         m_answer = true;
         Dialogs::setResponder([this](Dialogs::Kind kind, const QString &text) {
@@ -104,9 +102,7 @@ private slots:
         m_main.reset();
         m_input.reset();
         Dialogs::setResponder({});
-        RegistryStore::setCurrent(nullptr);
-        m_store.reset();
-        m_sandbox.reset();
+        m_fixture.reset();
     }
 
     void typeChangeSetsPortLabelAndPattern_data()
@@ -151,11 +147,13 @@ private slots:
         QCOMPARE(list()->item(0)->text(), QStringLiteral("HTTP webhost/status 80"));
         QCOMPARE(list()->item(1)->text(), QStringLiteral("FTP ftphost 21"));
         QCOMPARE(list()->currentRow(), 1);
-        const auto pattern = m_store->value(serviceKey(QStringLiteral("HTTP webhost/status 80")), QStringLiteral("Pattern"));
+        const auto pattern = m_fixture->store().value(
+            serviceKey(QStringLiteral("HTTP webhost/status 80")), QStringLiteral("Pattern"));
         QVERIFY(pattern.has_value());
         QCOMPARE(pattern->toString(), QString());
-        QVERIFY(m_store->keyExists(serviceKey(QStringLiteral("FTP ftphost 21"))));
-        QVERIFY(m_store->valueNames(serviceKey(QStringLiteral("FTP ftphost 21"))).isEmpty());
+        QVERIFY(m_fixture->store().keyExists(serviceKey(QStringLiteral("FTP ftphost 21"))));
+        QVERIFY(
+            m_fixture->store().valueNames(serviceKey(QStringLiteral("FTP ftphost 21"))).isEmpty());
         QVERIFY(!m_input->isVisible());
         // The list can scroll to its widest entry.
         const int widest = list()->fontMetrics().horizontalAdvance(QStringLiteral("HTTP webhost/status 80"));
@@ -168,23 +166,25 @@ private slots:
         addService(QStringLiteral("HTTPS"), QStringLiteral("https://securehost/status"), -1, QStringLiteral("Welcome"));
         QVERIFY(m_messages.isEmpty());
         QCOMPARE(list()->item(0)->text(), QStringLiteral("HTTPS securehost/status 443"));
-        const auto pattern =
-            m_store->value(serviceKey(QStringLiteral("HTTPS securehost/status 443")), QStringLiteral("Pattern"));
+        const auto pattern = m_fixture->store().value(
+            serviceKey(QStringLiteral("HTTPS securehost/status 443")), QStringLiteral("Pattern"));
         QVERIFY(pattern.has_value());
         QCOMPARE(pattern->toString(), QStringLiteral("Welcome"));
     }
 
     void duplicateRefusedInAnyCase()
     {
-        m_store->createKey(serviceKey(QStringLiteral("HTTP WEBHOST 80")));
+        m_fixture->store().createKey(serviceKey(QStringLiteral("HTTP WEBHOST 80")));
         openWindows();
         addService(QStringLiteral("HTTP"), QStringLiteral("webhost"), 80, QStringLiteral("x"));
         QCOMPARE(m_messages.size(), 1);
         QCOMPARE(m_messages.first().second, QStringLiteral("The service already exists. Please enter a new one."));
         QVERIFY(m_input->isVisible());
         QCOMPARE(list()->count(), 1);
-        QCOMPARE(m_store->subkeyNames(m_context.servicesKey), QStringList{QStringLiteral("HTTP WEBHOST 80")});
-        QVERIFY(!m_store->value(serviceKey(QStringLiteral("HTTP WEBHOST 80")), QStringLiteral("Pattern")));
+        QCOMPARE(m_fixture->store().subkeyNames(m_fixture->context().servicesKey),
+                 QStringList{QStringLiteral("HTTP WEBHOST 80")});
+        QVERIFY(!m_fixture->store().value(serviceKey(QStringLiteral("HTTP WEBHOST 80")),
+                                          QStringLiteral("Pattern")));
     }
 
     void editingThePortMovesEveryValue()
@@ -194,9 +194,9 @@ private slots:
         RegWriteInteger(old, QStringLiteral("ActualFailures"), 3);
         RegWriteString(old, QStringLiteral("FailureTime"), QStringLiteral("08/12/2026 15:38:25"));
         RegWriteBool(old, QStringLiteral("BeepAlert"), true);
-        m_store->createKey(old + QStringLiteral("\\Extra"));
-        m_store->createKey(serviceKey(QStringLiteral("FTP ftphost 21")));
-        RegWriteInteger(m_context.settingsRoot, QStringLiteral("LastService"), 1);
+        m_fixture->store().createKey(old + QStringLiteral("\\Extra"));
+        m_fixture->store().createKey(serviceKey(QStringLiteral("FTP ftphost 21")));
+        RegWriteInteger(m_fixture->context().settingsRoot, QStringLiteral("LastService"), 1);
         openWindows();
         QCOMPARE(list()->currentItem()->text(), QStringLiteral("HTTP webhost 80"));
 
@@ -210,33 +210,33 @@ private slots:
         inputChild<QPushButton>("butSaveSite")->click();
 
         const QString moved = serviceKey(QStringLiteral("HTTP webhost 8080"));
-        QVERIFY(!m_store->keyExists(old));
+        QVERIFY(!m_fixture->store().keyExists(old));
         QCOMPARE(RegReadInteger(moved, QStringLiteral("ActualFailures"), 0), 3);
         QCOMPARE(RegReadString(moved, QStringLiteral("FailureTime"), {}), QStringLiteral("08/12/2026 15:38:25"));
         QVERIFY(RegReadBool(moved, QStringLiteral("BeepAlert"), false));
         QCOMPARE(RegReadString(moved, QStringLiteral("Pattern"), {}), QStringLiteral("Welcome"));
-        QVERIFY(m_store->keyExists(moved + QStringLiteral("\\Extra")));
+        QVERIFY(m_fixture->store().keyExists(moved + QStringLiteral("\\Extra")));
         QCOMPARE(list()->currentRow(), 1);
         QCOMPARE(list()->currentItem()->text(), QStringLiteral("HTTP webhost 8080"));
     }
 
     void editIntoAnotherServiceIsRefused()
     {
-        m_store->createKey(serviceKey(QStringLiteral("FTP a 21")));
-        m_store->createKey(serviceKey(QStringLiteral("FTP b 21")));
-        RegWriteInteger(m_context.settingsRoot, QStringLiteral("LastService"), 1);
+        m_fixture->store().createKey(serviceKey(QStringLiteral("FTP a 21")));
+        m_fixture->store().createKey(serviceKey(QStringLiteral("FTP b 21")));
+        RegWriteInteger(m_fixture->context().settingsRoot, QStringLiteral("LastService"), 1);
         openWindows();
         mainChild<QToolButton>("butEditService")->click();
         typeHost(QStringLiteral("A"));
         inputChild<QPushButton>("butSaveSite")->click();
         QCOMPARE(m_messages.size(), 1);
-        QVERIFY(m_store->keyExists(serviceKey(QStringLiteral("FTP b 21"))));
+        QVERIFY(m_fixture->store().keyExists(serviceKey(QStringLiteral("FTP b 21"))));
         QCOMPARE(list()->item(1)->text(), QStringLiteral("FTP b 21"));
     }
 
     void removingTheLastService()
     {
-        m_store->createKey(serviceKey(QStringLiteral("POP3 mailhost 110")));
+        m_fixture->store().createKey(serviceKey(QStringLiteral("POP3 mailhost 110")));
         openWindows();
         m_answer = false;
         mainChild<QToolButton>("butDelService")->click();
@@ -250,8 +250,8 @@ private slots:
         mainChild<QToolButton>("butDelService")->click();
         QCOMPARE(list()->count(), 0);
         QCOMPARE(list()->currentRow(), -1);
-        QVERIFY(m_store->subkeyNames(m_context.servicesKey).isEmpty());
-        QVERIFY(m_store->keyExists(m_context.servicesKey));
+        QVERIFY(m_fixture->store().subkeyNames(m_fixture->context().servicesKey).isEmpty());
+        QVERIFY(m_fixture->store().keyExists(m_fixture->context().servicesKey));
         QVERIFY(!mainChild<QToolButton>("butEditService")->isEnabled());
         QVERIFY(!mainChild<QToolButton>("butDelService")->isEnabled());
     }
@@ -261,14 +261,14 @@ private slots:
     void storeFailuresLeaveTheListTrue()
     {
         const QString longName = QStringLiteral("HTTP ") + QString(120, QLatin1Char('w')) + QStringLiteral(" 80");
-        m_store->createKey(serviceKey(QStringLiteral("FTP filehost 21")));
-        m_store->createKey(serviceKey(longName));
+        m_fixture->store().createKey(serviceKey(QStringLiteral("FTP filehost 21")));
+        m_fixture->store().createKey(serviceKey(longName));
         openWindows();
-        m_store->setBusyTimeout(20);
+        m_fixture->store().setBusyTimeout(20);
         list()->setCurrentRow(1);
         QCOMPARE(list()->currentItem()->text(), longName);
         {
-            StoreWriteLock lock(m_sandbox->storePath());
+            StoreWriteLock lock(m_fixture->sandbox().storePath());
             QVERIFY(lock.isHeld());
             mainChild<QToolButton>("butDelService")->click();
             QCOMPARE(m_messages.size(), 2);
@@ -281,15 +281,15 @@ private slots:
             QVERIFY(m_input->isVisible());
             QCOMPARE(list()->count(), 2);
         }
-        QVERIFY(!m_store->keyExists(serviceKey(QStringLiteral("POP3 mailhost 110"))));
-        QVERIFY(m_store->keyExists(serviceKey(longName)));
+        QVERIFY(!m_fixture->store().keyExists(serviceKey(QStringLiteral("POP3 mailhost 110"))));
+        QVERIFY(m_fixture->store().keyExists(serviceKey(longName)));
         m_input->hide();
 
         const int wide = list()->property("horizontalExtent").toInt();
         list()->setCurrentRow(1);
         mainChild<QToolButton>("butDelService")->click();
         QCOMPARE(list()->count(), 1);
-        QVERIFY(!m_store->keyExists(serviceKey(longName)));
+        QVERIFY(!m_fixture->store().keyExists(serviceKey(longName)));
         QVERIFY2(list()->property("horizontalExtent").toInt() < wide, "the extent still fits the removed name");
     }
 
@@ -310,7 +310,7 @@ private slots:
     void autostartEntryWrittenRemovedRenewed()
     {
         const QString entry = autostartEntryPath(QStringLiteral("Quellmark"));
-        const QString systemDir = m_sandbox->root() + QStringLiteral("/xdg");
+        const QString systemDir = m_fixture->sandbox().root() + QStringLiteral("/xdg");
         QDir().mkpath(systemDir + QStringLiteral("/autostart"));
         const QString systemEntry = systemDir + QStringLiteral("/autostart/Quellmark.desktop");
         qputenv("XDG_CONFIG_DIRS", QFile::encodeName(systemDir));
@@ -318,7 +318,7 @@ private slots:
         openWindows();
         auto *launch = mainChild<QCheckBox>("chkLaunch");
         launch->click();
-        QVERIFY(RegReadBool(m_context.settingsRoot, QStringLiteral("Launch"), false));
+        QVERIFY(RegReadBool(m_fixture->context().settingsRoot, QStringLiteral("Launch"), false));
         QFile file(entry);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray text = file.readAll();
@@ -333,10 +333,10 @@ private slots:
         launch->click();
         QVERIFY(!QFile::exists(entry));
         QVERIFY(!QFile::exists(systemEntry));
-        QVERIFY(!RegReadBool(m_context.settingsRoot, QStringLiteral("Launch"), true));
+        QVERIFY(!RegReadBool(m_fixture->context().settingsRoot, QStringLiteral("Launch"), true));
 
         // A stored true renews the entry with the current path at start.
-        RegWriteBool(m_context.settingsRoot, QStringLiteral("Launch"), true);
+        RegWriteBool(m_fixture->context().settingsRoot, QStringLiteral("Launch"), true);
         {
             QVERIFY(QDir().mkpath(QFileInfo(entry).absolutePath()));
             QFile old(entry);

@@ -1,9 +1,10 @@
 #include "AlertMail.h"
 
 #include "alerts/MessageTemplate.h"
-#include "config/Registry.h"
 #include "base/Subs.h"
 #include "base/TimeStamp.h"
+#include "config/Registry.h"
+#include "config/Settings.h"
 
 QString MessageNotSentText()
 {
@@ -16,12 +17,13 @@ QString SendAlertMail(const QString &servicesKey, const QString &serviceName,
 {
     if (accepted)
         *accepted = false;
-    const QString serviceKey = IncludeTrailingBackslash(servicesKey) + serviceName;
+    const QString serviceKey = Settings::serviceKey(servicesKey, serviceName);
+    using namespace Settings;
     TemplateValues values;
-    values.numberOfFailures =
-        QString::number(RegReadInteger(serviceKey, QStringLiteral("ActualFailures"), 0));
-    values.failureTime = RegReadString(serviceKey, QStringLiteral("FailureTime"), QString());
-    values.recoveryTime = RegReadString(serviceKey, QStringLiteral("RecoveryTime"), QString());
+    values.numberOfFailures = QString::number(
+        RegReadInteger(serviceKey, ActualFailures.name(), ActualFailures.defaultNumber));
+    values.failureTime = RegReadString(serviceKey, FailureTime.name(), QString());
+    values.recoveryTime = RegReadString(serviceKey, RecoveryTime.name(), QString());
 
     const QStringList sendTo = SplitRecipients(recipients);
     const QList<QByteArray> templateLines = LoadTemplateLines(templatePath);

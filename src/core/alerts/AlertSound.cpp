@@ -1,17 +1,18 @@
 #include "AlertSound.h"
 
 #include "config/Registry.h"
+#include "config/Settings.h"
 
 #include <QFileInfo>
 
 QString defaultOnErrorSound(const QString &programFolder)
 {
-    return programFolder + QStringLiteral("OnError.wav");
+    return Settings::OnErrorSoundName.defaultText(programFolder);
 }
 
 QString defaultOffErrorSound(const QString &programFolder)
 {
-    return programFolder + QStringLiteral("OffError.wav");
+    return Settings::OffErrorSoundName.defaultText(programFolder);
 }
 
 QString SoundFileNotFoundText(const QString &path)
@@ -22,15 +23,14 @@ QString SoundFileNotFoundText(const QString &path)
 QString PlayAlertSound(const QString &servicesKey, const QString &serviceName, bool onError,
                     const QString &programFolder, SoundOutput &output)
 {
-    const QString key = servicesKey + QLatin1Char('\\') + serviceName;
-    if (RegReadBool(key, QStringLiteral("BeepAlert"), false))
+    const QString key = Settings::serviceKey(servicesKey, serviceName);
+    using namespace Settings;
+    if (RegReadBool(key, BeepAlert.name(), BeepAlert.defaultBool()))
         output.beep();
-    if (!RegReadBool(key, QStringLiteral("SoundAlert"), true))
+    if (!RegReadBool(key, SoundAlert.name(), SoundAlert.defaultBool()))
         return QString();
-    const QString path = onError ? RegReadString(key, QStringLiteral("OnErrorSoundName"),
-                                                 defaultOnErrorSound(programFolder))
-                                 : RegReadString(key, QStringLiteral("OffErrorSoundName"),
-                                                 defaultOffErrorSound(programFolder));
+    const Setting &sound = onError ? OnErrorSoundName : OffErrorSoundName;
+    const QString path = RegReadString(key, sound.name(), sound.defaultText(programFolder));
     if (!QFileInfo(path).isFile())
         return SoundFileNotFoundText(path);
     output.playFile(path);

@@ -1,9 +1,10 @@
 #include "config/Backup.h"
 
+#include "base/Subs.h"
 #include "config/BackupError.h"
 #include "config/RegistryExport.h"
 #include "config/RegistryStore.h"
-#include "base/Subs.h"
+#include "config/Settings.h"
 #include "platform/PrivateFiles.h"
 
 #include <QDir>
@@ -54,7 +55,7 @@ QString BackupFolderFromText(const QString &text)
 
 QString DefaultBackupFolder(const QString &programFolder)
 {
-    return IncludeTrailingPathDelimiter(programFolder) + QStringLiteral("Backup");
+    return Settings::BackupDir.defaultText(programFolder);
 }
 
 QStringList ForeignBackupEntries(const QString &folder, const QStringList &paths)

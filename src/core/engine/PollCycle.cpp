@@ -1,13 +1,14 @@
 #include "PollCycle.h"
 
 #include "alerts/ProgramLauncher.h"
-#include "engine/AlertFailures.h"
+#include "base/TimeStamp.h"
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
+#include "config/Settings.h"
+#include "engine/AlertFailures.h"
 #include "engine/IntervalTimer.h"
 #include "engine/ServiceLog.h"
 #include "engine/ServiceTarget.h"
-#include "base/TimeStamp.h"
 
 namespace {
 const QString NoInternet = QStringLiteral("NoInternetConnection");
@@ -28,21 +29,22 @@ bool isMultiple(int n, int of)
 }
 } // namespace
 
-// The per-service values read at the start of the service's turn.
+// The per-service values read at the start of the service's turn; the
+// defaults come from the settings table.
 struct PollCycle::ServiceValues {
     QString name;
     QString key;
     QString logPath;
     int actualFailures = 0;
     bool actualFailuresStored = false;
-    bool soundAlert = true;
+    bool soundAlert = false;
     bool launchApplication = false;
-    int failuresBeforeLaunch = 1;
+    int failuresBeforeLaunch = 0;
     bool repeatLaunch = false;
     QString progName;
     QString progNameOff;
     bool sendEmail = false;
-    int failuresBeforeEmail = 1;
+    int failuresBeforeEmail = 0;
     bool repeatEmail = false;
     QString onErrorEmail;
     QString onErrorEmailTo;
@@ -51,11 +53,13 @@ struct PollCycle::ServiceValues {
     QString pattern;
 };
 
-PollCycle::PollCycle(const ProgramContext &context, PollView &view, AlertActions &alerts, Environment environment,
-                     QObject *parent)
-    : QObject(parent), m_context(context), m_view(view), m_alerts(alerts), m_env(std::move(environment)),
-      m_sessionTimer(makeTimer(this, m_env)), m_problemTimer(makeTimer(this, m_env)),
-      m_alertFailures(new AlertFailures(context.errorLogPath, [this] { return stamp(); }, this))
+PollCycle::PollCycle(const ProgramContext &context, PollView &view, AlertActions &alerts,
+                     Environment environment, QObject *parent)
+    : QObject(parent), m_context(context), m_settings(m_context), m_view(view), m_alerts(alerts),
+      m_env(std::move(environment)), m_sessionTimer(makeTimer(this, m_env)),
+      m_problemTimer(makeTimer(this, m_env)),
+      m_alertFailures(new AlertFailures(
+          context.errorLogPath, [this] { return stamp(); }, this))
 {
     if (!m_env.now)
         m_env.now = [] { return QDateTime::currentDateTime(); };
@@ -166,8 +170,8 @@ void PollCycle::run(const QStringList &services)
 bool PollCycle::startWithoutConnection()
 {
     const LiveSettings live = m_env.settings();
-    const int c = RegReadInteger(m_context.settingsRoot, QStringLiteral("NoConnActualFailures"), 0) + 1;
-    RegWriteInteger(m_context.settingsRoot, QStringLiteral("NoConnActualFailures"), c);
+    const int c = m_settings.readInteger(Settings::NoConnActualFailures) + 1;
+    m_settings.writeInteger(Settings::NoConnActualFailures, c);
     m_view.statusAppend(stamp() + QStringLiteral(": no internet connection"));
 
     if (!live.noConnProgName.trimmed().isEmpty()) {
@@ -232,7 +236,7 @@ const PollCycle::KnownService &PollCycle::knownService(const QString &name)
     if (found == m_known.end()) {
         KnownService known;
         known.target = ServiceTarget::parse(name);
-        known.key = m_context.servicesKey + QLatin1Char('\\') + name;
+        known.key = Settings::serviceKey(m_context.servicesKey, name);
         known.logPath = ServiceLog::logPath(m_context.programFolder, name);
         if (known.target) {
             known.trayHint = QStringLiteral("Polling ") + known.target->normalizedName;
@@ -254,7 +258,7 @@ void PollCycle::walk(const QStringList &services)
         // The connection is there: the count of polls without one starts
         // over. Once per cycle is enough; nothing else counts it meanwhile.
         if (!m_noConnCountCleared) {
-            RegWriteInteger(m_context.settingsRoot, QStringLiteral("NoConnActualFailures"), 0);
+            m_settings.writeInteger(Settings::NoConnActualFailures, 0);
             m_noConnCountCleared = true;
         }
 
@@ -264,26 +268,27 @@ void PollCycle::walk(const QStringList &services)
         v.key = known.key;
         v.logPath = known.logPath;
         const RegKeyValues stored(v.key);
-        v.actualFailures = stored.readInteger(QStringLiteral("ActualFailures"), 0);
-        v.actualFailuresStored = stored.contains(QStringLiteral("ActualFailures"));
-        v.soundAlert = stored.readBool(QStringLiteral("SoundAlert"), true);
-        v.launchApplication = stored.readBool(QStringLiteral("LaunchApplication"), false);
-        v.failuresBeforeLaunch = stored.readInteger(QStringLiteral("FailuresBeforeLaunch"), 1);
-        v.repeatLaunch = stored.readBool(QStringLiteral("RepeatLaunchApplication"), false);
-        v.progName = stored.readString(QStringLiteral("ProgName"), QString());
-        v.progNameOff = stored.readString(QStringLiteral("ProgNameOff"), QString());
-        v.sendEmail = stored.readBool(QStringLiteral("SendEmail"), false);
-        v.failuresBeforeEmail = stored.readInteger(QStringLiteral("FailuresBeforeEmail"), 1);
-        v.repeatEmail = stored.readBool(QStringLiteral("RepeatEmail"), false);
-        v.onErrorEmail = stored.readString(QStringLiteral("OnErrorEmail"), QString());
-        v.onErrorEmailTo = stored.readString(QStringLiteral("OnErrorEmailTo"), QString());
-        v.offErrorEmail = stored.readString(QStringLiteral("OffErrorEmail"), QString());
-        v.offErrorEmailTo = stored.readString(QStringLiteral("OffErrorEmailTo"), QString());
+        using namespace Settings;
+        v.actualFailures = SettingsAccess::readInteger(stored, ActualFailures);
+        v.actualFailuresStored = stored.contains(ActualFailures.name());
+        v.soundAlert = SettingsAccess::readBool(stored, SoundAlert);
+        v.launchApplication = SettingsAccess::readBool(stored, LaunchApplication);
+        v.failuresBeforeLaunch = SettingsAccess::readInteger(stored, FailuresBeforeLaunch);
+        v.repeatLaunch = SettingsAccess::readBool(stored, RepeatLaunchApplication);
+        v.progName = m_settings.readString(stored, ProgName);
+        v.progNameOff = m_settings.readString(stored, ProgNameOff);
+        v.sendEmail = SettingsAccess::readBool(stored, SendEmail);
+        v.failuresBeforeEmail = SettingsAccess::readInteger(stored, FailuresBeforeEmail);
+        v.repeatEmail = SettingsAccess::readBool(stored, RepeatEmail);
+        v.onErrorEmail = m_settings.readString(stored, OnErrorEmail);
+        v.onErrorEmailTo = m_settings.readString(stored, OnErrorEmailTo);
+        v.offErrorEmail = m_settings.readString(stored, OffErrorEmail);
+        v.offErrorEmailTo = m_settings.readString(stored, OffErrorEmailTo);
 
         if (!known.target)
             continue;
         const ServiceTarget &target = *known.target;
-        v.pattern = stored.readString(QStringLiteral("Pattern"), QString());
+        v.pattern = m_settings.readString(stored, Pattern);
 
         m_view.setTrayHint(known.trayHint);
         ServiceLog::ensureLogStarted(v.logPath, [this] { return stamp(); });
@@ -331,7 +336,7 @@ void PollCycle::handleFailure(const ServiceTarget &target, const ServiceValues &
     m_view.setErrorPanel(QString::number(m_sitesOnError) + QStringLiteral(" sites on error"),
                          PollView::Image::Error);
     const int n = v.actualFailures + 1;
-    RegWriteInteger(v.key, QStringLiteral("ActualFailures"), n);
+    RegWriteInteger(v.key, Settings::ActualFailures.name(), n);
     m_errorSummary += target.serviceTag + QStringLiteral("\r\n");
 
     const QString codePart = unreachable ? QString() : QStringLiteral(" (") + result.resultCode + QLatin1Char(')');
@@ -343,7 +348,7 @@ void PollCycle::handleFailure(const ServiceTarget &target, const ServiceValues &
 
     if (!m_onErrorList.contains(target.serviceTag)) {
         if (unreachable) {
-            RegWriteString(v.key, QStringLiteral("FailureTime"), stamp());
+            RegWriteString(v.key, Settings::FailureTime.name(), stamp());
             if (n == 1) {
                 m_view.statusAppend(wentLine);
                 ServiceLog::appendWentOnError(logPath, stamp());
@@ -354,7 +359,7 @@ void PollCycle::handleFailure(const ServiceTarget &target, const ServiceValues &
                                             target.protocol, std::nullopt);
         } else {
             if (n == 1) {
-                RegWriteString(v.key, QStringLiteral("FailureTime"), stamp());
+                RegWriteString(v.key, Settings::FailureTime.name(), stamp());
                 m_view.statusAppend(wentLine);
                 ServiceLog::appendWentOnError(logPath, stamp());
             } else {
@@ -421,7 +426,7 @@ void PollCycle::handleSuccess(const ServiceTarget &target, const ServiceValues &
     if (!listed && n == 0) {
         m_view.statusAppend(line);
     } else {
-        RegWriteString(v.key, QStringLiteral("RecoveryTime"), stamp());
+        RegWriteString(v.key, Settings::RecoveryTime.name(), stamp());
         m_view.statusAppend(line + QStringLiteral(" came off error."));
         ServiceLog::appendCameOffError(v.logPath, stamp());
         m_onErrorList.removeAll(target.serviceTag);
@@ -437,7 +442,7 @@ void PollCycle::handleSuccess(const ServiceTarget &target, const ServiceValues &
     }
     // A zero read from the store a moment ago need not be written again.
     if (!(v.actualFailuresStored && n == 0))
-        RegWriteInteger(v.key, QStringLiteral("ActualFailures"), 0);
+        RegWriteInteger(v.key, Settings::ActualFailures.name(), 0);
 }
 
 void PollCycle::launch(const QString &serviceName, const QString &which, const QString &commandLine)

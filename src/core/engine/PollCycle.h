@@ -2,6 +2,7 @@
 
 #include "alerts/AlertActions.h"
 #include "config/ProgramContext.h"
+#include "config/Settings.h"
 #include "engine/PollView.h"
 
 #include <QDateTime>
@@ -22,18 +23,18 @@ class IntervalTimer;
 
 // The global settings as the main window's controls show them at the moment.
 struct LiveSettings {
-    int normalFreqMins = 60;
-    int errorFreqMins = 15;
-    int pollTimeoutMins = 15;
-    int connectionTimeoutSecs = 60;
-    bool visualAlert = true;
-    bool noConnAppLaunch = false;
-    int noConnFailures = 1;
-    bool noConnRepeatLaunch = false;
+    int normalFreqMins = Settings::NormalConnectionFreq.defaultNumber;
+    int errorFreqMins = Settings::ErrorConnectionFreq.defaultNumber;
+    int pollTimeoutMins = Settings::PollTimeout.defaultNumber;
+    int connectionTimeoutSecs = Settings::ConnectionTimeout.defaultNumber;
+    bool visualAlert = Settings::VisualAlert.defaultBool();
+    bool noConnAppLaunch = Settings::NoConnAppLaunch.defaultBool();
+    int noConnFailures = Settings::NoConnFailures.defaultNumber;
+    bool noConnRepeatLaunch = Settings::NoConnRepeatLaunch.defaultBool();
     QString noConnProgName;
-    bool useProxy = false;
+    bool useProxy = Settings::UseHttpProxy.defaultBool();
     QString proxyHost;
-    int proxyPort = 0;
+    int proxyPort = Settings::HttpProxyPort.defaultNumber;
 };
 
 // One pass over every service, failure tracking with its alerts, the poll
@@ -129,6 +130,7 @@ private:
     void errorSummaryToWindow();
 
     ProgramContext m_context;
+    SettingsAccess m_settings;
     PollView &m_view;
     AlertActions &m_alerts;
     Environment m_env;

@@ -4,7 +4,7 @@
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
 
-#include "support/TestSandbox.h"
+#include "support/StoreFixture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -63,8 +63,7 @@ class TestBackup : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestSandbox> m_sandbox;
-    std::unique_ptr<RegistryStore> m_store;
+    std::unique_ptr<StoreFixture> m_fixture;
     QString m_program;
     QStringList m_questions;
     QStringList m_errors;
@@ -87,7 +86,10 @@ private:
         c.restart = [this] { ++m_restarts; };
         return c;
     }
-    QString path(const QString &relative) const { return m_sandbox->root() + '/' + relative; }
+    QString path(const QString &relative) const
+    {
+        return m_fixture->sandbox().root() + '/' + relative;
+    }
     QStringList emailPaths() const { return {m_program + QStringLiteral("email")}; }
 
     // A configuration with a global value of each kind, one service and two
@@ -107,10 +109,8 @@ private:
 private slots:
     void init()
     {
-        m_sandbox = std::make_unique<TestSandbox>();
-        m_store = std::make_unique<RegistryStore>(m_sandbox->storePath());
-        RegistryStore::setCurrent(m_store.get());
-        m_program = m_sandbox->programFolder();
+        m_fixture = std::make_unique<StoreFixture>();
+        m_program = m_fixture->sandbox().programFolder();
         QDir().mkpath(m_program);
         m_questions.clear();
         m_errors.clear();
@@ -120,12 +120,7 @@ private slots:
         m_answer = true;
     }
 
-    void cleanup()
-    {
-        RegistryStore::setCurrent(nullptr);
-        m_store.reset();
-        m_sandbox.reset();
-    }
+    void cleanup() { m_fixture.reset(); }
 
     void backupIntoMissingFolderCreatesItWithParents()
     {
@@ -230,7 +225,7 @@ private slots:
         seed(NormalRoot);
         const QString folder = path(QStringLiteral("Backup/"));
         QVERIFY(DoBackup(folder, NormalRoot, emailPaths(), callbacks()));
-        const QStringList saved = dumpTree(*m_store, NormalRoot);
+        const QStringList saved = dumpTree(m_fixture->store(), NormalRoot);
         writeFile(folder + "readme.txt", "copied back too");
 
         // Wreck it: changed values, a new value, a new service, edited and
@@ -255,12 +250,12 @@ private slots:
                               "Configuration restored.The application will now restart.")));
         QCOMPARE(m_restarts, 1);
         QCOMPARE(m_beeps, 1);
-        QCOMPARE(m_store->subkeyNames(NormalRoot + QStringLiteral("\\Services")),
+        QCOMPARE(m_fixture->store().subkeyNames(NormalRoot + QStringLiteral("\\Services")),
                  QStringList({"HTTP webhost 80"}));
         QCOMPARE(RegReadInteger(NormalRoot, QStringLiteral("NormalConnectionFreq"), 0), 60);
         QCOMPARE(RegReadBool(NormalRoot, QStringLiteral("UseProxy"), false), false);
-        QVERIFY(!m_store->value(NormalRoot, QStringLiteral("UseProxy")));
-        QCOMPARE(dumpTree(*m_store, NormalRoot), saved);
+        QVERIFY(!m_fixture->store().value(NormalRoot, QStringLiteral("UseProxy")));
+        QCOMPARE(dumpTree(m_fixture->store(), NormalRoot), saved);
 
         QCOMPARE(readAll(m_program + "email/OnError.txt"), QByteArray("saved on"));
         QCOMPARE(readAll(m_program + "email/old/Off.txt"), QByteArray("saved off"));
@@ -276,12 +271,12 @@ private slots:
         QVERIFY(DoBackup(folder, NormalRoot, emailPaths(), callbacks()));
         RegWriteInteger(NormalRoot, QStringLiteral("NormalConnectionFreq"), 5);
         writeFile(m_program + "email/OnError.txt", "changed");
-        const QStringList before = dumpTree(*m_store, NormalRoot);
+        const QStringList before = dumpTree(m_fixture->store(), NormalRoot);
 
         m_answer = false;
         QVERIFY(!DoRestore(folder, NormalRoot, m_program, callbacks()));
         QCOMPARE(m_questions.size(), 1);
-        QCOMPARE(dumpTree(*m_store, NormalRoot), before);
+        QCOMPARE(dumpTree(m_fixture->store(), NormalRoot), before);
         QCOMPARE(readAll(m_program + "email/OnError.txt"), QByteArray("changed"));
         QCOMPARE(m_restarts, 0);
         QCOMPARE(m_infos, QStringList());
@@ -326,7 +321,7 @@ private slots:
             if (registryFile != "-")
                 writeFile(backupFolder + "/registry.cfg", registryFile);
         }
-        const QStringList before = dumpTree(*m_store, NormalRoot);
+        const QStringList before = dumpTree(m_fixture->store(), NormalRoot);
         try {
             DoRestore(backupFolder, NormalRoot, m_program, callbacks());
             QFAIL("no error");
@@ -335,7 +330,7 @@ private slots:
         }
         // Refused before the question and before anything was deleted.
         QCOMPARE(m_questions, QStringList());
-        QCOMPARE(dumpTree(*m_store, NormalRoot), before);
+        QCOMPARE(dumpTree(m_fixture->store(), NormalRoot), before);
         QCOMPARE(readAll(m_program + "email/OnError.txt"), QByteArray("saved on"));
         QCOMPARE(m_restarts, 0);
     }
@@ -369,7 +364,7 @@ private slots:
         seed(backupRoot);
         const QString folder = path(QStringLiteral("Backup"));
         QVERIFY(DoBackup(folder, backupRoot, emailPaths(), callbacks()));
-        const QStringList saved = dumpTree(*m_store, backupRoot);
+        const QStringList saved = dumpTree(m_fixture->store(), backupRoot);
 
         RegWriteInteger(backupRoot, QStringLiteral("NormalConnectionFreq"), 5);
         RegWriteInteger(otherRoot, QStringLiteral("NormalConnectionFreq"), 9);
@@ -378,16 +373,16 @@ private slots:
 
         QVERIFY(DoRestore(folder, TestRoot, m_program, callbacks()));
         QCOMPARE(m_restarts, 1);
-        QCOMPARE(dumpTree(*m_store, backupRoot), saved);
+        QCOMPARE(dumpTree(m_fixture->store(), backupRoot), saved);
         if (backupRoot == TestRoot) {
             // The normal configuration is not touched.
             QCOMPARE(RegReadInteger(NormalRoot, QStringLiteral("NormalConnectionFreq"), 0), 9);
-            QVERIFY(
-                m_store->keyExists(NormalRoot + QStringLiteral("\\Services\\POP3 mailbox 110")));
+            QVERIFY(m_fixture->store().keyExists(NormalRoot +
+                                                 QStringLiteral("\\Services\\POP3 mailbox 110")));
         } else {
             // The test configuration is gone: the test-mode program starts
             // with its defaults.
-            QVERIFY(!m_store->keyExists(TestRoot));
+            QVERIFY(!m_fixture->store().keyExists(TestRoot));
         }
     }
 

@@ -1,6 +1,6 @@
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
-#include "TestSandbox.h"
+#include "StoreFixture.h"
 
 #include <QFile>
 #include <QTest>
@@ -36,22 +36,17 @@ private slots:
     void noStore();
 
 private:
-    std::unique_ptr<TestSandbox> m_sandbox;
-    std::unique_ptr<RegistryStore> m_store;
+    std::unique_ptr<StoreFixture> m_fixture;
 };
 
 void TstRegistryAccessors::init()
 {
-    m_sandbox = std::make_unique<TestSandbox>();
-    m_store = std::make_unique<RegistryStore>(m_sandbox->storePath());
-    RegistryStore::setCurrent(m_store.get());
+    m_fixture = std::make_unique<StoreFixture>();
 }
 
 void TstRegistryAccessors::cleanup()
 {
-    RegistryStore::setCurrent(nullptr);
-    m_store.reset();
-    m_sandbox.reset();
+    m_fixture.reset();
 }
 
 void TstRegistryAccessors::missingGivesDefault_data()
@@ -70,8 +65,8 @@ void TstRegistryAccessors::missingGivesDefault()
     QFETCH(bool, keyPresent);
     if (keyPresent)
         RegWriteString(key, QStringLiteral("Other"), QStringLiteral("x"));
-    const QString before = m_store->subkeyNames(QString()).join(QLatin1Char('|')) +
-                           m_store->valueNames(key).join(QLatin1Char('|'));
+    const QString before = m_fixture->store().subkeyNames(QString()).join(QLatin1Char('|')) +
+                           m_fixture->store().valueNames(key).join(QLatin1Char('|'));
 
     QCOMPARE(RegReadString(key, QStringLiteral("Pattern"), QStringLiteral("dflt")),
              QStringLiteral("dflt"));
@@ -86,9 +81,9 @@ void TstRegistryAccessors::missingGivesDefault()
     QCOMPARE(all.readInteger(QStringLiteral("Top"), -1), -1);
     QCOMPARE(all.readBool(QStringLiteral("VisualAlert"), true), true);
 
-    QCOMPARE(m_store->keyExists(key), keyPresent);
-    QCOMPARE(m_store->subkeyNames(QString()).join(QLatin1Char('|')) +
-                 m_store->valueNames(key).join(QLatin1Char('|')),
+    QCOMPARE(m_fixture->store().keyExists(key), keyPresent);
+    QCOMPARE(m_fixture->store().subkeyNames(QString()).join(QLatin1Char('|')) +
+                 m_fixture->store().valueNames(key).join(QLatin1Char('|')),
              before);
 }
 
@@ -124,8 +119,8 @@ void TstRegistryAccessors::roundTrip()
     QCOMPARE(all.readBool(QStringLiteral("Minimized"), true), false);
 
     // Booleans are stored as the numbers 1 and 0, as other tools expect.
-    QCOMPARE(*m_store->value(kRoot, QStringLiteral("TimerON")), RegValue::fromDWord(1));
-    QCOMPARE(*m_store->value(kRoot, QStringLiteral("Minimized")), RegValue::fromDWord(0));
+    QCOMPARE(*m_fixture->store().value(kRoot, QStringLiteral("TimerON")), RegValue::fromDWord(1));
+    QCOMPARE(*m_fixture->store().value(kRoot, QStringLiteral("Minimized")), RegValue::fromDWord(0));
 
     // Writing again replaces, type included.
     RegWriteInteger(kRoot, QStringLiteral("SmtpServer"), 25);
@@ -186,7 +181,7 @@ void TstRegistryAccessors::wrongType()
     QFETCH(QString, reader);
     QFETCH(QString, error);
     const QString name = reader.endsWith(QLatin1Char(':')) ? QString() : QStringLiteral("Port");
-    m_store->setValue(kRoot, name, stored);
+    m_fixture->store().setValue(kRoot, name, stored);
     try {
         if (reader.startsWith(QLatin1String("string")))
             RegReadString(kRoot, name, QString());
@@ -213,12 +208,12 @@ void TstRegistryAccessors::wrongType()
         QCOMPARE(e.message(), error);
     }
     // The failed read changed nothing.
-    QCOMPARE(*m_store->value(kRoot, name), stored);
+    QCOMPARE(*m_fixture->store().value(kRoot, name), stored);
 }
 
 void TstRegistryAccessors::expandStringReadsAsText()
 {
-    m_store->setValue(kRoot, QStringLiteral("Path"), {RegType::ExpandString, "%HOME%/x"});
+    m_fixture->store().setValue(kRoot, QStringLiteral("Path"), {RegType::ExpandString, "%HOME%/x"});
     QCOMPARE(RegReadString(kRoot, QStringLiteral("Path"), QString()), QStringLiteral("%HOME%/x"));
 }
 
@@ -227,8 +222,9 @@ void TstRegistryAccessors::namesWithoutCase()
     RegWriteInteger(kService, QStringLiteral("ActualFailures"), 1);
     RegWriteInteger(kService.toUpper(), QStringLiteral("actualfailures"), 2);
     QCOMPARE(RegReadInteger(kService.toLower(), QStringLiteral("ACTUALFAILURES"), 0), 2);
-    QCOMPARE(m_store->valueNames(kService), QStringList{QStringLiteral("ActualFailures")});
-    QCOMPARE(m_store->subkeyNames(kRoot + QStringLiteral("\\Services")),
+    QCOMPARE(m_fixture->store().valueNames(kService),
+             QStringList{QStringLiteral("ActualFailures")});
+    QCOMPARE(m_fixture->store().subkeyNames(kRoot + QStringLiteral("\\Services")),
              QStringList{QStringLiteral("HTTP webhost 80")});
 }
 
@@ -238,10 +234,10 @@ void TstRegistryAccessors::refusedWrite()
 {
     RegWriteInteger(kRoot, QStringLiteral("Top"), 5);
     sqlite3 *other = nullptr;
-    QCOMPARE(sqlite3_open(QFile::encodeName(m_sandbox->storePath()).constData(), &other),
+    QCOMPARE(sqlite3_open(QFile::encodeName(m_fixture->sandbox().storePath()).constData(), &other),
              SQLITE_OK);
     QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    m_store->setBusyTimeout(50);
+    m_fixture->store().setBusyTimeout(50);
 
     const auto expectSetError = [](const std::function<void()> &write, const QString &name) {
         try {
@@ -261,7 +257,7 @@ void TstRegistryAccessors::refusedWrite()
     sqlite3_close(other);
     RegWriteInteger(kRoot, QStringLiteral("Top"), 7);
     QCOMPARE(RegReadInteger(kRoot, QStringLiteral("Top"), 0), 7);
-    QVERIFY(!m_store->keyExists(kService));
+    QVERIFY(!m_fixture->store().keyExists(kService));
 }
 
 void TstRegistryAccessors::noStore()

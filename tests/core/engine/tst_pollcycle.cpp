@@ -2,7 +2,7 @@
 // lines, counters and times in the store, logs, the on-error list and window,
 // and when programs, sounds and e-mails fire.
 
-#include "TestSandbox.h"
+#include "StoreFixture.h"
 
 #include "alerts/ProgramLauncher.h"
 #include "config/ProgramContext.h"
@@ -122,9 +122,7 @@ class TestPollCycle : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<TestSandbox> m_sandbox;
-    std::unique_ptr<RegistryStore> m_store;
-    ProgramContext m_context;
+    std::unique_ptr<StoreFixture> m_fixture;
     RecordingView m_view;
     RecordingAlerts m_alerts;
     LiveSettings m_live;
@@ -136,7 +134,10 @@ private:
     QStringList m_probed;
     std::unique_ptr<PollCycle> m_cycle;
 
-    QString key(const QString &name) const { return m_context.servicesKey + QLatin1Char('\\') + name; }
+    QString key(const QString &name) const
+    {
+        return m_fixture->context().servicesKey + QLatin1Char('\\') + name;
+    }
     void makeCycle()
     {
         PollCycle::Environment env;
@@ -163,7 +164,7 @@ private:
         };
         env.steadyClockMs = [this] { return m_steadyMs; };
         env.timerMaxShotMs = 1; // look at the clock again every millisecond
-        m_cycle = std::make_unique<PollCycle>(m_context, m_view, m_alerts, env);
+        m_cycle = std::make_unique<PollCycle>(m_fixture->context(), m_view, m_alerts, env);
     }
     void script(const QString &name, const QList<ProbeResult> &results)
     {
@@ -179,11 +180,8 @@ private:
 private slots:
     void init()
     {
-        m_sandbox = std::make_unique<TestSandbox>();
-        m_store = std::make_unique<RegistryStore>(m_sandbox->storePath());
-        RegistryStore::setCurrent(m_store.get());
-        m_context = ProgramContext::create(false, m_sandbox->programFolder());
-        QDir().mkpath(m_context.programFolder);
+        m_fixture = std::make_unique<StoreFixture>();
+        QDir().mkpath(m_fixture->context().programFolder);
         m_view = RecordingView();
         m_alerts = RecordingAlerts();
         m_live = LiveSettings();
@@ -198,9 +196,7 @@ private slots:
     void cleanup()
     {
         m_cycle.reset();
-        RegistryStore::setCurrent(nullptr);
-        m_store.reset();
-        m_sandbox.reset();
+        m_fixture.reset();
     }
 
     void emptyListGivesStartAndFinish()
@@ -244,11 +240,11 @@ private slots:
         QCOMPARE(RegReadString(key("FTP ftphost 2121"), "FailureTime", {}), Stamp);
         QCOMPARE(RegReadInteger(key("HTTP webhost 80"), "ActualFailures", -1), 0);
 
-        const QString folder = m_context.programFolder;
+        const QString folder = m_fixture->context().programFolder;
         QCOMPARE(fileText(folder + "webhost(http).log"), Stamp + ":  Log start\r\n");
         QCOMPARE(fileText(folder + "ftphost(ftp).log"),
                  Stamp + ":  Log start\r\n" + Stamp + ": went on error.\r\n");
-        const QString errorLog = fileText(m_context.errorLogPath);
+        const QString errorLog = fileText(m_fixture->context().errorLogPath);
         QVERIFY(errorLog.contains(Stamp + " ftphost(ftp) response:\r\n421 busy\r\n"));
         QVERIFY(errorLog.contains(Stamp + " mailhost(pop3) response:\r\nCould not open connection to socket"));
 
@@ -347,7 +343,8 @@ private slots:
 
         script(name, {wrong()});
         m_cycle->run({name});
-        QVERIFY2(fileText(m_context.errorLogPath).contains(Stamp + entry), qPrintable(fileText(m_context.errorLogPath)));
+        QVERIFY2(fileText(m_fixture->context().errorLogPath).contains(Stamp + entry),
+                 qPrintable(fileText(m_fixture->context().errorLogPath)));
         QCOMPARE(m_cycle->alertFailures()->summary(), shown);
         QCOMPARE(changes.size(), 1);
 
@@ -414,10 +411,12 @@ private slots:
         m_cycle->run({name});
         QCOMPARE(m_view.status.at(1), line);
         QCOMPARE(RegReadInteger(key(name), "ActualFailures", 0), 5);
-        QCOMPARE(m_store->value(key(name), "FailureTime").has_value(), failureTimeWritten);
+        QCOMPARE(m_fixture->store().value(key(name), "FailureTime").has_value(),
+                 failureTimeWritten);
         QCOMPARE(m_alerts.only("launch"), QStringList{"launch alarm"});
         // No went-on-error record for a failure run that began before the restart.
-        QVERIFY(!fileText(m_context.programFolder + "webhost(http).log").contains("went on error"));
+        QVERIFY(!fileText(m_fixture->context().programFolder + "webhost(http).log")
+                     .contains("went on error"));
     }
 
     void noSoundCallWhenSoundAlertOff()
@@ -453,22 +452,24 @@ private slots:
             m_cycle->run({"HTTP webhost 80"});
             if (!m_alerts.only("launch reconnect").isEmpty())
                 launches << poll;
-            QCOMPARE(RegReadInteger(m_context.settingsRoot, "NoConnActualFailures", 0), poll);
+            QCOMPARE(RegReadInteger(m_fixture->context().settingsRoot, "NoConnActualFailures", 0),
+                     poll);
         }
         QCOMPARE(launches, launchedAt);
         QVERIFY(m_probed.isEmpty());
         QCOMPARE(m_view.status.last(), Stamp + ": no internet connection");
         QCOMPARE(m_cycle->onErrorList(), QStringList{"NoInternetConnection"});
         QCOMPARE(m_view.windowText, QStringLiteral("NoInternetConnection"));
-        QCOMPARE(fileText(m_context.errorLogPath).count("no internet connection"), 1);
+        QCOMPARE(fileText(m_fixture->context().errorLogPath).count("no internet connection"), 1);
 
         // The connection returns: the entry is logged, the counter starts again.
         m_connected = true;
         m_cycle->run({"HTTP webhost 80"});
-        QVERIFY(fileText(m_context.errorLogPath).contains(Stamp + ": internet connection restored\r\n"));
+        QVERIFY(fileText(m_fixture->context().errorLogPath)
+                    .contains(Stamp + ": internet connection restored\r\n"));
         QVERIFY(!m_view.status.join('\n').contains("restored"));
         QVERIFY(m_cycle->onErrorList().isEmpty());
-        QCOMPARE(RegReadInteger(m_context.settingsRoot, "NoConnActualFailures", -1), 0);
+        QCOMPARE(RegReadInteger(m_fixture->context().settingsRoot, "NoConnActualFailures", -1), 0);
     }
 
     void connectionLostDuringCycle()
@@ -492,7 +493,7 @@ private slots:
         QCOMPARE(m_view.status, (QStringList{"Poll started at: " + Stamp, "Success: http: a/ (200)",
                                              "Poll finished at: " + Stamp}));
         QCOMPARE(m_probed, (QStringList{"http a 80", "http b 80"}));
-        QVERIFY(!m_store->value(key("HTTP b 80"), "ActualFailures"));
+        QVERIFY(!m_fixture->store().value(key("HTTP b 80"), "ActualFailures"));
         QVERIFY(!m_view.running);
         // The next cycle starts afresh.
         m_duringProbe = nullptr;
