@@ -3,6 +3,7 @@
 #include "base/Subs.h"
 #include "engine/AnswerReader.h"
 #include "engine/HostResolver.h"
+#include "engine/net/HostLookup.h"
 #include "engine/PlainConnection.h"
 #include "engine/ProbeRules.h"
 #include "engine/SystemHostResolver.h"
@@ -10,14 +11,11 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QNetworkProxy>
 #include <QSslSocket>
 #include <QTcpSocket>
-#include <QTimer>
 
 #include <algorithm>
-#include <optional>
 
 namespace {
 
@@ -152,12 +150,9 @@ struct Prober::Attempt {
     TlsConnection *tls = nullptr; // the same connection, for an https probe
 };
 
-Prober::Prober(HostResolver *resolver, QObject *parent)
-    : QObject(parent), m_resolver(resolver), m_sleepTimer(new QTimer(this))
+Prober::Prober(HostResolver *resolver, QObject *parent) : QObject(parent), m_resolver(resolver)
 {
-    m_sleepTimer->setSingleShot(true);
-    m_sleepTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_sleepTimer, &QTimer::timeout, this, &Prober::wake);
+    m_wait.setCheckEveryMs(int(AbortCheckMs));
     if (!m_resolver) {
         m_ownResolver = std::make_unique<SystemHostResolver>();
         m_resolver = m_ownResolver.get();
@@ -176,8 +171,7 @@ void Prober::abort()
 
 void Prober::wake()
 {
-    if (m_loop)
-        m_loop->quit();
+    m_wait.wake();
 }
 
 bool Prober::abortSeen(const std::function<bool()> &abortRequested) const
@@ -191,7 +185,7 @@ void Prober::awaitProgress(ProbeConnection &connection, qint64 maxMs)
     // gets it within a moment; but a server that sends a little every
     // fraction of a millisecond must not keep the window and Abort waiting:
     // the event loop gets its turn at least every EventLoopEveryMs.
-    const bool loopDue = m_sinceEventLoop.isValid() && m_sinceEventLoop.elapsed() >= EventLoopEveryMs;
+    const bool loopDue = m_wait.msSinceLoop() >= EventLoopEveryMs;
     if (!loopDue && (connection.pollNow() || connection.waitBriefly(QuickWaitUs)))
         return;
     connection.prepareWait();
@@ -201,13 +195,7 @@ void Prober::awaitProgress(ProbeConnection &connection, qint64 maxMs)
 // Runs the event loop until something wakes the probe or maxMs pass.
 void Prober::sleepUntilWoken(qint64 maxMs)
 {
-    m_sinceEventLoop.start();
-    QEventLoop loop;
-    m_sleepTimer->start(int(std::clamp<qint64>(maxMs, 0, AbortCheckMs)));
-    m_loop = &loop;
-    loop.exec();
-    m_loop = nullptr;
-    m_sleepTimer->stop();
+    m_wait.sleep(maxMs);
 }
 
 // Resolves (unless the host is a dotted IPv4 address) and connects, trying
@@ -219,42 +207,26 @@ bool Prober::connectTo(Attempt &a, const QString &host, int port,
     if (host.isEmpty() || port < 1 || port > 65535)
         return false;
 
-    QList<QHostAddress> addresses;
-    if (IsDottedIPv4(host)) {
-        addresses.append(QHostAddress(host));
-    } else {
-        // A late answer (after an abort) finds the slot gone and is dropped.
-        auto answer = std::make_shared<std::optional<QList<QHostAddress>>>();
-        std::weak_ptr<std::optional<QList<QHostAddress>>> slot = answer;
-        m_resolver->lookup(host, [this, slot](QList<QHostAddress> found) {
-            if (auto s = slot.lock()) {
-                *s = std::move(found);
-                wake();
-            }
-        });
-        while (!answer->has_value()) {
-            if (abortSeen(abortRequested))
-                return false;
-            sleepUntilWoken(AbortCheckMs);
-        }
-        addresses = answer->value();
-    }
-
-    for (const QHostAddress &address : std::as_const(addresses)) {
+    const auto addresses = lookUpHost(*m_resolver, host, DottedIPv4::SocketLibrary, m_wait,
+                                      QDeadlineTimer(QDeadlineTimer::Forever),
+                                      [&] { return abortSeen(abortRequested); });
+    if (!addresses)
+        return false;
+    return connectToEach(*addresses, [&](const QHostAddress &address) {
         if (abortSeen(abortRequested))
-            return false;
+            return ConnectAttempt::GiveUp;
         a.connectFailed = false;
         a.connection->connectToHost(address, quint16(port));
         while (!a.connected && !a.connectFailed) {
             if (abortSeen(abortRequested))
-                return false;
+                return ConnectAttempt::GiveUp;
             awaitProgress(*a.connection, AbortCheckMs);
         }
         if (a.connected)
-            return true;
+            return ConnectAttempt::Connected;
         a.connection->abort();
-    }
-    return false;
+        return ConnectAttempt::Failed;
+    });
 }
 
 ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
@@ -265,7 +237,7 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
         return result;
     m_busy = true;
     m_abort = false;
-    m_sinceEventLoop.start();
+    m_wait.noteLoopRan();
     struct BusyReset {
         bool &busy;
         ~BusyReset() { busy = false; }

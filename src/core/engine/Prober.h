@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/net/EventWait.h"
 #include "engine/ServiceTarget.h"
 
 #include <QByteArray>
@@ -14,8 +15,6 @@
 
 class HostResolver;
 class ProbeConnection;
-class QEventLoop;
-class QTimer;
 
 struct ProxySettings {
     bool use = false;
@@ -98,9 +97,7 @@ private:
 
     HostResolver *m_resolver = nullptr;
     std::unique_ptr<HostResolver> m_ownResolver;
-    QEventLoop *m_loop = nullptr;
-    QTimer *m_sleepTimer = nullptr; // ends a sleep that nothing else ended
-    QElapsedTimer m_sinceEventLoop;
+    EventWait m_wait;
     bool m_busy = false;
     bool m_abort = false;
     int m_silenceLimitMs = DefaultSilenceLimitMs;
