@@ -8,7 +8,10 @@
 
 #include <QElapsedTimer>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
+
+#include <memory>
 
 Q_DECLARE_METATYPE(EventWait::End)
 Q_DECLARE_METATYPE(DottedIPv4)
@@ -75,6 +78,32 @@ private slots:
         QVERIFY2(elapsed >= minMs && elapsed <= maxMs, qPrintable(QString::number(elapsed)));
         // The event loop ran throughout: the ticker kept pace.
         QVERIFY2(ticks >= elapsed / 10 / 2, qPrintable(QString::number(ticks)));
+    }
+
+    // A program that quits ends its event loops; a download's wait gives up
+    // then, a wait that did not ask to keeps to its deadline.
+    void loopEndsUnderTheWait_data()
+    {
+        QTest::addColumn<bool>("endWhenLoopEnds");
+        QTest::addColumn<EventWait::End>("end");
+        QTest::newRow("gives up") << true << EventWait::End::LoopEnded;
+        QTest::newRow("keeps to its deadline") << false << EventWait::End::TimedOut;
+    }
+    void loopEndsUnderTheWait()
+    {
+        QFETCH(bool, endWhenLoopEnds);
+        // In a thread of its own: ending its loops leaves this one's alone.
+        EventWait::End end = EventWait::End::Ready;
+        std::unique_ptr<QThread> thread(QThread::create([&] {
+            EventWait wait;
+            wait.setEndWhenLoopEnds(endWhenLoopEnds);
+            end = wait.until([] { return false; }, QDeadlineTimer(1500));
+        }));
+        thread->start();
+        QTest::qWait(200);
+        thread->exit();
+        QVERIFY(thread->wait(5000));
+        QTEST(end, "end");
     }
 
     void lookUp_data()

@@ -16,11 +16,13 @@ EventWait::~EventWait() = default;
 
 void EventWait::wake()
 {
-    if (m_loop)
+    if (m_loop) {
+        m_woken = true;
         m_loop->quit();
+    }
 }
 
-void EventWait::sleep(qint64 maxMs)
+bool EventWait::sleep(qint64 maxMs)
 {
     qint64 ms = std::max<qint64>(maxMs, 0);
     if (m_checkEveryMs >= 0)
@@ -28,10 +30,12 @@ void EventWait::sleep(qint64 maxMs)
     noteLoopRan();
     QEventLoop loop;
     m_loop = &loop;
+    m_woken = false;
     m_timer.start(int(std::min<qint64>(ms, INT_MAX)));
     loop.exec();
     m_loop = nullptr;
     m_timer.stop();
+    return m_woken;
 }
 
 EventWait::End EventWait::until(const std::function<bool()> &ready, QDeadlineTimer deadline,
@@ -44,6 +48,8 @@ EventWait::End EventWait::until(const std::function<bool()> &ready, QDeadlineTim
             return End::Ready;
         if (deadline.hasExpired())
             return End::TimedOut;
-        sleep(deadline.isForever() ? qint64(INT_MAX) : deadline.remainingTime());
+        if (!sleep(deadline.isForever() ? qint64(INT_MAX) : deadline.remainingTime()) &&
+            m_endWhenLoopEnds)
+            return End::LoopEnded;
     }
 }

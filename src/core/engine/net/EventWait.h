@@ -17,7 +17,9 @@ class QEventLoop;
 // Not for use from two nested waits on the same object at once.
 class EventWait {
 public:
-    enum class End { Ready, Aborted, TimedOut };
+    // LoopEnded: the thread's event loop is ending (the program quits),
+    // told only when asked for with setEndWhenLoopEnds().
+    enum class End { Ready, Aborted, TimedOut, LoopEnded };
 
     EventWait();
     ~EventWait();
@@ -28,12 +30,17 @@ public:
     // means no limit beyond the deadline.
     void setCheckEveryMs(int ms) { m_checkEveryMs = ms; }
 
+    // Whether until() gives up when the event loop ends under it; otherwise
+    // it keeps looking until its own ends.
+    void setEndWhenLoopEnds(bool on) { m_endWhenLoopEnds = on; }
+
     // Ends the running sleep; does nothing when no sleep runs.
     void wake();
 
     // Runs the event loop once, until wake() or maxMs pass (never longer
-    // than the check interval).
-    void sleep(qint64 maxMs);
+    // than the check interval). False when the loop ended of its own: the
+    // thread's event loop is ending.
+    bool sleep(qint64 maxMs);
 
     // Time since a sleep last began, or since noteLoopRan() (the caller came
     // from the event loop); -1 before either.
@@ -49,5 +56,7 @@ private:
     QEventLoop *m_loop = nullptr;
     QTimer m_timer; // ends a sleep that nothing else ended
     int m_checkEveryMs = -1;
+    bool m_endWhenLoopEnds = false;
+    bool m_woken = false;
     QElapsedTimer m_sinceLoop;
 };
