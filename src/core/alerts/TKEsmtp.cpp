@@ -5,6 +5,7 @@
 #include "base/Subs.h"
 #include "engine/HostResolver.h"
 #include "engine/net/HostLookup.h"
+#include "engine/net/TlsHandshake.h"
 #include "engine/SystemHostResolver.h"
 #include "platform/TlsTrust.h"
 
@@ -276,34 +277,20 @@ bool TKEsmtp::startTls(QString &reply)
         m_socket->abort();
         return false;
     }
-    QList<QSslError> errors;
-    bool encrypted = false;
-    const QMetaObject::Connection onErrors =
-        connect(ssl, &QSslSocket::sslErrors, this,
-                [&errors](const QList<QSslError> &found) { errors += found; });
-    const QMetaObject::Connection onEncrypted =
-        connect(ssl, &QSslSocket::encrypted, this, [&encrypted] { encrypted = true; });
-    const auto disconnectBoth = qScopeGuard([&] {
-        disconnect(onErrors);
-        disconnect(onEncrypted);
-    });
-
-    ssl->setSslConfiguration(TlsTrust::clientConfiguration());
-    ssl->setPeerVerifyName(m_hostAddress);
-    ssl->startClientEncryption();
-    const bool done =
-        waitFor([&] { return encrypted || ssl->state() != QAbstractSocket::ConnectedState; },
-                QDeadlineTimer(m_waits.connectMs));
-    if (encrypted)
+    const TlsHandshake handshake(*ssl, m_hostAddress, [this] { m_wait.wake(); });
+    const bool done = waitFor(
+        [&] { return handshake.encrypted() || ssl->state() != QAbstractSocket::ConnectedState; },
+        QDeadlineTimer(m_waits.connectMs));
+    if (handshake.encrypted())
         return true;
     if (!done)
         reply = prefix + QStringLiteral("the TLS handshake did not finish within %1 s")
                              .arg((m_waits.connectMs + 500) / 1000);
-    else if (errors.isEmpty() && ssl->error() == QAbstractSocket::RemoteHostClosedError)
+    else if (handshake.closedByPeer())
         reply =
             prefix + QStringLiteral("the server closed the connection during the TLS handshake");
     else
-        reply = prefix + TlsTrust::failureReason(errors, ssl->errorString());
+        reply = prefix + handshake.failureReason();
     m_socket->abort();
     return false;
 }

@@ -4,6 +4,7 @@
 #include "engine/AnswerReader.h"
 #include "engine/HostResolver.h"
 #include "engine/net/HostLookup.h"
+#include "engine/net/TlsHandshake.h"
 #include "engine/PlainConnection.h"
 #include "engine/ProbeRules.h"
 #include "engine/SystemHostResolver.h"
@@ -12,6 +13,7 @@
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QNetworkProxy>
+#include <QScopeGuard>
 #include <QSslSocket>
 #include <QTcpSocket>
 
@@ -142,9 +144,8 @@ struct Prober::Attempt {
     QByteArray proxyAnswer;
     bool proxyClosed = false;
     // TLS handshake.
-    bool encrypted = false;
-    bool tlsFailed = false;
-    QList<QSslError> sslErrors;
+    const TlsHandshake *handshake = nullptr; // while it runs
+    bool tlsFailed = false;                  // closed or failed before it ended
     // Declared last so it goes first, before the state its handlers touch.
     std::unique_ptr<ProbeConnection> connection;
     TlsConnection *tls = nullptr; // the same connection, for an https probe
@@ -296,7 +297,7 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
             a.proxyClosed = true;
             break;
         case Attempt::Phase::Handshake:
-            if (!a.encrypted)
+            if (!(a.handshake && a.handshake->encrypted()))
                 a.tlsFailed = true;
             break;
         case Attempt::Phase::Exchange:
@@ -325,23 +326,8 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
         wake();
     };
     socket->setEvents(std::move(events));
-    if (a.tls) {
-        QSslSocket *ssl = &a.tls->socket();
-        connect(ssl, &QSslSocket::encrypted, this, [this, &a] {
-            a.encrypted = true;
-            wake();
-        });
-        // Not ignored: Qt then ends the handshake with an error of its own.
-        connect(ssl, &QSslSocket::sslErrors, this, [this, &a](const QList<QSslError> &errors) {
-            a.sslErrors += errors;
-            a.tlsFailed = true;
-            wake();
-        });
-    }
 
-    const auto finish = [this, &a, socket] {
-        if (a.tls)
-            a.tls->socket().disconnect(this);
+    const auto finish = [socket] {
         socket->setEvents({});
         socket->abort();
     };
@@ -434,24 +420,22 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
         }
 
         a.phase = Attempt::Phase::Handshake;
-        QSslSocket *ssl = &a.tls->socket();
-        ssl->setSslConfiguration(TlsTrust::clientConfiguration());
-        // The name sent for SNI and checked against the certificate, also
-        // when the connection goes to an address or through the proxy.
-        ssl->setPeerVerifyName(target.host);
-        ssl->startClientEncryption();
-        const Wait w = waitUntil([&a] { return a.encrypted || a.tlsFailed; });
+        const TlsHandshake handshake(a.tls->socket(), target.host, [this] { wake(); });
+        a.handshake = &handshake;
+        const auto handshakeGone = qScopeGuard([&a] { a.handshake = nullptr; });
+        const Wait w =
+            waitUntil([&] { return handshake.encrypted() || handshake.rejected() || a.tlsFailed; });
         if (w == Wait::Aborted)
             return abortedResult();
-        if (!a.encrypted) {
-            if (w == Wait::TimedOut && !a.tlsFailed)
+        if (!handshake.encrypted()) {
+            if (w == Wait::TimedOut && !a.tlsFailed && !handshake.rejected())
                 return tlsFailure(
                     QStringLiteral("The TLS handshake with %1 did not finish within %2")
                         .arg(hostPort, waitedText()));
-            if (a.sslErrors.isEmpty() && ssl->error() == QAbstractSocket::RemoteHostClosedError)
+            if (handshake.closedByPeer())
                 return tlsFailure(
                     QStringLiteral("The server closed the connection during the TLS handshake"));
-            return tlsFailure(TlsTrust::failureReason(a.sslErrors, ssl->errorString()));
+            return tlsFailure(handshake.failureReason());
         }
         a.phase = Attempt::Phase::Exchange;
         // Inside the tunnel the request names the path alone.
