@@ -4,6 +4,7 @@
 #include "engine/AnswerReader.h"
 #include "engine/HostResolver.h"
 #include "engine/net/HostLookup.h"
+#include "engine/net/ProxyTunnel.h"
 #include "engine/net/TlsHandshake.h"
 #include "engine/PlainConnection.h"
 #include "engine/ProbeRules.h"
@@ -18,6 +19,7 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <optional>
 
 namespace {
 
@@ -35,35 +37,6 @@ bool hasControlCharacters(const QString &text)
 {
     return std::any_of(text.cbegin(), text.cend(),
                        [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
-}
-
-// A proxy's answer ends at its empty line; nothing that long is a real one.
-constexpr qsizetype ProxyAnswerLimit = 64 * 1024;
-
-qsizetype proxyAnswerEnd(const QByteArray &answer)
-{
-    const qsizetype crlf = answer.indexOf("\r\n\r\n");
-    const qsizetype lf = answer.indexOf("\n\n");
-    if (crlf >= 0 && (lf < 0 || crlf < lf))
-        return crlf + 4;
-    return lf >= 0 ? lf + 2 : -1;
-}
-
-// "HTTP/1.x 2xx ...": the tunnel stands.
-bool proxyAgreed(const QByteArray &statusLine)
-{
-    const qsizetype blank = statusLine.indexOf(' ');
-    return statusLine.startsWith("HTTP/") && blank > 0 && blank + 1 < statusLine.size() &&
-           statusLine.at(blank + 1) == '2';
-}
-
-QByteArray firstLine(const QByteArray &text)
-{
-    qsizetype end = text.indexOf('\n');
-    QByteArray line = end < 0 ? text : text.left(end);
-    if (line.endsWith('\r'))
-        line.chop(1);
-    return line;
 }
 
 bool isGreetingProtocol(const QString &protocol)
@@ -141,8 +114,7 @@ struct Prober::Attempt {
     bool connected = false;
     bool connectFailed = false;
     // The proxy's answer to CONNECT, up to its empty line.
-    QByteArray proxyAnswer;
-    bool proxyClosed = false;
+    std::optional<ProxyTunnel> tunnel;
     // TLS handshake.
     const TlsHandshake *handshake = nullptr; // while it runs
     bool tlsFailed = false;                  // closed or failed before it ended
@@ -274,14 +246,7 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
             return;
         if (a.phase == Attempt::Phase::ProxyAnswer) {
             // Only up to the empty line: what follows belongs to TLS.
-            while (socket->bytesAvailable() > 0 && proxyAnswerEnd(a.proxyAnswer) < 0 &&
-                   a.proxyAnswer.size() < ProxyAnswerLimit) {
-                const QByteArray line =
-                    socket->readLine(std::max<qint64>(2, ProxyAnswerLimit - a.proxyAnswer.size()));
-                if (line.isEmpty())
-                    break;
-                a.proxyAnswer += line;
-            }
+            a.tunnel->take(*socket);
         } else if (a.phase == Attempt::Phase::Exchange) {
             a.reader.feed(socket->readAll());
         }
@@ -294,7 +259,7 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
         case Attempt::Phase::Connecting:
             break;
         case Attempt::Phase::ProxyAnswer:
-            a.proxyClosed = true;
+            a.tunnel->peerClosed();
             break;
         case Attempt::Phase::Handshake:
             if (!(a.handshake && a.handshake->encrypted()))
@@ -387,36 +352,16 @@ ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
         if (!TlsTrust::available())
             return tlsFailure(TlsTrust::unavailableText());
         if (viaProxy) {
+            a.tunnel.emplace(hostPort);
             a.phase = Attempt::Phase::ProxyAnswer;
-            socket->write(
-                QStringLiteral("CONNECT %1 HTTP/1.1\r\nHost: %1\r\n\r\n").arg(hostPort).toUtf8());
-            const Wait w = waitUntil([&a] {
-                return proxyAnswerEnd(a.proxyAnswer) >= 0 || a.proxyClosed ||
-                       a.proxyAnswer.size() >= ProxyAnswerLimit;
-            });
+            socket->write(a.tunnel->request());
+            const Wait w = waitUntil([&a] { return a.tunnel->over(); });
             if (w == Wait::Aborted)
                 return abortedResult();
-            const QByteArray status = firstLine(a.proxyAnswer);
-            if (proxyAnswerEnd(a.proxyAnswer) < 0) {
-                if (w == Wait::TimedOut)
-                    return tlsFailure(
-                        QStringLiteral("The proxy did not answer the tunnel request to %1 "
-                                       "within %2")
-                            .arg(hostPort, waitedText()));
-                return tlsFailure(
-                    QStringLiteral("The proxy gave no complete answer to the tunnel request "
-                                   "to %1")
-                        .arg(hostPort) +
-                    (status.isEmpty() ? QString()
-                                      : QStringLiteral(": ") + QString::fromUtf8(status)));
-            }
-            if (!proxyAgreed(status))
-                return tlsFailure(QStringLiteral("The proxy refused the tunnel to %1: %2")
-                                      .arg(hostPort, QString::fromUtf8(status)));
-            if (socket->bytesAvailable() > 0 || a.proxyClosed)
-                return tlsFailure(
-                    QStringLiteral("The proxy's tunnel to %1 did not stay open for TLS")
-                        .arg(hostPort));
+            const QString refused =
+                a.tunnel->failure(w == Wait::TimedOut, waitedText(), socket->bytesAvailable() > 0);
+            if (!refused.isEmpty())
+                return tlsFailure(refused);
         }
 
         a.phase = Attempt::Phase::Handshake;
