@@ -5,6 +5,8 @@
 
 #include "engine/net/EventWait.h"
 #include "engine/net/HostLookup.h"
+#include "engine/net/ProxyTunnel.h"
+#include "engine/ProbeConnection.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -12,6 +14,35 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
+
+namespace {
+
+// What a peer sent, already there to be read.
+class BufferedConnection final : public ProbeConnection {
+public:
+    explicit BufferedConnection(QByteArray in) : m_in(std::move(in)) {}
+    void connectToHost(const QHostAddress &, quint16) override {}
+    bool isConnected() const override { return true; }
+    void write(const QByteArray &) override {}
+    qint64 bytesAvailable() const override { return m_in.size(); }
+    QByteArray readAll() override { return std::exchange(m_in, {}); }
+    QByteArray readLine(qint64 maxSize) override
+    {
+        const qsizetype end = m_in.indexOf('\n');
+        const qsizetype n = std::min<qsizetype>(end < 0 ? m_in.size() : end + 1, maxSize);
+        const QByteArray line = m_in.left(n);
+        m_in.remove(0, n);
+        return line;
+    }
+    void flush() override {}
+    void abort() override {}
+
+private:
+    QByteArray m_in;
+};
+
+} // namespace
 
 Q_DECLARE_METATYPE(EventWait::End)
 Q_DECLARE_METATYPE(DottedIPv4)
@@ -104,6 +135,65 @@ private slots:
         thread->exit();
         QVERIFY(thread->wait(5000));
         QTEST(end, "end");
+    }
+
+    // The proxy's answer is read up to its empty line, within its bound,
+    // and judged.
+    void proxyTunnel_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<bool>("over");
+        QTest::addColumn<qint64>("leftOver");
+        QTest::addColumn<QString>("failure");
+
+        const QString noAnswer =
+            QStringLiteral("The proxy gave no complete answer to the tunnel request to h:443");
+        QTest::newRow("agreed") << QByteArray("HTTP/1.1 200 OK\r\nVia: p\r\n\r\n") << false << true
+                                << qint64(0) << QString();
+        QTest::newRow("agreed, bare line feeds")
+            << QByteArray("HTTP/1.0 200 OK\n\n") << false << true << qint64(0) << QString();
+        QTest::newRow("bytes after the answer")
+            << QByteArray("HTTP/1.1 200 OK\r\n\r\nXYZ") << false << true << qint64(3)
+            << "The proxy's tunnel to h:443 did not stay open for TLS";
+        QTest::newRow("closed after agreeing")
+            << QByteArray("HTTP/1.1 200 OK\r\n\r\n") << true << true << qint64(0)
+            << "The proxy's tunnel to h:443 did not stay open for TLS";
+        QTest::newRow("refused") << QByteArray("HTTP/1.1 403 No\r\n\r\n") << false << true
+                                 << qint64(0)
+                                 << "The proxy refused the tunnel to h:443: HTTP/1.1 403 No";
+        QTest::newRow("not HTTP") << QByteArray("SSH-2.0\r\n\r\n") << false << true << qint64(0)
+                                  << "The proxy refused the tunnel to h:443: SSH-2.0";
+        QTest::newRow("cut short") << QByteArray("HTTP/1.1 200 OK\r\n") << true << true << qint64(0)
+                                   << noAnswer + QStringLiteral(": HTTP/1.1 200 OK");
+        QTest::newRow("closed at once") << QByteArray() << true << true << qint64(0) << noAnswer;
+        QTest::newRow("still coming") << QByteArray("HTTP/1.1 200 OK\r\n") << false << false
+                                      << qint64(0) << QString("timeout");
+        QTest::newRow("beyond the bound")
+            << QByteArray(ProxyTunnel::AnswerLimit + 10, 'a') << false << true << qint64(10)
+            << noAnswer + QStringLiteral(": ") +
+                   QString(ProxyTunnel::AnswerLimit, QLatin1Char('a'));
+    }
+    void proxyTunnel()
+    {
+        QFETCH(QByteArray, sent);
+        QFETCH(bool, closed);
+        QFETCH(QString, failure);
+
+        ProxyTunnel tunnel(QStringLiteral("h:443"));
+        QCOMPARE(tunnel.request(), QByteArray("CONNECT h:443 HTTP/1.1\r\nHost: h:443\r\n\r\n"));
+        BufferedConnection connection(sent);
+        tunnel.take(connection);
+        if (closed)
+            tunnel.peerClosed();
+        QTEST(tunnel.over(), "over");
+        QTEST(connection.bytesAvailable(), "leftOver");
+        if (failure == QLatin1String("timeout"))
+            failure =
+                QStringLiteral("The proxy did not answer the tunnel request to h:443 within 2 s");
+        QCOMPARE(
+            tunnel.failure(!tunnel.over(), QStringLiteral("2 s"), connection.bytesAvailable() > 0),
+            failure);
     }
 
     void lookUp_data()
