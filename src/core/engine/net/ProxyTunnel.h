@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/net/InputBounds.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -11,7 +13,7 @@ class ProbeConnection;
 class ProxyTunnel {
 public:
     // A proxy's answer ends at its empty line; nothing that long is a real one.
-    static constexpr qsizetype AnswerLimit = 64 * 1024;
+    static constexpr qsizetype AnswerLimit = InputBounds::ProxyAnswer;
 
     explicit ProxyTunnel(const QString &hostPort) : m_hostPort(hostPort) {}
 
