@@ -4,7 +4,6 @@
 #include "engine/ServiceTarget.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -37,9 +36,10 @@ struct ProbeResult {
     bool aborted = false;
 };
 
-// Runs one probe at a time. Each probe gets its own socket and answer
-// buffer, created and destroyed within run(), so nothing of a finished or
-// abandoned probe can leak into the next one. run() returns to its caller
+// Runs one probe at a time. Each probe is a task of its own (ProbeTask)
+// with its own socket and answer buffer, created and destroyed within
+// run(), so nothing of a finished or abandoned probe can leak into the next
+// one. run() returns to its caller
 // only when the probe is over, but keeps the event loop running meanwhile:
 // it wakes for every socket event, for abort() and for its time-outs.
 //
@@ -84,16 +84,11 @@ public slots:
     void abort();
 
 private:
-    struct Attempt;
-
     bool abortSeen(const std::function<bool()> &abortRequested) const;
     void wake();
-    void sleepUntilWoken(qint64 maxMs);
     // Waits, at most maxMs, until the connection makes progress: first on
     // the connection alone for a moment, then in the event loop.
     void awaitProgress(ProbeConnection &connection, qint64 maxMs);
-    bool connectTo(Attempt &a, const QString &host, int port,
-                   const std::function<bool()> &abortRequested);
 
     HostResolver *m_resolver = nullptr;
     std::unique_ptr<HostResolver> m_ownResolver;

@@ -20,31 +20,40 @@ QHostAddress decimalAddress(const QString &text)
 
 } // namespace
 
+LookupToken startHostLookup(HostResolver &resolver, const QString &host, DottedIPv4 reading,
+                            std::function<void(QList<QHostAddress>)> found)
+{
+    auto token = std::make_shared<int>(0);
+    if (IsDottedIPv4(host)) {
+        found({reading == DottedIPv4::Decimal ? decimalAddress(host) : QHostAddress(host)});
+    } else if (host.isEmpty()) {
+        found({});
+    } else {
+        std::weak_ptr<int> alive = token;
+        resolver.lookup(host, [alive, found = std::move(found)](QList<QHostAddress> addresses) {
+            if (alive.lock())
+                found(std::move(addresses));
+        });
+    }
+    return token;
+}
+
 std::optional<QList<QHostAddress>> lookUpHost(HostResolver &resolver, const QString &host,
                                               DottedIPv4 reading, EventWait &wait,
                                               QDeadlineTimer deadline,
                                               const std::function<bool()> &aborted)
 {
-    if (IsDottedIPv4(host)) {
-        return QList<QHostAddress>{reading == DottedIPv4::Decimal ? decimalAddress(host)
-                                                                  : QHostAddress(host)};
-    }
-    if (host.isEmpty())
-        return QList<QHostAddress>();
-
-    // The slot lives only as long as this call waits: a late answer finds it
-    // gone and is dropped, and never touches a wait that has ended.
-    auto answer = std::make_shared<std::optional<QList<QHostAddress>>>();
-    std::weak_ptr<std::optional<QList<QHostAddress>>> slot = answer;
-    resolver.lookup(host, [slot, &wait](QList<QHostAddress> found) {
-        if (auto s = slot.lock()) {
-            *s = std::move(found);
+    std::optional<QList<QHostAddress>> answer;
+    // Declared after the answer it fills in, so it goes first: a late
+    // answer is dropped.
+    const LookupToken lookup =
+        startHostLookup(resolver, host, reading, [&](QList<QHostAddress> found) {
+            answer = std::move(found);
             wait.wake();
-        }
-    });
-    if (wait.until([&] { return answer->has_value(); }, deadline, aborted) != EventWait::End::Ready)
+        });
+    if (wait.until([&] { return answer.has_value(); }, deadline, aborted) != EventWait::End::Ready)
         return std::nullopt;
-    return answer->value();
+    return answer;
 }
 
 bool connectToEach(const QList<QHostAddress> &addresses,

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class EventWait;
@@ -16,7 +17,16 @@ class HostResolver;
 // client part by part as decimal numbers.
 enum class DottedIPv4 { SocketLibrary, Decimal };
 
-// The addresses to try for `host`, in the resolver's order: a dotted IPv4
+// Starts finding the addresses to try for `host`, in the resolver's order:
+// a dotted IPv4 address as it stands (never looked up, `found` is called at
+// once), any other name through the resolver; an empty list when the name
+// is not found or the host is empty. An answer that comes after the
+// returned token is gone is dropped.
+using LookupToken = std::shared_ptr<void>;
+LookupToken startHostLookup(HostResolver &resolver, const QString &host, DottedIPv4 reading,
+                            std::function<void(QList<QHostAddress>)> found);
+
+// The same, waited for: the addresses to try for `host`, in the resolver's order: a dotted IPv4
 // address as it stands (never looked up), any other name through the
 // resolver. Empty when the name is not found or the host is empty. No
 // value when the wait ended first: `aborted` said so or the deadline
