@@ -201,9 +201,17 @@ class CountingAlerts : public AlertActions {
 public:
     int calls = 0;
     QString lastError;
-    void playAlertSound(const QString &, bool) override { ++calls; }
+    QString playAlertSound(const QString &, bool) override
+    {
+        ++calls;
+        return {};
+    }
     void launchProgram(const QString &) override { ++calls; }
-    void sendAlertMail(const QString &, const QString &, const QString &) override { ++calls; }
+    MailOutcome sendAlertMail(const QString &, const QString &, const QString &) override
+    {
+        ++calls;
+        return {};
+    }
     void reportError(const QString &message) override
     {
         ++calls;

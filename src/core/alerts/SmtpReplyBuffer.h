@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/net/InputBounds.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -12,7 +14,7 @@
 class SmtpReplyBuffer {
 public:
     // A reply that grows beyond this is cut off and taken as unusable.
-    static constexpr qsizetype Limit = 64 * 1024;
+    static constexpr qsizetype Limit = InputBounds::SmtpReply;
 
     // Appends the front of `ahead` up to and including its first LF (all of
     // it when there is none), bounded by the room left. Returns the number of

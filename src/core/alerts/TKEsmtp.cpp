@@ -4,17 +4,16 @@
 #include "alerts/TBase64.h"
 #include "base/Subs.h"
 #include "engine/HostResolver.h"
+#include "engine/net/HostLookup.h"
+#include "engine/net/TlsHandshake.h"
 #include "engine/SystemHostResolver.h"
 #include "platform/TlsTrust.h"
 
-#include <QEventLoop>
 #include <QHostAddress>
 #include <QHostInfo>
-#include <QPointer>
 #include <QScopeGuard>
 #include <QSslSocket>
 #include <QTcpSocket>
-#include <QTimer>
 
 namespace {
 
@@ -34,15 +33,6 @@ QDeadlineTimer sooner(QDeadlineTimer deadline, int ms)
 {
     const QDeadlineTimer other(qMax(ms, 0));
     return other < deadline ? other : deadline;
-}
-
-QHostAddress dottedAddress(const QString &text)
-{
-    const QStringList parts = text.split(QLatin1Char('.'));
-    quint32 address = 0;
-    for (const QString &part : parts)
-        address = (address << 8) | part.toUInt();
-    return QHostAddress(address);
 }
 
 } // namespace
@@ -113,26 +103,7 @@ QString TKEsmtp::refusedValue() const
 
 bool TKEsmtp::waitFor(const std::function<bool()> &ready, QDeadlineTimer deadline)
 {
-    while (!ready()) {
-        if (deadline.hasExpired())
-            return false;
-        QEventLoop loop;
-        QTimer timer;
-        timer.setSingleShot(true);
-        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        connect(this, &TKEsmtp::wake, &loop, &QEventLoop::quit);
-        if (m_socket) {
-            connect(m_socket, &QIODevice::readyRead, &loop, &QEventLoop::quit);
-            connect(m_socket, &QIODevice::bytesWritten, &loop, &QEventLoop::quit);
-            connect(m_socket, &QAbstractSocket::stateChanged, &loop, &QEventLoop::quit);
-            connect(m_socket, &QAbstractSocket::errorOccurred, &loop, &QEventLoop::quit);
-            if (auto *ssl = qobject_cast<QSslSocket *>(m_socket))
-                connect(ssl, &QSslSocket::encrypted, &loop, &QEventLoop::quit);
-        }
-        timer.start(int(qMax<qint64>(deadline.remainingTime(), 0)));
-        loop.exec();
-    }
-    return true;
+    return m_wait.until(ready, deadline) == EventWait::End::Ready;
 }
 
 bool TKEsmtp::openConnection()
@@ -140,36 +111,17 @@ bool TKEsmtp::openConnection()
     if (m_port < 1 || m_port > 65535)
         return false;
     const QDeadlineTimer deadline(m_waits.connectMs);
-    QList<QHostAddress> addresses;
-    if (IsDottedIPv4(m_hostAddress)) {
-        addresses.append(dottedAddress(m_hostAddress));
-    } else if (!m_hostAddress.isEmpty()) {
-        // The resolver may answer late or never; the answer then lands in a
-        // state this call no longer looks at.
-        struct Lookup {
-            bool done = false;
-            QList<QHostAddress> addresses;
-        };
-        auto lookup = std::make_shared<Lookup>();
-        QPointer<TKEsmtp> self(this);
-        m_resolver->lookup(m_hostAddress, [lookup, self](QList<QHostAddress> found) {
-            lookup->done = true;
-            lookup->addresses = std::move(found);
-            if (self)
-                emit self->wake(QPrivateSignal());
-        });
-        if (!waitFor([&] { return lookup->done; }, deadline))
-            return false;
-        addresses = lookup->addresses;
-    }
-    for (const QHostAddress &address : std::as_const(addresses)) {
+    const auto addresses =
+        lookUpHost(*m_resolver, m_hostAddress, DottedIPv4::Decimal, m_wait, deadline);
+    if (!addresses)
+        return false;
+    const bool connected = connectToEach(*addresses, [&](const QHostAddress &address) {
         delete m_socket;
         // A secure mode needs a socket that can turn to TLS; the plain
         // dialogue keeps the plain socket it always had.
         m_socket = m_security == SecurityNone ? new QTcpSocket(this) : new QSslSocket(this);
+        watchSocket();
         m_socket->connectToHost(address, quint16(m_port));
-        connect(m_socket, &QIODevice::bytesWritten, this,
-                [this](qint64 written) { m_unwritten -= written; });
         waitFor(
             [this] {
                 const auto state = m_socket->state();
@@ -178,14 +130,30 @@ bool TKEsmtp::openConnection()
             },
             deadline);
         if (m_socket->state() == QAbstractSocket::ConnectedState)
-            return true;
+            return ConnectAttempt::Connected;
         m_socket->abort();
-        if (deadline.hasExpired())
-            break;
-    }
+        return deadline.hasExpired() ? ConnectAttempt::GiveUp : ConnectAttempt::Failed;
+    });
+    if (connected)
+        return true;
     delete m_socket;
     m_socket = nullptr;
     return false;
+}
+
+// Every change of the socket may be what a wait waits for.
+void TKEsmtp::watchSocket()
+{
+    const auto wake = [this] { m_wait.wake(); };
+    connect(m_socket, &QIODevice::bytesWritten, this, [this](qint64 written) {
+        m_unwritten -= written;
+        m_wait.wake();
+    });
+    connect(m_socket, &QIODevice::readyRead, this, wake);
+    connect(m_socket, &QAbstractSocket::stateChanged, this, wake);
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, wake);
+    if (auto *ssl = qobject_cast<QSslSocket *>(m_socket))
+        connect(ssl, &QSslSocket::encrypted, this, wake);
 }
 
 void TKEsmtp::sendBytes(const QByteArray &bytes)
@@ -309,34 +277,20 @@ bool TKEsmtp::startTls(QString &reply)
         m_socket->abort();
         return false;
     }
-    QList<QSslError> errors;
-    bool encrypted = false;
-    const QMetaObject::Connection onErrors =
-        connect(ssl, &QSslSocket::sslErrors, this,
-                [&errors](const QList<QSslError> &found) { errors += found; });
-    const QMetaObject::Connection onEncrypted =
-        connect(ssl, &QSslSocket::encrypted, this, [&encrypted] { encrypted = true; });
-    const auto disconnectBoth = qScopeGuard([&] {
-        disconnect(onErrors);
-        disconnect(onEncrypted);
-    });
-
-    ssl->setSslConfiguration(TlsTrust::clientConfiguration());
-    ssl->setPeerVerifyName(m_hostAddress);
-    ssl->startClientEncryption();
-    const bool done =
-        waitFor([&] { return encrypted || ssl->state() != QAbstractSocket::ConnectedState; },
-                QDeadlineTimer(m_waits.connectMs));
-    if (encrypted)
+    const TlsHandshake handshake(*ssl, m_hostAddress, [this] { m_wait.wake(); });
+    const bool done = waitFor(
+        [&] { return handshake.encrypted() || ssl->state() != QAbstractSocket::ConnectedState; },
+        QDeadlineTimer(m_waits.connectMs));
+    if (handshake.encrypted())
         return true;
     if (!done)
         reply = prefix + QStringLiteral("the TLS handshake did not finish within %1 s")
                              .arg((m_waits.connectMs + 500) / 1000);
-    else if (errors.isEmpty() && ssl->error() == QAbstractSocket::RemoteHostClosedError)
+    else if (handshake.closedByPeer())
         reply =
             prefix + QStringLiteral("the server closed the connection during the TLS handshake");
     else
-        reply = prefix + TlsTrust::failureReason(errors, ssl->errorString());
+        reply = prefix + handshake.failureReason();
     m_socket->abort();
     return false;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "alerts/SmtpReplyBuffer.h"
+#include "engine/net/EventWait.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -131,13 +132,10 @@ public:
     // This machine's name as the system reports it; empty when unknown.
     static QString LocalHostName();
 
-signals:
-    // Ends the current wait early (a late name lookup answer).
-    void wake(QPrivateSignal);
-
 private:
     QString refusedValue() const;
     bool openConnection();
+    void watchSocket();
     bool startTls(QString &reply);
     bool offersStartTls() const;
     bool waitFor(const std::function<bool()> &ready, QDeadlineTimer deadline);
@@ -160,6 +158,7 @@ private:
 
     HostResolver *m_resolver = nullptr;
     std::unique_ptr<HostResolver> m_ownResolver;
+    EventWait m_wait;
     QTcpSocket *m_socket = nullptr;
     qint64 m_unwritten = 0;
     bool m_replyComplete = false;

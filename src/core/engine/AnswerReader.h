@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/net/InputBounds.h"
+
 #include <QByteArray>
 
 // Reads one answer as it arrives and tells when it is complete.
@@ -23,8 +25,8 @@ class AnswerReader {
 public:
     enum class Mode { Greeting, Http };
 
-    static constexpr qsizetype HttpLimit = 1024 * 1024;
-    static constexpr qsizetype GreetingLimit = 64 * 1024;
+    static constexpr qsizetype HttpLimit = InputBounds::HttpAnswer;
+    static constexpr qsizetype GreetingLimit = InputBounds::GreetingAnswer;
 
     explicit AnswerReader(Mode mode, bool headRequest = false);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/net/InputBounds.h"
 #include "engine/ProbeConnection.h"
 
 #include <memory>
@@ -33,7 +34,7 @@ public:
 
     // Received bytes held before the reader takes them; reading pauses
     // beyond this until they are taken.
-    static constexpr qsizetype InputLimit = 4 * 1024 * 1024;
+    static constexpr qsizetype InputLimit = InputBounds::ConnectionBuffer;
     // How much of a brief wait is spent looking before sleeping.
     static constexpr int SpinUs = 30;
 

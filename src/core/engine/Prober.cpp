@@ -1,23 +1,9 @@
 #include "Prober.h"
 
-#include "base/Subs.h"
-#include "engine/AnswerReader.h"
 #include "engine/HostResolver.h"
-#include "engine/PlainConnection.h"
-#include "engine/ProbeRules.h"
+#include "engine/ProbeConnection.h"
+#include "engine/ProbeTask.h"
 #include "engine/SystemHostResolver.h"
-#include "platform/TlsTrust.h"
-
-#include <QDeadlineTimer>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QNetworkProxy>
-#include <QSslSocket>
-#include <QTcpSocket>
-#include <QTimer>
-
-#include <algorithm>
-#include <optional>
 
 namespace {
 
@@ -31,133 +17,11 @@ constexpr int QuickWaitUs = 1000;
 // Longest time a probe goes without running the event loop.
 constexpr qint64 EventLoopEveryMs = 10;
 
-bool hasControlCharacters(const QString &text)
-{
-    return std::any_of(text.cbegin(), text.cend(),
-                       [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; });
-}
-
-// A proxy's answer ends at its empty line; nothing that long is a real one.
-constexpr qsizetype ProxyAnswerLimit = 64 * 1024;
-
-qsizetype proxyAnswerEnd(const QByteArray &answer)
-{
-    const qsizetype crlf = answer.indexOf("\r\n\r\n");
-    const qsizetype lf = answer.indexOf("\n\n");
-    if (crlf >= 0 && (lf < 0 || crlf < lf))
-        return crlf + 4;
-    return lf >= 0 ? lf + 2 : -1;
-}
-
-// "HTTP/1.x 2xx ...": the tunnel stands.
-bool proxyAgreed(const QByteArray &statusLine)
-{
-    const qsizetype blank = statusLine.indexOf(' ');
-    return statusLine.startsWith("HTTP/") && blank > 0 && blank + 1 < statusLine.size() &&
-           statusLine.at(blank + 1) == '2';
-}
-
-QByteArray firstLine(const QByteArray &text)
-{
-    qsizetype end = text.indexOf('\n');
-    QByteArray line = end < 0 ? text : text.left(end);
-    if (line.endsWith('\r'))
-        line.chop(1);
-    return line;
-}
-
-bool isGreetingProtocol(const QString &protocol)
-{
-    return protocol == QLatin1String("ftp") || protocol == QLatin1String("smtp") ||
-           protocol == QLatin1String("pop3");
-}
-
-// The connection of an https probe: Qt's TLS socket, which starts plain and
-// is encrypted once connected.
-class TlsConnection final : public ProbeConnection {
-public:
-    TlsConnection()
-    {
-        m_socket.setProxy(QNetworkProxy::NoProxy); // a proxy is our own business
-        QObject::connect(&m_socket, &QTcpSocket::connected, [this] {
-            if (!m_muted)
-                emitConnected();
-        });
-        QObject::connect(&m_socket, &QTcpSocket::readyRead, [this] {
-            if (!m_muted)
-                emitDataArrived();
-        });
-        const auto closed = [this] {
-            if (!m_muted)
-                emitPeerClosed();
-        };
-        QObject::connect(&m_socket, &QTcpSocket::readChannelFinished, closed);
-        QObject::connect(&m_socket, &QTcpSocket::disconnected, closed);
-        QObject::connect(&m_socket, &QTcpSocket::errorOccurred, [this] {
-            if (!m_muted)
-                emitFailed();
-        });
-    }
-    ~TlsConnection() override { abort(); }
-
-    QSslSocket &socket() { return m_socket; }
-
-    void connectToHost(const QHostAddress &address, quint16 port) override
-    {
-        m_socket.connectToHost(address, port);
-    }
-    bool isConnected() const override
-    {
-        return m_socket.state() == QAbstractSocket::ConnectedState;
-    }
-    void write(const QByteArray &bytes) override { m_socket.write(bytes); }
-    qint64 bytesAvailable() const override { return m_socket.bytesAvailable(); }
-    QByteArray readAll() override { return m_socket.readAll(); }
-    QByteArray readLine(qint64 maxSize) override { return m_socket.readLine(maxSize); }
-    void flush() override { m_socket.flush(); }
-    void abort() override
-    {
-        // What the close itself signals is not news to the probe.
-        m_muted = true;
-        m_socket.abort();
-        m_muted = false;
-    }
-
-private:
-    QSslSocket m_socket;
-    bool m_muted = false;
-};
-
 } // namespace
 
-struct Prober::Attempt {
-    // What the bytes that arrive are for.
-    enum class Phase { Connecting, ProxyAnswer, Handshake, Exchange };
-
-    explicit Attempt(AnswerReader::Mode mode, bool head) : reader(mode, head) {}
-
-    AnswerReader reader;
-    Phase phase = Phase::Connecting;
-    bool connected = false;
-    bool connectFailed = false;
-    // The proxy's answer to CONNECT, up to its empty line.
-    QByteArray proxyAnswer;
-    bool proxyClosed = false;
-    // TLS handshake.
-    bool encrypted = false;
-    bool tlsFailed = false;
-    QList<QSslError> sslErrors;
-    // Declared last so it goes first, before the state its handlers touch.
-    std::unique_ptr<ProbeConnection> connection;
-    TlsConnection *tls = nullptr; // the same connection, for an https probe
-};
-
-Prober::Prober(HostResolver *resolver, QObject *parent)
-    : QObject(parent), m_resolver(resolver), m_sleepTimer(new QTimer(this))
+Prober::Prober(HostResolver *resolver, QObject *parent) : QObject(parent), m_resolver(resolver)
 {
-    m_sleepTimer->setSingleShot(true);
-    m_sleepTimer->setTimerType(Qt::PreciseTimer);
-    connect(m_sleepTimer, &QTimer::timeout, this, &Prober::wake);
+    m_wait.setCheckEveryMs(int(AbortCheckMs));
     if (!m_resolver) {
         m_ownResolver = std::make_unique<SystemHostResolver>();
         m_resolver = m_ownResolver.get();
@@ -176,8 +40,7 @@ void Prober::abort()
 
 void Prober::wake()
 {
-    if (m_loop)
-        m_loop->quit();
+    m_wait.wake();
 }
 
 bool Prober::abortSeen(const std::function<bool()> &abortRequested) const
@@ -191,326 +54,46 @@ void Prober::awaitProgress(ProbeConnection &connection, qint64 maxMs)
     // gets it within a moment; but a server that sends a little every
     // fraction of a millisecond must not keep the window and Abort waiting:
     // the event loop gets its turn at least every EventLoopEveryMs.
-    const bool loopDue = m_sinceEventLoop.isValid() && m_sinceEventLoop.elapsed() >= EventLoopEveryMs;
+    const bool loopDue = m_wait.msSinceLoop() >= EventLoopEveryMs;
     if (!loopDue && (connection.pollNow() || connection.waitBriefly(QuickWaitUs)))
         return;
     connection.prepareWait();
-    sleepUntilWoken(maxMs);
-}
-
-// Runs the event loop until something wakes the probe or maxMs pass.
-void Prober::sleepUntilWoken(qint64 maxMs)
-{
-    m_sinceEventLoop.start();
-    QEventLoop loop;
-    m_sleepTimer->start(int(std::clamp<qint64>(maxMs, 0, AbortCheckMs)));
-    m_loop = &loop;
-    loop.exec();
-    m_loop = nullptr;
-    m_sleepTimer->stop();
-}
-
-// Resolves (unless the host is a dotted IPv4 address) and connects, trying
-// each address in turn. The platform's own connect time-out applies; only
-// an abort cuts it short.
-bool Prober::connectTo(Attempt &a, const QString &host, int port,
-                       const std::function<bool()> &abortRequested)
-{
-    if (host.isEmpty() || port < 1 || port > 65535)
-        return false;
-
-    QList<QHostAddress> addresses;
-    if (IsDottedIPv4(host)) {
-        addresses.append(QHostAddress(host));
-    } else {
-        // A late answer (after an abort) finds the slot gone and is dropped.
-        auto answer = std::make_shared<std::optional<QList<QHostAddress>>>();
-        std::weak_ptr<std::optional<QList<QHostAddress>>> slot = answer;
-        m_resolver->lookup(host, [this, slot](QList<QHostAddress> found) {
-            if (auto s = slot.lock()) {
-                *s = std::move(found);
-                wake();
-            }
-        });
-        while (!answer->has_value()) {
-            if (abortSeen(abortRequested))
-                return false;
-            sleepUntilWoken(AbortCheckMs);
-        }
-        addresses = answer->value();
-    }
-
-    for (const QHostAddress &address : std::as_const(addresses)) {
-        if (abortSeen(abortRequested))
-            return false;
-        a.connectFailed = false;
-        a.connection->connectToHost(address, quint16(port));
-        while (!a.connected && !a.connectFailed) {
-            if (abortSeen(abortRequested))
-                return false;
-            awaitProgress(*a.connection, AbortCheckMs);
-        }
-        if (a.connected)
-            return true;
-        a.connection->abort();
-    }
-    return false;
+    m_wait.sleep(maxMs);
 }
 
 ProbeResult Prober::run(const ServiceTarget &target, const QString &pattern,
                         const ProbeSettings &settings, std::function<bool()> abortRequested)
 {
-    ProbeResult result;
     if (m_busy)
-        return result;
+        return ProbeResult();
     m_busy = true;
     m_abort = false;
-    m_sinceEventLoop.start();
+    m_wait.noteLoopRan();
     struct BusyReset {
         bool &busy;
         ~BusyReset() { busy = false; }
     } busyReset{m_busy};
 
-    const bool https = target.protocol == QLatin1String("https");
-    const bool http = https || target.protocol == QLatin1String("http");
-    const bool greeting = isGreetingProtocol(target.protocol);
-    const ProxySettings &proxy = settings.proxy;
-    const bool viaProxy = http && proxy.use && !proxy.host.trimmed().isEmpty() && proxy.port != 0;
-    const QString connectHost = viaProxy ? proxy.host.trimmed() : target.host;
-    const int connectPort = viaProxy ? proxy.port : target.port;
-
-    // Control characters would let a name smuggle extra lines into the
-    // request; such a target is never put on the wire.
-    if (hasControlCharacters(target.host) || hasControlCharacters(target.path) ||
-        hasControlCharacters(connectHost))
-        return result;
-
-    Attempt a(http ? AnswerReader::Mode::Http : AnswerReader::Mode::Greeting, pattern.isEmpty());
-    // Plain protocols keep a plain socket; an https one starts plain too and
-    // is encrypted once connected (after the proxy's tunnel, if any).
-    if (https) {
-        auto tls = std::make_unique<TlsConnection>();
-        a.tls = tls.get();
-        a.connection = std::move(tls);
-    } else {
-        a.connection = std::make_unique<PlainConnection>();
-    }
-    ProbeConnection *socket = a.connection.get();
-    const auto drain = [&a, socket] {
-        if (!a.connected)
-            return;
-        if (a.phase == Attempt::Phase::ProxyAnswer) {
-            // Only up to the empty line: what follows belongs to TLS.
-            while (socket->bytesAvailable() > 0 && proxyAnswerEnd(a.proxyAnswer) < 0 &&
-                   a.proxyAnswer.size() < ProxyAnswerLimit) {
-                const QByteArray line =
-                    socket->readLine(std::max<qint64>(2, ProxyAnswerLimit - a.proxyAnswer.size()));
-                if (line.isEmpty())
-                    break;
-                a.proxyAnswer += line;
-            }
-        } else if (a.phase == Attempt::Phase::Exchange) {
-            a.reader.feed(socket->readAll());
-        }
-    };
-    const auto closedByPeer = [&a, drain] {
-        if (!a.connected)
-            return;
-        drain();
-        switch (a.phase) {
-        case Attempt::Phase::Connecting:
-            break;
-        case Attempt::Phase::ProxyAnswer:
-            a.proxyClosed = true;
-            break;
-        case Attempt::Phase::Handshake:
-            if (!a.encrypted)
-                a.tlsFailed = true;
-            break;
-        case Attempt::Phase::Exchange:
-            a.reader.peerClosed();
+    ProbeTask task(target, pattern, settings, m_silenceLimitMs, *m_resolver, [this] { wake(); });
+    // The task moves on as far as it can between looks at the abort; then
+    // the wait is on its connection, or in the event loop while the name is
+    // looked up.
+    while (!task.done()) {
+        if (abortSeen(abortRequested)) {
+            task.abort();
             break;
         }
-    };
-    ProbeConnection::Events events;
-    events.connected = [this, &a] {
-        a.connected = true;
-        wake();
-    };
-    events.dataArrived = [this, drain] {
-        drain();
-        wake();
-    };
-    events.peerClosed = [this, closedByPeer] {
-        closedByPeer();
-        wake();
-    };
-    events.failed = [this, &a, closedByPeer] {
-        if (a.connected)
-            closedByPeer();
-        else
-            a.connectFailed = true;
-        wake();
-    };
-    socket->setEvents(std::move(events));
-    if (a.tls) {
-        QSslSocket *ssl = &a.tls->socket();
-        connect(ssl, &QSslSocket::encrypted, this, [this, &a] {
-            a.encrypted = true;
-            wake();
-        });
-        // Not ignored: Qt then ends the handshake with an error of its own.
-        connect(ssl, &QSslSocket::sslErrors, this, [this, &a](const QList<QSslError> &errors) {
-            a.sslErrors += errors;
-            a.tlsFailed = true;
-            wake();
-        });
-    }
-
-    const auto finish = [this, &a, socket] {
-        if (a.tls)
-            a.tls->socket().disconnect(this);
-        socket->setEvents({});
-        socket->abort();
-    };
-
-    if (!connectTo(a, connectHost, connectPort, abortRequested)) {
-        result.aborted = m_abort || (abortRequested && abortRequested());
-        finish();
-        return result;
-    }
-    result.connected = true;
-
-    const QDeadlineTimer connectionDeadline(
-        qint64(std::max(0, settings.connectionTimeoutSecs)) * 1000, Qt::PreciseTimer);
-    const QDeadlineTimer silenceDeadline(std::max(0, m_silenceLimitMs), Qt::PreciseTimer);
-    // Waits until `ready`, an abort or the end of either limit. The silence
-    // limit counts while nothing came back for the exchange.
-    enum class Wait { Ready, Aborted, TimedOut };
-    const auto waitUntil = [&](const std::function<bool()> &ready) {
-        for (;;) {
-            if (abortSeen(abortRequested))
-                return Wait::Aborted;
-            if (ready())
-                return Wait::Ready;
-            if (connectionDeadline.hasExpired())
-                return Wait::TimedOut;
-            const bool silent = a.reader.receivedBytes() == 0;
-            if (silent && silenceDeadline.hasExpired())
-                return Wait::TimedOut;
-            qint64 remaining = connectionDeadline.remainingTime();
-            if (silent)
-                remaining = std::min(remaining, silenceDeadline.remainingTime());
-            awaitProgress(*a.connection, remaining);
-        }
-    };
-    const auto abortedResult = [&] {
-        result.aborted = true;
-        result.response = a.reader.answer();
-        finish();
-        return result;
-    };
-    // Any TLS trouble, the proxy's refusal included, ends the probe here.
-    const auto tlsFailure = [&](const QString &reason) {
-        result.resultCode = QStringLiteral("tls");
-        result.response =
-            (QStringLiteral("TLS failure: ") + reason + QStringLiteral("\r\n")).toUtf8();
-        finish();
-        return result;
-    };
-    const QString hostPort = target.host + QLatin1Char(':') + QString::number(target.port);
-    QElapsedTimer sinceConnect;
-    sinceConnect.start();
-    const auto waitedText = [&sinceConnect] {
-        return QString::number((sinceConnect.elapsed() + 500) / 1000) + QStringLiteral(" s");
-    };
-
-    if (https) {
-        if (!TlsTrust::available())
-            return tlsFailure(TlsTrust::unavailableText());
-        if (viaProxy) {
-            a.phase = Attempt::Phase::ProxyAnswer;
-            socket->write(
-                QStringLiteral("CONNECT %1 HTTP/1.1\r\nHost: %1\r\n\r\n").arg(hostPort).toUtf8());
-            const Wait w = waitUntil([&a] {
-                return proxyAnswerEnd(a.proxyAnswer) >= 0 || a.proxyClosed ||
-                       a.proxyAnswer.size() >= ProxyAnswerLimit;
-            });
-            if (w == Wait::Aborted)
-                return abortedResult();
-            const QByteArray status = firstLine(a.proxyAnswer);
-            if (proxyAnswerEnd(a.proxyAnswer) < 0) {
-                if (w == Wait::TimedOut)
-                    return tlsFailure(
-                        QStringLiteral("The proxy did not answer the tunnel request to %1 "
-                                       "within %2")
-                            .arg(hostPort, waitedText()));
-                return tlsFailure(
-                    QStringLiteral("The proxy gave no complete answer to the tunnel request "
-                                   "to %1")
-                        .arg(hostPort) +
-                    (status.isEmpty() ? QString()
-                                      : QStringLiteral(": ") + QString::fromUtf8(status)));
-            }
-            if (!proxyAgreed(status))
-                return tlsFailure(QStringLiteral("The proxy refused the tunnel to %1: %2")
-                                      .arg(hostPort, QString::fromUtf8(status)));
-            if (socket->bytesAvailable() > 0 || a.proxyClosed)
-                return tlsFailure(
-                    QStringLiteral("The proxy's tunnel to %1 did not stay open for TLS")
-                        .arg(hostPort));
-        }
-
-        a.phase = Attempt::Phase::Handshake;
-        QSslSocket *ssl = &a.tls->socket();
-        ssl->setSslConfiguration(TlsTrust::clientConfiguration());
-        // The name sent for SNI and checked against the certificate, also
-        // when the connection goes to an address or through the proxy.
-        ssl->setPeerVerifyName(target.host);
-        ssl->startClientEncryption();
-        const Wait w = waitUntil([&a] { return a.encrypted || a.tlsFailed; });
-        if (w == Wait::Aborted)
-            return abortedResult();
-        if (!a.encrypted) {
-            if (w == Wait::TimedOut && !a.tlsFailed)
-                return tlsFailure(
-                    QStringLiteral("The TLS handshake with %1 did not finish within %2")
-                        .arg(hostPort, waitedText()));
-            if (a.sslErrors.isEmpty() && ssl->error() == QAbstractSocket::RemoteHostClosedError)
-                return tlsFailure(
-                    QStringLiteral("The server closed the connection during the TLS handshake"));
-            return tlsFailure(TlsTrust::failureReason(a.sslErrors, ssl->errorString()));
-        }
-        a.phase = Attempt::Phase::Exchange;
-        // Inside the tunnel the request names the path alone.
-        socket->write(
-            buildHttpRequest(target, !pattern.isEmpty(), false, userAgentText(), makerHost()));
-    } else {
-        a.phase = Attempt::Phase::Exchange;
-        if (http)
-            socket->write(buildHttpRequest(target, !pattern.isEmpty(), viaProxy, userAgentText(),
-                                           makerHost()));
-    }
-
-    if (http || greeting) {
-        if (waitUntil([&a] { return a.reader.done(); }) == Wait::Aborted)
-            return abortedResult();
-    }
-
-    result.response = a.reader.answer();
-    Judgement judgement;
-    if (http) {
-        judgement = judgeHttp(result.response, pattern);
-    } else if (greeting) {
-        judgement = judgeGreeting(target.protocol, result.response);
-        if (socket->isConnected()) {
-            socket->write("QUIT\r\n");
-            socket->flush();
+        if (task.advance())
+            continue;
+        if (ProbeConnection *connection = task.waitingOn()) {
+            const qint64 limit = task.waitLimitMs();
+            awaitProgress(*connection, limit < 0 ? AbortCheckMs : limit);
+        } else {
+            m_wait.sleep(AbortCheckMs);
         }
     }
-    result.success = judgement.success;
-    result.resultCode =
-        judgement.resultCode.isEmpty() ? QStringLiteral("timeout") : judgement.resultCode;
-    finish();
+    ProbeResult result = task.result();
+    if (task.connectFailed())
+        result.aborted = abortSeen(abortRequested);
     return result;
 }

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "engine/net/EventWait.h"
 #include "engine/ServiceTarget.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -14,8 +14,6 @@
 
 class HostResolver;
 class ProbeConnection;
-class QEventLoop;
-class QTimer;
 
 struct ProxySettings {
     bool use = false;
@@ -38,9 +36,10 @@ struct ProbeResult {
     bool aborted = false;
 };
 
-// Runs one probe at a time. Each probe gets its own socket and answer
-// buffer, created and destroyed within run(), so nothing of a finished or
-// abandoned probe can leak into the next one. run() returns to its caller
+// Runs one probe at a time. Each probe is a task of its own (ProbeTask)
+// with its own socket and answer buffer, created and destroyed within
+// run(), so nothing of a finished or abandoned probe can leak into the next
+// one. run() returns to its caller
 // only when the probe is over, but keeps the event loop running meanwhile:
 // it wakes for every socket event, for abort() and for its time-outs.
 //
@@ -85,22 +84,15 @@ public slots:
     void abort();
 
 private:
-    struct Attempt;
-
     bool abortSeen(const std::function<bool()> &abortRequested) const;
     void wake();
-    void sleepUntilWoken(qint64 maxMs);
     // Waits, at most maxMs, until the connection makes progress: first on
     // the connection alone for a moment, then in the event loop.
     void awaitProgress(ProbeConnection &connection, qint64 maxMs);
-    bool connectTo(Attempt &a, const QString &host, int port,
-                   const std::function<bool()> &abortRequested);
 
     HostResolver *m_resolver = nullptr;
     std::unique_ptr<HostResolver> m_ownResolver;
-    QEventLoop *m_loop = nullptr;
-    QTimer *m_sleepTimer = nullptr; // ends a sleep that nothing else ended
-    QElapsedTimer m_sinceEventLoop;
+    EventWait m_wait;
     bool m_busy = false;
     bool m_abort = false;
     int m_silenceLimitMs = DefaultSilenceLimitMs;

@@ -1,16 +1,15 @@
 #include "update/UpdateCheck.h"
 
 #include "config/ProgramContext.h"
+#include "engine/net/EventWait.h"
 #include "update/UpdateError.h"
 
-#include <QEventLoop>
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStringList>
-#include <QTimer>
 #include <QUrl>
 
 static QString withoutTrailingSlash(const QString &site)
@@ -128,20 +127,18 @@ bool GetUrl(const QString &address, const QString &fileName, const DownloadLimit
         }
     };
 
-    QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    QObject::connect(&deadline, &QTimer::timeout, reply, [&] {
+    EventWait wait;
+    // The wait also ends when the application quits: the download is dropped.
+    wait.setEndWhenLoopEnds(true);
+    // Goes before everything its handlers touch, taking the handlers along.
+    QObject receiver;
+    QObject::connect(reply, &QNetworkReply::readyRead, &receiver, takeBody);
+    QObject::connect(reply, &QNetworkReply::finished, &receiver, [&wait] { wait.wake(); });
+    if (wait.until([reply] { return reply->isFinished(); }, QDeadlineTimer(limits.timeoutMs)) ==
+        EventWait::End::TimedOut) {
         timedOut = true;
         reply->abort();
-    });
-    QObject::connect(reply, &QNetworkReply::readyRead, &loop, takeBody);
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    deadline.start(limits.timeoutMs);
-    if (!reply->isFinished())
-        loop.exec();
-    deadline.stop();
-    // The loop also ends when the application quits: the download is dropped.
+    }
     const bool completed = reply->isFinished() && !timedOut;
     if (!reply->isFinished())
         reply->abort();

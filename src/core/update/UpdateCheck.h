@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/net/InputBounds.h"
+
 #include <QString>
 
 // Asking the maker's web site whether a newer version of the program exists.
@@ -17,7 +19,7 @@ struct UpdateCheckResult {
 // Bounds of one download, so a broken or hostile server can neither hang the
 // check nor fill the disk.
 struct DownloadLimits {
-    qint64 maxBytes = 1024 * 1024;
+    qint64 maxBytes = InputBounds::Download;
     int timeoutMs = 30000;
 };
 

@@ -2,10 +2,10 @@
 // transcript the client sends, the reply text and result of each ending, the
 // bounded waits, and values that would smuggle commands in.
 
+#include "FakeResolver.h"
 #include "FakeServer.h"
 
 #include "alerts/TKEsmtp.h"
-#include "engine/HostResolver.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -59,22 +59,6 @@ std::pair<QByteArray, QByteArray> rcpt(const QByteArray &to,
 {
     return {"RCPT TO:<" + to + ">\r\n", reply};
 }
-
-class FakeResolver : public HostResolver {
-public:
-    void lookup(const QString &name, std::function<void(QList<QHostAddress>)> done) override
-    {
-        asked.append(name);
-        if (never)
-            return;
-        const QList<QHostAddress> found = answers.value(name);
-        QTimer::singleShot(0, [done = std::move(done), found] { done(found); });
-    }
-
-    QHash<QString, QList<QHostAddress>> answers;
-    QStringList asked;
-    bool never = false;
-};
 
 struct Outcome {
     bool result = false;

@@ -3,6 +3,7 @@
 // test authority is trusted for this process only, through SSL_CERT_FILE;
 // "secure.test" is answered by a fake resolver with 127.0.0.1.
 
+#include "FakeResolver.h"
 #include "FakeTlsServer.h"
 #include "TestPki.h"
 #include "TestSandbox.h"
@@ -11,7 +12,6 @@
 #include "alerts/TKEsmtp.h"
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
-#include "engine/HostResolver.h"
 
 #include <QFile>
 #include <QSslSocket>
@@ -25,17 +25,6 @@ Q_DECLARE_METATYPE(FakeTlsServer::Scenario)
 namespace {
 
 using Scenario = FakeTlsServer::Scenario;
-
-class FakeResolver : public HostResolver {
-public:
-    void lookup(const QString &name, std::function<void(QList<QHostAddress>)> done) override
-    {
-        QList<QHostAddress> found;
-        if (name == TestPki::hostName())
-            found.append(QHostAddress(QHostAddress::LocalHost));
-        QTimer::singleShot(0, [done, found] { done(found); });
-    }
-};
 
 SmtpWaits quickWaits()
 {
@@ -245,7 +234,7 @@ private slots:
         QVERIFY(server.setIdentity(m_pki.valid().certificateFile, m_pki.valid().keyFile));
         QVERIFY(server.listen());
         server.setScenario(scenario);
-        FakeResolver resolver;
+        FakeResolver resolver({TestPki::hostName()});
         TKEsmtp client(&resolver);
         configure(client, server.port(), security, auth);
         QString got;
@@ -289,7 +278,7 @@ private slots:
         ehlo(s, {"secure.test", "AUTH LOGIN"});
         authLogin(s);
         server.setScenario(s);
-        FakeResolver resolver;
+        FakeResolver resolver({TestPki::hostName()});
         TKEsmtp client(&resolver);
         configure(client, server.port(), security, true);
         QString got;
@@ -310,7 +299,7 @@ private slots:
         QVERIFY(server.setIdentity(m_pki.valid().certificateFile, m_pki.valid().keyFile));
         QVERIFY(server.listen());
         server.setScenario(Scenario().send(Greeting));
-        FakeResolver resolver;
+        FakeResolver resolver({TestPki::hostName()});
         TKEsmtp client(&resolver);
         configure(client, server.port(), 2, true);
         QString got;
@@ -325,7 +314,7 @@ private slots:
     {
         FakeTlsServer server;
         QVERIFY(server.listen());
-        FakeResolver resolver;
+        FakeResolver resolver({TestPki::hostName()});
         TKEsmtp client(&resolver);
         configure(client, server.port(), 3, true);
         QString got;
@@ -358,7 +347,7 @@ private slots:
         authLogin(s);
         server.setScenario(delivery(s));
 
-        FakeResolver resolver;
+        FakeResolver resolver({TestPki::hostName()});
         AlertMailEnvironment environment;
         environment.resolver = &resolver;
         environment.heloName = QStringLiteral("tester");

@@ -5,6 +5,7 @@
 // machine is ever looked up.
 
 #include "FakeConnectProxy.h"
+#include "FakeResolver.h"
 #include "FakeServer.h"
 #include "FakeTlsServer.h"
 #include "TestPki.h"
@@ -15,7 +16,6 @@
 #include "engine/PollCycle.h"
 #include "engine/PollView.h"
 
-#include "engine/HostResolver.h"
 #include "engine/Prober.h"
 #include "engine/ProbeRules.h"
 #include "platform/TlsTrust.h"
@@ -28,20 +28,6 @@
 #include <QTimer>
 
 namespace {
-
-class FakeResolver : public HostResolver {
-public:
-    void lookup(const QString &name, std::function<void(QList<QHostAddress>)> done) override
-    {
-        lookups.append(name);
-        QList<QHostAddress> found;
-        if (name == TestPki::hostName())
-            found.append(QHostAddress(QHostAddress::LocalHost));
-        QTimer::singleShot(0, [done, found] { done(found); });
-    }
-
-    QStringList lookups;
-};
 
 QByteArray request(const QByteArray &firstLine, const QByteArray &host)
 {
@@ -127,7 +113,7 @@ class TestHttpsProber : public QObject {
                       const ProbeSettings &settings = quickSettings(),
                       FakeResolver *resolver = nullptr, std::function<bool()> abort = {})
     {
-        FakeResolver own;
+        FakeResolver own({TestPki::hostName()});
         Prober prober(resolver ? resolver : &own);
         const auto target = ServiceTarget::parse(name);
         if (!target)
@@ -324,14 +310,14 @@ private slots:
 
         ProbeSettings settings = quickSettings();
         settings.proxy = {true, QStringLiteral("127.0.0.1"), proxy.port()};
-        FakeResolver resolver;
+        FakeResolver resolver({TestPki::hostName()});
         const ProbeResult r = probe(name, {}, settings, &resolver);
         QVERIFY(r.connected);
         QCOMPARE(r.resultCode, code);
         QCOMPARE(proxy.request(), connect);
         QVERIFY2(r.response.contains(reason.toUtf8()), r.response.constData());
         // The host is the proxy's business.
-        QVERIFY(resolver.lookups.isEmpty());
+        QVERIFY(resolver.asked.isEmpty());
         if (request.isEmpty()) {
             QVERIFY(!r.success);
             QVERIFY(server.received().isEmpty());
@@ -485,7 +471,7 @@ private slots:
         QVERIFY(server.setIdentity(m_pki.expired().certificateFile, m_pki.expired().keyFile));
         QVERIFY(server.listen());
         server.setScenario(answeringOverTls("HTTP/1.1 200 OK\r\n\r\n"));
-        FakeResolver resolver;
+        FakeResolver resolver({TestPki::hostName()});
         Prober prober(&resolver);
         StatusView view;
         NoAlerts alerts;

@@ -2,9 +2,9 @@
 // by a fake resolver so nothing outside this machine is ever looked up.
 
 #include "engine/AnswerReader.h"
-#include "engine/HostResolver.h"
 #include "engine/Prober.h"
 #include "engine/ProbeRules.h"
+#include "FakeResolver.h"
 #include "FakeServer.h"
 
 #include <QElapsedTimer>
@@ -29,33 +29,16 @@ namespace {
 
 // "webhost", "proxyhost" and "192.168.1.300" are this machine; "nowhere"
 // does not exist; a lookup of "never" is never answered.
-class FakeResolver : public HostResolver {
-public:
-    FakeResolver()
-    {
-        const QList<QHostAddress> local{QHostAddress(QHostAddress::LocalHost)};
-        m_map.insert(QStringLiteral("webhost"), local);
-        m_map.insert(QStringLiteral("proxyhost"), local);
-        m_map.insert(QStringLiteral("192.168.1.300"), local);
-        // Nobody listens on 127.0.0.2: the probe must move on to the next address.
-        m_map.insert(QStringLiteral("twohost"),
-                     {QHostAddress(QStringLiteral("127.0.0.2")), QHostAddress::LocalHost});
-    }
-
-    void lookup(const QString &name, std::function<void(QList<QHostAddress>)> done) override
-    {
-        lookups.append(name);
-        if (name == QLatin1String("never"))
-            return;
-        const QList<QHostAddress> found = m_map.value(name);
-        QTimer::singleShot(0, [done, found] { done(found); });
-    }
-
-    QStringList lookups;
-
-private:
-    QHash<QString, QList<QHostAddress>> m_map;
-};
+FakeResolver machineResolver()
+{
+    FakeResolver resolver(
+        {QStringLiteral("webhost"), QStringLiteral("proxyhost"), QStringLiteral("192.168.1.300")});
+    // Nobody listens on 127.0.0.2: the probe must move on to the next address.
+    resolver.answers.insert(QStringLiteral("twohost"),
+                            {QHostAddress(QStringLiteral("127.0.0.2")), QHostAddress::LocalHost});
+    resolver.silent.insert(QStringLiteral("never"));
+    return resolver;
+}
 
 QByteArray request(const QByteArray &firstLine, const QByteArray &host)
 {
@@ -147,7 +130,7 @@ private slots:
         FakeServer server;
         QVERIFY(server.listen());
         server.setScenario(answering("HTTP/1.1 200 OK\r\n\r\nwelcome x"));
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         ProbeSettings settings = quickSettings();
         if (!proxyHost.isEmpty())
@@ -160,7 +143,7 @@ private slots:
         const QByteArray port = QByteArray::number(server.port());
         QCOMPARE(server.received(),
                  request(firstLine.replace("%1", port), hostHeader.replace("%1", port)));
-        QVERIFY(!resolver.lookups.contains(QStringLiteral("127.0.0.1")));
+        QVERIFY(!resolver.asked.contains(QStringLiteral("127.0.0.1")));
     }
 
     // The proxy is for http only, and only when it is fully given.
@@ -188,7 +171,7 @@ private slots:
         QVERIFY(service.listen());
         QVERIFY(proxy.listen());
         service.setScenario(Scenario().send("220 ready\r\n").waitForText("\r\n").close());
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         ProbeSettings settings = quickSettings();
         settings.proxy = {use, proxyHost, proxyPort < 0 ? int(proxy.port()) : proxyPort};
@@ -269,7 +252,7 @@ private slots:
         FakeServer server;
         QVERIFY(server.listen());
         server.setScenario(scenario);
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         QElapsedTimer clock;
         clock.start();
@@ -291,7 +274,7 @@ private slots:
         server.setScenario(answering(head + QByteArray("\0"
                                                        "123456789welcome",
                                                        17)));
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         const ProbeResult r =
             probe(prober, named(QStringLiteral("HTTP webhost %1"), server.port()), "x");
@@ -329,7 +312,7 @@ private slots:
         FakeServer server;
         QVERIFY(server.listen());
         server.setScenario(scenario);
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         QElapsedTimer clock;
         clock.start();
@@ -350,7 +333,7 @@ private slots:
         FakeServer server;
         QVERIFY(server.listen());
         server.setScenario(Scenario().send("220 bye").close());
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         QElapsedTimer clock;
         clock.start();
@@ -377,7 +360,7 @@ private slots:
         FakeServer server;
         QVERIFY(server.listen());
         server.setScenario(Scenario().stall());
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         ProbeSettings settings;
         settings.connectionTimeoutSecs = 1;
@@ -404,7 +387,7 @@ private slots:
         QVERIFY(slow.listen());
         silent.setScenario(Scenario().stall());
         slow.setScenario(Scenario().waitForText("\r\n\r\n").send("HTTP/1.1 200 OK\r\n").stall());
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         prober.setSilenceLimitMs(300);
         ProbeSettings settings;
@@ -445,7 +428,7 @@ private slots:
         FakeServer server;
         QVERIFY(server.listen());
         server.setScenario(Scenario().send(start).streamForever(QByteArray(16384, 'a')));
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         QElapsedTimer clock;
         clock.start();
@@ -472,7 +455,7 @@ private slots:
         FakeServer server;
         QVERIFY(server.listen());
         server.setScenario(Scenario().stall());
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         bool requested = false;
         QElapsedTimer clock;
@@ -530,7 +513,7 @@ private slots:
             if (peer >= 0)
                 ::close(peer);
         });
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         QElapsedTimer clock;
         clock.start();
@@ -548,7 +531,7 @@ private slots:
     // The lookup never answers: only the abort can end the wait.
     void abortDuringConnect()
     {
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         QElapsedTimer clock;
         QTimer::singleShot(200, this, [&] {
@@ -560,7 +543,7 @@ private slots:
         QVERIFY(clock.elapsed() < 100);
         QVERIFY(r.aborted);
         QVERIFY(!r.connected);
-        QCOMPARE(resolver.lookups, QStringList{QStringLiteral("never")});
+        QCOMPARE(resolver.asked, QStringList{QStringLiteral("never")});
     }
 
     // A probe that was abandoned leaves nothing behind for the next one.
@@ -573,7 +556,7 @@ private slots:
             Scenario().delay(300).send("HTTP/1.1 503 Late\r\n\r\n").delay(200).close());
         next.setScenario(
             Scenario().waitForText("\r\n\r\n").delay(400).send("HTTP/1.1 200 OK\r\n\r\n").close());
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         QTimer::singleShot(100, this, [&] { prober.abort(); });
         QVERIFY(probe(prober, named(QStringLiteral("HTTP webhost %1"), late.port())).aborted);
@@ -608,7 +591,7 @@ private slots:
         FakeServer server; // would accept anything that got through
         QVERIFY(server.listen());
         server.setScenario(answering("HTTP/1.1 200 OK\r\n\r\n"));
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         QElapsedTimer clock;
         clock.start();
@@ -621,7 +604,7 @@ private slots:
         QVERIFY(!r.aborted);
         QCOMPARE(r.resultCode, QString());
         QVERIFY(r.response.isEmpty());
-        QCOMPARE(resolver.lookups, lookups);
+        QCOMPARE(resolver.asked, lookups);
         QTest::qWait(50);
         QCOMPARE(server.connectionCount(), 0);
     }
@@ -631,7 +614,7 @@ private slots:
         FakeServer server;
         QVERIFY(server.listen());
         server.setScenario(answering("HTTP/1.1 200 OK\r\n\r\n"));
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         const ProbeResult r =
             probe(prober, named(QStringLiteral("HTTP twohost %1"), server.port()));
@@ -645,12 +628,12 @@ private slots:
         FakeServer server;
         QVERIFY(server.listen());
         server.setScenario(Scenario().send("220 ok\r\n").waitForText("QUIT\r\n").close());
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         const ProbeResult r =
             probe(prober, named(QStringLiteral("FTP 192.168.1.300 %1"), server.port()));
         QVERIFY(r.success);
-        QCOMPARE(resolver.lookups, QStringList{QStringLiteral("192.168.1.300")});
+        QCOMPARE(resolver.asked, QStringList{QStringLiteral("192.168.1.300")});
     }
 
     // An unknown protocol connects, sends nothing, reads nothing and fails.
@@ -659,7 +642,7 @@ private slots:
         FakeServer server;
         QVERIFY(server.listen());
         server.setScenario(Scenario().send("220 hello\r\n").stall());
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         QElapsedTimer clock;
         clock.start();
@@ -679,7 +662,7 @@ private slots:
         QVERIFY(server.listen());
         server.setScenario(
             Scenario().waitForText("\r\n\r\n").delay(200).send("HTTP/1.1 200 OK\r\n\r\n"));
-        FakeResolver resolver;
+        FakeResolver resolver = machineResolver();
         Prober prober(&resolver);
         bool busyInside = false;
         ProbeResult nested;
