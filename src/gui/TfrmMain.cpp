@@ -221,38 +221,22 @@ void TfrmMain::setUpControls()
     b->bindNumber(ErrorConnectionFreq, ui->spinErrorConnectionFreq, 5, false);
     b->bindNumber(PollTimeout, ui->spinPollTimeout, 5, false);
     b->bindNumber(ConnectionTimeout, ui->spinConnectionTimeout, 5, false);
-    b->bindCheck(NoConnAppLaunch, ui->chkNoConnAppLaunch, [this](bool on) {
-        setAllEnabled({ui->edtNoConnProgName, ui->butNoConnTestApp, ui->butBrowse7,
-                       ui->chkNoConnRepeatLaunch},
-                      on);
-    });
+    b->bindCheck(NoConnAppLaunch, ui->chkNoConnAppLaunch, [this](bool on) { chkNoConnAppLaunchClick(on); });
     b->bindNumber(NoConnFailures, ui->spinNoConnFailures, 1, true);
     b->bindCheck(NoConnRepeatLaunch, ui->chkNoConnRepeatLaunch);
-    b->bindFile(NoConnProgName, ui->edtNoConnProgName, ui->butBrowse7, [this] {
-        return QFileDialog::getOpenFileName(
-            this, QStringLiteral("Select file"),
-            QFileInfo(ui->edtNoConnProgName->text()).absolutePath(),
-            QStringLiteral("Programs (*);;Shell scripts (*.sh);;All files (*)"));
-    });
+    b->bindFile(NoConnProgName, ui->edtNoConnProgName, ui->butBrowse7, [this]() { return butBrowse7Click(); });
     b->bindCheck(TimerON, ui->chkTimerON);
     b->bindCheck(Minimized, ui->chkMinimized);
-    b->bindCheck(Launch, ui->chkLaunch, {}, [this] {
-        StartWithWindows(m_context.title, QCoreApplication::applicationFilePath(),
-                         ui->chkLaunch->isChecked());
-    });
+    b->bindCheck(Launch, ui->chkLaunch, {}, [this]() { chkLaunchClick(); });
     b->bindCheck(VisualAlert, ui->chkVisualAlert, {}, [this] { chkVisualAlertClick(); });
-    b->bindCheck(UseHttpProxy, ui->UseHttpProxy, [this](bool on) {
-        setAllEnabled({ui->HTTPProxyURL, ui->HTTPProxyPort}, on);
-    });
+    b->bindCheck(UseHttpProxy, ui->UseHttpProxy, [this](bool on) { UseHttpProxyClick(on); });
     b->bindText(HttpProxyURL, ui->HTTPProxyURL);
     // Shown until the stored port (0 by default) is loaded.
     b->bindNumber(HttpProxyPort, ui->HTTPProxyPort, 5, false, 8088);
     b->bindText(SmtpServer, ui->edtSmtpServer);
     b->bindNumber(SmtpPort, ui->spinSmtpPort, 1, true);
     b->bindText(SmtpFrom, ui->edtSmtpFrom);
-    b->bindCheck(ReqSmtpAuth, ui->chkReqSmtpAuth, [this](bool on) {
-        setAllEnabled({ui->edtSmtpUser, ui->edtSmtpPass}, on);
-    });
+    b->bindCheck(ReqSmtpAuth, ui->chkReqSmtpAuth, [this](bool on) { chkReqSmtpAuthClick(on); });
     b->bindText(SmtpUser, ui->edtSmtpUser);
     b->bindText(SmtpPass, ui->edtSmtpPass);
     // 0 None, 1 STARTTLS, 2 SSL/TLS; written when the user picks one.
@@ -974,29 +958,12 @@ void TfrmMain::setUpAlertControls()
     b->bindText(OnErrorEmailTo, ui->edtOnErrorEmailTo);
     b->bindText(OffErrorEmailTo, ui->edtOffErrorEmailTo);
     b->bindCheck(BeepAlert, ui->chkBeepAlert);
-    b->bindCheck(SoundAlert, ui->chkSoundAlert, [this](bool on) {
-        setAllEnabled({ui->OnErrorSoundName, ui->OffErrorSoundName, ui->lblOnErrorSound,
-                       ui->lblOffErrorSound, ui->butBrowse1, ui->butBrowse2, ui->butPlay1,
-                       ui->butPlay2},
-                      on);
-    });
-    b->bindCheck(LaunchApplication, ui->chkLaunchApp, [this](bool on) {
-        setAllEnabled({ui->edtProgName, ui->edtProgNameOff, ui->lblProgName, ui->lblProgNameOff,
-                       ui->butTestApp, ui->butTestAppOff, ui->butBrowse, ui->butBrowse4,
-                       ui->chkRepeatLaunch},
-                      on);
-    });
+    b->bindCheck(SoundAlert, ui->chkSoundAlert, [this](bool on) { chkSoundAlertClick(on); });
+    b->bindCheck(LaunchApplication, ui->chkLaunchApp, [this](bool on) { chkLaunchAppClick(on); });
     b->bindCheck(RepeatLaunchApplication, ui->chkRepeatLaunch);
     // Written on every change and on leaving, so no arrow step is lost.
     b->bindNumber(FailuresBeforeLaunch, ui->spinFailuresBeforeLaunch, 1, true);
-    b->bindCheck(SendEmail, ui->chkSendEmail, [this](bool on) {
-        setAllEnabled({ui->edtOnErrorEmail, ui->edtOffErrorEmail, ui->lblOnErrorEmail,
-                       ui->lblOffErrorEmail, ui->edtOnErrorEmailTo, ui->edtOffErrorEmailTo,
-                       ui->lblOnErrorEmailTo, ui->lblOffErrorEmailTo, ui->butTestOnErrorEmail,
-                       ui->butTestOffErrorEmail, ui->butBrowse5, ui->butBrowse6,
-                       ui->chkRepeatEmail},
-                      on);
-    });
+    b->bindCheck(SendEmail, ui->chkSendEmail, [this](bool on) { chkSendEmailClick(on); });
     b->bindCheck(RepeatEmail, ui->chkRepeatEmail);
     b->bindNumber(FailuresBeforeEmail, ui->spinFailuresBeforeEmail, 1, true);
 
@@ -1063,4 +1030,64 @@ void TfrmMain::testEmail(QLineEdit *templateEdit, QLineEdit *recipientsEdit)
     } catch (const RegistryError &error) {
         Dialogs::error(this, error.message());
     }
+}
+
+// The pages' own parts of their check boxes and browse buttons: what a
+// click enables, and what follows the stored value. The binder calls them.
+
+void TfrmMain::chkNoConnAppLaunchClick(bool on)
+{
+    setAllEnabled({ui->edtNoConnProgName, ui->butNoConnTestApp, ui->butBrowse7,
+                   ui->chkNoConnRepeatLaunch},
+                  on);
+}
+
+QString TfrmMain::butBrowse7Click()
+{
+    return QFileDialog::getOpenFileName(
+        this, QStringLiteral("Select file"),
+        QFileInfo(ui->edtNoConnProgName->text()).absolutePath(),
+        QStringLiteral("Programs (*);;Shell scripts (*.sh);;All files (*)"));
+}
+
+void TfrmMain::chkLaunchClick()
+{
+    StartWithWindows(m_context.title, QCoreApplication::applicationFilePath(),
+                     ui->chkLaunch->isChecked());
+}
+
+void TfrmMain::UseHttpProxyClick(bool on)
+{
+    setAllEnabled({ui->HTTPProxyURL, ui->HTTPProxyPort}, on);
+}
+
+void TfrmMain::chkReqSmtpAuthClick(bool on)
+{
+    setAllEnabled({ui->edtSmtpUser, ui->edtSmtpPass}, on);
+}
+
+void TfrmMain::chkSoundAlertClick(bool on)
+{
+    setAllEnabled({ui->OnErrorSoundName, ui->OffErrorSoundName, ui->lblOnErrorSound,
+                   ui->lblOffErrorSound, ui->butBrowse1, ui->butBrowse2, ui->butPlay1,
+                   ui->butPlay2},
+                  on);
+}
+
+void TfrmMain::chkLaunchAppClick(bool on)
+{
+    setAllEnabled({ui->edtProgName, ui->edtProgNameOff, ui->lblProgName, ui->lblProgNameOff,
+                   ui->butTestApp, ui->butTestAppOff, ui->butBrowse, ui->butBrowse4,
+                   ui->chkRepeatLaunch},
+                  on);
+}
+
+void TfrmMain::chkSendEmailClick(bool on)
+{
+    setAllEnabled({ui->edtOnErrorEmail, ui->edtOffErrorEmail, ui->lblOnErrorEmail,
+                   ui->lblOffErrorEmail, ui->edtOnErrorEmailTo, ui->edtOffErrorEmailTo,
+                   ui->lblOnErrorEmailTo, ui->lblOffErrorEmailTo, ui->butTestOnErrorEmail,
+                   ui->butTestOffErrorEmail, ui->butBrowse5, ui->butBrowse6,
+                   ui->chkRepeatEmail},
+                  on);
 }

@@ -160,6 +160,16 @@ private:
 
     // What "Visual alert" does beyond storing its state: shows or hides the
     // services-on-error window when services are on error.
+    // Handlers the binder calls: the enabling rule of a check box, or what
+    // follows its stored value; the file picker of the no-connection program.
+    void chkNoConnAppLaunchClick(bool on);
+    QString butBrowse7Click();
+    void chkLaunchClick();
+    void UseHttpProxyClick(bool on);
+    void chkReqSmtpAuthClick(bool on);
+    void chkSoundAlertClick(bool on);
+    void chkLaunchAppClick(bool on);
+    void chkSendEmailClick(bool on);
     void chkVisualAlertClick();
     // Sites page: the alert controls of the selected service.
     void setUpAlertControls();
