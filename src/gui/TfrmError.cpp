@@ -1,5 +1,7 @@
 #include "TfrmError.h"
 
+#include "engine/Monitor.h"
+
 #include "ui_TfrmError.h"
 
 #include <QGuiApplication>
@@ -143,4 +145,17 @@ void TfrmError::showEvent(QShowEvent *event)
 {
     fitToLabel();
     QWidget::showEvent(event);
+}
+
+void TfrmError::follow(Monitor *monitor)
+{
+    if (m_followed)
+        disconnect(m_followed, nullptr, this, nullptr);
+    m_followed = monitor;
+    if (!monitor)
+        return;
+    connect(monitor, &Monitor::errorWindowText, this, &TfrmError::setText);
+    connect(monitor, &Monitor::errorWindowBordered, this, &TfrmError::setBordered);
+    connect(monitor, &Monitor::errorWindowWordWrap, this, &TfrmError::setWordWrap);
+    connect(monitor, &Monitor::errorWindowShown, this, [this](bool shown) { setVisible(shown); });
 }

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class Monitor;
 class QTimer;
 namespace Ui {
 class TfrmError;
@@ -33,6 +34,10 @@ public:
     QColor textColor() const;
     QColor backgroundColor() const;
 
+    // Shows what the monitor reports of the services on error: text,
+    // border, wrapping, shown or hidden. Follows one monitor at a time.
+    void follow(Monitor *monitor);
+
     // One tick of the blink timer.
     void blink();
 
@@ -46,4 +51,5 @@ private:
     std::unique_ptr<Ui::TfrmError> ui;
     QTimer *m_blinkTimer = nullptr;
     bool m_bordered = true;
+    Monitor *m_followed = nullptr;
 };

@@ -88,11 +88,6 @@ TfrmMain::TfrmMain(const ProgramContext &context, Monitor *monitor, QWidget *par
     connect(m_monitor, &Monitor::cycleRunning, this, &TfrmMain::setCycleRunning);
     connect(m_monitor, &Monitor::abortEnabled, this, &TfrmMain::setAbortEnabled);
     connect(m_monitor, &Monitor::timerSwitchShown, this, &TfrmMain::setTimerSwitchShown);
-    connect(m_monitor, &Monitor::errorWindowText, this, &TfrmMain::errorWindowSetText);
-    connect(m_monitor, &Monitor::errorWindowBordered, this, &TfrmMain::errorWindowSetBordered);
-    connect(m_monitor, &Monitor::errorWindowWordWrap, this, &TfrmMain::errorWindowSetWordWrap);
-    connect(m_monitor, &Monitor::errorWindowShown, this,
-            [this](bool shown) { shown ? errorWindowShow() : errorWindowHide(); });
     connect(m_monitor, &Monitor::showOnErrorChecked, this, &TfrmMain::setShowOnErrorChecked);
     m_trayCycleTimer = new QTimer(this);
     m_trayCycleTimer->setInterval(1000);
@@ -188,7 +183,12 @@ void TfrmMain::attachWindows(const Windows &windows)
 {
     if (m_windows.input)
         disconnect(m_windows.input, nullptr, this, nullptr);
+    if (m_windows.error && m_windows.error != windows.error)
+        m_windows.error->follow(nullptr);
     m_windows = windows;
+    // The services-on-error window follows the monitor by itself.
+    if (m_windows.error)
+        m_windows.error->follow(m_monitor);
     if (m_windows.input)
         connect(m_windows.input, &TfrmInput::saveRequested, this, &TfrmMain::butSaveSiteClick);
 }
