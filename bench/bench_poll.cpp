@@ -1,5 +1,5 @@
 // Poll cycle benchmark: a full cycle over N services on a loopback server,
-// through the real engine (PollCycle, Prober), the real settings store, the
+// through the real engine (Monitor, PollCycle, Prober), the real settings store, the
 // real service logs and the real main window as the display, against a
 // plain sequential socket loop sending the same bytes.
 //
@@ -17,6 +17,7 @@
 #include "config/ProgramContext.h"
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
+#include "engine/Monitor.h"
 #include "engine/PollCycle.h"
 #include "engine/Prober.h"
 #include "engine/ProbeRules.h"
@@ -428,27 +429,20 @@ int main(int argc, char *argv[])
         }
     }
 
-    TfrmMain window(context);
-    if (!inTray)
-        window.show();
-    QCoreApplication::processEvents();
-
-    TimingView view(window);
-    CountingAlerts alerts;
+    // The program's engine, with the probe timed on its way.
     Prober prober;
-    PollCycle::Environment environment;
-    environment.settings = [&window] { return window.liveSettings(); };
+    Monitor::Overrides engine;
     // The program's own connection check, as it runs before every service;
     // on a machine without a routable interface every cycle would stop at
     // once, so there the check is left out (and the figures say so).
     const bool connectionCheck = InternetConnected();
     if (connectionCheck)
-        environment.internetConnected = RecentInternetCheck();
+        engine.internetConnected = RecentInternetCheck();
     else
-        environment.internetConnected = [] { return true; };
-    environment.probe = [&prober](const ServiceTarget &target, const QString &pattern,
-                                  const ProbeSettings &settings,
-                                  std::function<bool()> abortRequested) {
+        engine.internetConnected = [] { return true; };
+    engine.watchConnection = false;
+    engine.probe = [&prober](const ServiceTarget &target, const QString &pattern, const ProbeSettings &settings,
+                             std::function<bool()> abortRequested) {
         const double start = BenchReport::now();
         g_clocks.inProbe = true;
         ProbeResult result = prober.run(target, pattern, settings, std::move(abortRequested));
@@ -456,14 +450,44 @@ int main(int argc, char *argv[])
         g_clocks.probe += BenchReport::now() - start;
         return result;
     };
-    environment.abortProbe = [&prober] { prober.abort(); };
-    PollCycle cycle(context, view, alerts, environment);
+    engine.abortProbe = [&prober] { prober.abort(); };
+    Monitor monitor(context, engine);
+
+    TfrmMain window(context, &monitor);
+    if (!inTray)
+        window.show();
+    QCoreApplication::processEvents();
+
+    // What the monitor reports reaches the window through the timing view.
+    QObject::disconnect(&monitor, nullptr, &window, nullptr);
+    TimingView view(window);
+    QObject::connect(&monitor, &Monitor::statusLine, [&view](const QString &t) { view.statusAppend(t); });
+    QObject::connect(&monitor, &Monitor::statusCleared, [&view] { view.statusClear(); });
+    QObject::connect(&monitor, &Monitor::progressText, [&view](const QString &t) { view.setProgressText(t); });
+    QObject::connect(&monitor, &Monitor::errorPanel,
+                     [&view](const QString &t, PollView::Image i) { view.setErrorPanel(t, i); });
+    QObject::connect(&monitor, &Monitor::trayHint, [&view](const QString &t) { view.setTrayHint(t); });
+    QObject::connect(&monitor, &Monitor::trayIcon,
+                     [&view](PollView::TrayIcons set, bool cycling) { view.setTrayIcon(set, cycling); });
+    QObject::connect(&monitor, &Monitor::cycleRunning, [&view](bool on) { view.setCycleRunning(on); });
+    QObject::connect(&monitor, &Monitor::abortEnabled, [&view](bool on) { view.setAbortEnabled(on); });
+    QObject::connect(&monitor, &Monitor::timerSwitchShown, [&view](bool on) { view.setTimerSwitchShown(on); });
+    QObject::connect(&monitor, &Monitor::errorWindowText, [&view](const QString &t) { view.errorWindowSetText(t); });
+    QObject::connect(&monitor, &Monitor::errorWindowBordered, [&view](bool on) { view.errorWindowSetBordered(on); });
+    QObject::connect(&monitor, &Monitor::errorWindowWordWrap, [&view](bool on) { view.errorWindowSetWordWrap(on); });
+    QObject::connect(&monitor, &Monitor::errorWindowShown,
+                     [&view](bool on) { on ? view.errorWindowShow() : view.errorWindowHide(); });
+    QObject::connect(&monitor, &Monitor::showOnErrorChecked, [&view](bool on) { view.setShowOnErrorChecked(on); });
+    monitor.setEventPump([&view] { view.processEvents(); });
+    CountingAlerts alerts;
+    monitor.setAlertActions(&alerts);
+    monitor.setServiceListProvider([&names] { return names; });
 
     const auto runCycle = [&]() -> std::optional<double> {
         g_clocks = Clocks();
         view.successes = view.failures = 0;
         const double start = BenchReport::now();
-        cycle.run(names);
+        monitor.pollNow();
         const double spent = BenchReport::now() - start;
         if (view.successes != count || alerts.calls != 0)
             return std::nullopt;
