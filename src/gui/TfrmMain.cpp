@@ -13,6 +13,7 @@
 #include "TfrmError.h"
 #include "TfrmInput.h"
 #include "TfrmStats.h"
+#include "TrayIcon.h"
 #include "TKAboutBox.h"
 #include "TKBackup.h"
 #include "ui_TfrmMain.h"
@@ -43,7 +44,6 @@
 #include <QMenu>
 #include <QStatusBar>
 #include <QStyle>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWindowStateChangeEvent>
 
@@ -66,6 +66,7 @@ TfrmMain::TfrmMain(const ProgramContext &context, Monitor *monitor, QWidget *par
     // (ProgramContext); the folder work is done here in start-up order.
     m_context.prepareProgramFolder();
 
+    setUpTray();
     m_alerts = new GuiAlertActions(this, m_context, [this] { return smtpSettings(); });
     // The engine runs in the monitor; this window feeds it the live settings
     // and the service list, performs its alerts and shows what it reports.
@@ -89,9 +90,6 @@ TfrmMain::TfrmMain(const ProgramContext &context, Monitor *monitor, QWidget *par
     connect(m_monitor, &Monitor::abortEnabled, this, &TfrmMain::setAbortEnabled);
     connect(m_monitor, &Monitor::timerSwitchShown, this, &TfrmMain::setTimerSwitchShown);
     connect(m_monitor, &Monitor::showOnErrorChecked, this, &TfrmMain::setShowOnErrorChecked);
-    m_trayCycleTimer = new QTimer(this);
-    m_trayCycleTimer->setInterval(1000);
-    connect(m_trayCycleTimer, &QTimer::timeout, this, &TfrmMain::advanceTrayImage);
     m_eventsClock.start();
     m_displayFlush = new QTimer(this);
     m_displayFlush->setSingleShot(true);
@@ -124,7 +122,6 @@ TfrmMain::TfrmMain(const ProgramContext &context, Monitor *monitor, QWidget *par
     setUpControls();
     setUpAlertControls();
     setUpStatusBar();
-    setUpTray();
 
     move(0, 0);
     guarded([this] {
@@ -175,8 +172,7 @@ TfrmMain::~TfrmMain()
     } catch (const RegistryError &error) {
         qWarning("%s", qPrintable(error.message()));
     }
-    if (m_tray)
-        m_tray->hide();
+    m_tray->hide();
 }
 
 void TfrmMain::attachWindows(const Windows &windows)
@@ -198,7 +194,7 @@ void TfrmMain::showAtStart()
     if (m_startMinimized) {
         // Being minimised it goes to the tray; without a tray it stays
         // reachable as a minimised window.
-        if (m_tray)
+        if (m_tray->isPresent())
             hide();
         else
             showMinimized();
@@ -290,45 +286,14 @@ void TfrmMain::setUpStatusBar()
 
 void TfrmMain::setUpTray()
 {
-    m_trayMenu = new QMenu(this);
-    QAction *help = m_trayMenu->addAction(QStringLiteral("Help"));
-    connect(help, &QAction::triggered, this, &TfrmMain::butHelpClick);
-    m_trayMenu->addSeparator();
-    QAction *restore = m_trayMenu->addAction(QStringLiteral("Restore"));
-    connect(restore, &QAction::triggered, this, &TfrmMain::restoreFromTray);
-    m_mnuUrlsOnError = m_trayMenu->addAction(QStringLiteral("Show services on error"));
-    m_mnuUrlsOnError->setCheckable(true);
-    connect(m_mnuUrlsOnError, &QAction::triggered, this, [this] {
-        // The entry's check mark follows the window, not the click.
-        m_mnuUrlsOnError->setChecked(!m_mnuUrlsOnError->isChecked());
-        mnuUrlsOnErrorClick();
-    });
-    m_trayMenu->addSeparator();
-    QAction *pollNow = m_trayMenu->addAction(QStringLiteral("Poll now"));
-    pollNow->setObjectName(QStringLiteral("mnuPollNow"));
-    connect(pollNow, &QAction::triggered, this, &TfrmMain::butStartClick);
-    m_mnuTimer = m_trayMenu->addAction(QStringLiteral("Timer ON"));
-    m_mnuTimer->setCheckable(true);
-    connect(m_mnuTimer, &QAction::triggered, this, [this] { butTimerClick(); });
-    m_trayMenu->addSeparator();
-    QAction *stats = m_trayMenu->addAction(QStringLiteral("Stats"));
-    connect(stats, &QAction::triggered, this, &TfrmMain::butStatsClick);
-    m_trayMenu->addSeparator();
-    QAction *exit = m_trayMenu->addAction(QStringLiteral("Exit"));
-    exit->setObjectName(QStringLiteral("mnuExit"));
-    connect(exit, &QAction::triggered, this, &TfrmMain::mnuExitClick);
-    m_trayMenu->setObjectName(QStringLiteral("TrayMenuRight"));
-
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        return;
-    m_tray = new QSystemTrayIcon(AppIcons::trayImage(TrayIcons::Normal, 0), this);
-    m_tray->setToolTip(m_context.title);
-    m_tray->setContextMenu(m_trayMenu);
-    connect(m_tray, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick)
-            restoreFromTray();
-    });
-    m_tray->show();
+    m_tray = new TrayIcon(m_context.title, this);
+    connect(m_tray, &TrayIcon::helpRequested, this, &TfrmMain::butHelpClick);
+    connect(m_tray, &TrayIcon::restoreRequested, this, &TfrmMain::restoreFromTray);
+    connect(m_tray, &TrayIcon::urlsOnErrorRequested, this, &TfrmMain::mnuUrlsOnErrorClick);
+    connect(m_tray, &TrayIcon::pollNowRequested, this, &TfrmMain::butStartClick);
+    connect(m_tray, &TrayIcon::timerRequested, this, &TfrmMain::butTimerClick);
+    connect(m_tray, &TrayIcon::statsRequested, this, &TfrmMain::butStatsClick);
+    connect(m_tray, &TrayIcon::exitRequested, this, &TfrmMain::mnuExitClick);
 }
 
 void TfrmMain::connectHandlers()
@@ -590,7 +555,7 @@ void TfrmMain::butTimerClick()
 
 void TfrmMain::butToTrayClick()
 {
-    if (m_tray) {
+    if (m_tray->isPresent()) {
         hide();
     } else {
         showMinimized();
@@ -613,12 +578,12 @@ void TfrmMain::mnuUrlsOnErrorClick()
         error->setWordWrap(false);
         error->setText(QStringLiteral(" No services on error "));
     }
-    if (m_mnuUrlsOnError->isChecked()) {
+    if (m_tray->urlsOnErrorAction()->isChecked()) {
         error->hide();
-        m_mnuUrlsOnError->setChecked(false);
+        m_tray->urlsOnErrorAction()->setChecked(false);
     } else {
         error->show();
-        m_mnuUrlsOnError->setChecked(true);
+        m_tray->urlsOnErrorAction()->setChecked(true);
     }
 }
 
@@ -656,14 +621,13 @@ void TfrmMain::closeForExit()
     // is gone for the user already.
     if (m_alerts->isSending()) {
         hide();
-        if (m_tray)
-            m_tray->hide();
+        m_tray->hide();
     }
 }
 
 void TfrmMain::changeEvent(QEvent *event)
 {
-    if (event->type() == QEvent::WindowStateChange && m_tray && isMinimized()) {
+    if (event->type() == QEvent::WindowStateChange && m_tray->isPresent() && isMinimized()) {
         // Minimising sends the program to the tray.
         QMetaObject::invokeMethod(this, [this] { hide(); }, Qt::QueuedConnection);
     }
@@ -804,23 +768,24 @@ void TfrmMain::setTrayHint(const QString &text)
     }
 }
 
-void TfrmMain::setTrayIcon(TrayIcons set, bool cycling)
+bool TfrmMain::hasTray() const
 {
-    m_traySet = set;
-    m_trayImage = 0;
-    if (m_tray)
-        m_tray->setIcon(AppIcons::trayImage(set, 0));
-    if (cycling)
-        m_trayCycleTimer->start();
-    else
-        m_trayCycleTimer->stop();
+    return m_tray->isPresent();
 }
 
-void TfrmMain::advanceTrayImage()
+QAction *TfrmMain::timerAction() const
 {
-    m_trayImage = (m_trayImage + 1) % AppIcons::trayImageCount(m_traySet);
-    if (m_tray)
-        m_tray->setIcon(AppIcons::trayImage(m_traySet, m_trayImage));
+    return m_tray->timerAction();
+}
+
+QAction *TfrmMain::urlsOnErrorAction() const
+{
+    return m_tray->urlsOnErrorAction();
+}
+
+void TfrmMain::setTrayIcon(TrayIcons set, bool cycling)
+{
+    m_tray->setImages(set, cycling);
 }
 
 void TfrmMain::setCycleRunning(bool running)
@@ -845,8 +810,7 @@ void TfrmMain::setTimerSwitchShown(bool on)
     ui->butTimer->setStyleSheet(QStringLiteral("QPushButton { background-color: %1; color: %2; }")
                                     .arg(face.name(), text.name()));
     ui->butTimer->setToolTip(on ? QStringLiteral("Timer is ON") : QStringLiteral("Timer is OFF"));
-    if (m_mnuTimer)
-        m_mnuTimer->setChecked(on);
+    m_tray->timerAction()->setChecked(on);
 }
 
 void TfrmMain::errorWindowSetText(const QString &text)
@@ -881,7 +845,7 @@ void TfrmMain::errorWindowHide()
 
 void TfrmMain::setShowOnErrorChecked(bool checked)
 {
-    m_mnuUrlsOnError->setChecked(checked);
+    m_tray->urlsOnErrorAction()->setChecked(checked);
 }
 
 void TfrmMain::processEvents()

@@ -22,7 +22,6 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QStatusBar;
-class QSystemTrayIcon;
 class QTimer;
 class SettingsBinder;
 class TKAboutBox;
@@ -31,6 +30,7 @@ class TfrmEmail;
 class TfrmError;
 class TfrmInput;
 class TfrmStats;
+class TrayIcon;
 
 namespace Ui {
 class TfrmMain;
@@ -65,11 +65,11 @@ public:
     bool isTimerOn() const;
     PollCycle *pollCycle() const { return m_cycle; }
     Monitor *monitor() const { return m_monitor; }
-    bool hasTray() const { return m_tray != nullptr; }
+    bool hasTray() const;
     IntervalTimer *sessionTimer() const;
     QStatusBar *statusBar() const { return m_statusBar; }
-    QAction *timerAction() const { return m_mnuTimer; }
-    QAction *urlsOnErrorAction() const { return m_mnuUrlsOnError; }
+    QAction *timerAction() const;
+    QAction *urlsOnErrorAction() const;
 
     // Tray and top-bar actions.
     void butToTrayClick();
@@ -148,7 +148,6 @@ private:
     void updateServiceButtons();
     QString selectedService() const;
     QStringList serviceNames() const;
-    void advanceTrayImage();
     // Puts the status lines, progress text and tray hint a running cycle
     // has given since the last time into the window.
     void flushDisplay();
@@ -195,17 +194,11 @@ private:
     QLabel *m_panelErrors = nullptr;
     QLabel *m_panelAlerts = nullptr;
     static constexpr int AlertPanelWidth = 280;
-    QSystemTrayIcon *m_tray = nullptr;
-    QMenu *m_trayMenu = nullptr;
-    QAction *m_mnuUrlsOnError = nullptr;
-    QAction *m_mnuTimer = nullptr;
+    TrayIcon *m_tray = nullptr;
     GuiAlertActions *m_alerts = nullptr;
     Monitor *m_monitor = nullptr;
     PollCycle *m_cycle = nullptr;
     QLabel *m_panelErrorsImage = nullptr;
-    QTimer *m_trayCycleTimer = nullptr;
-    TrayIcons m_traySet = TrayIcons::Normal;
-    int m_trayImage = 0;
     QString m_trayHint;
     // While a cycle runs, what it shows is gathered and put into the window
     // a few times a second rather than once per service: a cycle over
