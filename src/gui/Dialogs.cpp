@@ -1,5 +1,9 @@
 #include "Dialogs.h"
 
+#include "alerts/ProgramLauncher.h"
+#include "config/RegistryStore.h"
+#include "platform/Autostart.h"
+
 #include <QApplication>
 #include <QInputDialog>
 #include <QMessageBox>
@@ -23,6 +27,21 @@ Dialogs::TitledResponder &titledResponder()
     return instance;
 }
 } // namespace
+
+bool Dialogs::guarded(QWidget *parent, const std::function<void()> &action)
+{
+    try {
+        action();
+        return true;
+    } catch (const RegistryError &failure) {
+        error(parent, failure.message());
+    } catch (const LaunchError &failure) {
+        error(parent, failure.message());
+    } catch (const AutostartError &failure) {
+        error(parent, failure.message());
+    }
+    return false;
+}
 
 void Dialogs::setResponder(Responder r)
 {

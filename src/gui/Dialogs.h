@@ -39,6 +39,11 @@ public:
     // OK and Cancel, Cancel being the default; true for OK.
     static bool askOkCancel(QWidget *parent, const QString &title, const QString &text);
 
+    // Runs an action of a page or window and shows a store, launch or
+    // autostart failure of it in an error box over `parent`; false when it
+    // failed.
+    static bool guarded(QWidget *parent, const std::function<void()> &action);
+
     static void setResponder(Responder responder);
     static void setTitledResponder(TitledResponder responder);
     static void setTextResponder(TextResponder responder);

@@ -8,19 +8,19 @@
 #include <QStringList>
 #include <QWidget>
 
-#include <functional>
 #include <memory>
 
+class GeneralPage;
 class GuiAlertActions;
 class IntervalTimer;
+class MiscPage;
 class Monitor;
 class PollCycle;
+class SitesPage;
 struct LiveSettings;
 struct SmtpSettings;
 class QAction;
 class QLabel;
-class QLineEdit;
-class QMenu;
 class QStatusBar;
 class QTimer;
 class SettingsBinder;
@@ -36,11 +36,13 @@ namespace Ui {
 class TfrmMain;
 }
 
-// The main window: top bar, the General, Sites, Misc and About pages, the
-// status bar and the tray icon. It prepares itself in a fixed order at
-// creation, holds the live global settings in its controls and saves its
-// position when it is destroyed.
-class TfrmMain : public QWidget, public PollView {
+// The main window: the top bar, the pages (General, Sites, Misc, About),
+// the status bar and the tray icon. It feeds the monitor the pages' live
+// values and the service list, shows what the monitor reports, and turns
+// the buttons and tray entries into the monitor's intents. It prepares
+// itself in a fixed order at creation and saves its position when it is
+// destroyed.
+class TfrmMain : public QWidget {
     Q_OBJECT
 public:
     struct Windows {
@@ -60,7 +62,8 @@ public:
     void showAtStart();
 
     const ProgramContext &context() const { return m_context; }
-    TKBackup *backupFrame() const { return m_backup; }
+    TKBackup *backupFrame() const;
+    SitesPage *sitesPage() const { return m_sites; }
     QStringList onErrorList() const;
     bool isTimerOn() const;
     PollCycle *pollCycle() const { return m_cycle; }
@@ -78,44 +81,19 @@ public:
     void butStatsClick();
     void butTimerClick();
     void butHelpClick();
-
-    // Sites page.
-    void butAddServiceClick();
-    void butEditServiceClick();
-    void butDelServiceClick();
-    void butSaveSiteClick();
-    // Loads the selected service's values into the Sites page.
-    void ServiceListClick();
     // The orderly end: abort request (a running probe returns at once), the
     // windows go, then exitReady (once an e-mail on its way is through).
     void mnuExitClick();
     // "Go" and "Poll now": a poll cycle over the service list.
     void butStartClick();
     void butAbortClick();
+
     LiveSettings liveSettings() const;
     // The bound global values, and the selected service's values.
     const SettingsBinder *globalSettings() const { return m_globalBinder; }
-    const SettingsBinder *serviceSettings() const { return m_serviceBinder; }
+    const SettingsBinder *serviceSettings() const;
     SmtpSettings smtpSettings() const;
     GuiAlertActions *alertActions() const { return m_alerts; }
-
-    // PollView
-    void statusAppend(const QString &line) override;
-    void statusClear() override;
-    void setProgressText(const QString &text) override;
-    void setErrorPanel(const QString &text, Image image) override;
-    void setTrayHint(const QString &text) override;
-    void setTrayIcon(TrayIcons set, bool cycling) override;
-    void setCycleRunning(bool running) override;
-    void setAbortEnabled(bool enabled) override;
-    void setTimerSwitchShown(bool on) override;
-    void errorWindowSetText(const QString &text) override;
-    void errorWindowSetBordered(bool bordered) override;
-    void errorWindowSetWordWrap(bool on) override;
-    void errorWindowShow() override;
-    void errorWindowHide() override;
-    void setShowOnErrorChecked(bool checked) override;
-    void processEvents() override;
 
     // For checks: what the tray shows right now.
     QString trayHint() const { return m_trayHint; }
@@ -135,19 +113,25 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
-    void setUpControls();
+    void setUpPages();
     void setUpTray();
     void setUpStatusBar();
-    void connectHandlers();
-    void fillServiceList();
-    void saveAddition();
-    void saveEdit();
-    // After the list's items changed: its scroll extent and the buttons.
-    void serviceListChanged();
-    // Enables Add, Edit and Remove as the selection and a running cycle allow.
-    void updateServiceButtons();
-    QString selectedService() const;
-    QStringList serviceNames() const;
+    void followMonitor();
+
+    // What the monitor reports, put into the window.
+    void statusAppend(const QString &line);
+    void statusClear();
+    void setProgressText(const QString &text);
+    void setErrorPanel(const QString &text, PollView::Image image);
+    void setTrayHint(const QString &text);
+    void setTrayIcon(PollView::TrayIcons set, bool cycling);
+    void setCycleRunning(bool running);
+    void setAbortEnabled(bool enabled);
+    void setTimerSwitchShown(bool on);
+    void setShowOnErrorChecked(bool checked);
+    // Where the cycle lets the window handle its events.
+    void processEvents();
+
     // Puts the status lines, progress text and tray hint a running cycle
     // has given since the last time into the window.
     void flushDisplay();
@@ -156,39 +140,18 @@ private:
     // e-mail still holds the end back.
     void closeForExit();
     void showAlertFailures();
-
     // What "Visual alert" does beyond storing its state: shows or hides the
     // services-on-error window when services are on error.
-    // Handlers the binder calls: the enabling rule of a check box, or what
-    // follows its stored value; the file picker of the no-connection program.
-    void chkNoConnAppLaunchClick(bool on);
-    QString butBrowse7Click();
-    void chkLaunchClick();
-    void UseHttpProxyClick(bool on);
-    void chkReqSmtpAuthClick(bool on);
-    void chkSoundAlertClick(bool on);
-    void chkLaunchAppClick(bool on);
-    void chkSendEmailClick(bool on);
-    void chkVisualAlertClick();
-    // Sites page: the alert controls of the selected service.
-    void setUpAlertControls();
-    // A file chosen in the file dialog, starting in folder (else where the
-    // field's file is); empty when cancelled.
-    QString pickFile(QLineEdit *edit, const QString &folder, const QString &filter);
-    void playSoundFile(QLineEdit *edit);
-    void testProgram(QLineEdit *edit);
-    void testEmail(QLineEdit *templateEdit, QLineEdit *recipientsEdit);
-
-    // Runs a handler and shows a store failure in an error box (over the
-    // given window, else this one); false when it failed.
-    bool guarded(const std::function<void()> &action, QWidget *over = nullptr);
+    void visualAlertClicked(bool on);
 
     ProgramContext m_context;
     SettingsAccess m_settings;
     std::unique_ptr<Ui::TfrmMain> ui;
     Windows m_windows;
+    GeneralPage *m_general = nullptr;
+    SitesPage *m_sites = nullptr;
+    MiscPage *m_misc = nullptr;
     TKAboutBox *m_about = nullptr;
-    TKBackup *m_backup = nullptr;
     QStatusBar *m_statusBar = nullptr;
     QLabel *m_panelProgress = nullptr;
     QLabel *m_panelErrors = nullptr;
@@ -214,12 +177,7 @@ private:
     QElapsedTimer m_eventsClock;
     qint64 m_lastEventsMs = -1;
     static constexpr int EventsIntervalMs = 10;
-    // The General and Misc pages' values, and the selected service's on the
-    // Sites page.
+    // The General and Misc pages' values.
     SettingsBinder *m_globalBinder = nullptr;
-    SettingsBinder *m_serviceBinder = nullptr;
-    bool m_exiting = false;
     bool m_startMinimized = false;
-    // Off while a poll cycle runs.
-    bool m_serviceButtonsAllowed = true;
 };
