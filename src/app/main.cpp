@@ -1,3 +1,4 @@
+#include "CommandLine.h"
 #include "DamagedStoreDialog.h"
 #include "DBusControl.h"
 #include "TfrmEmail.h"
@@ -13,6 +14,7 @@
 #include "engine/Monitor.h"
 #include "config/RegistryStore.h"
 #include "platform/AppPaths.h"
+#include "platform/DesktopId.h"
 #include "platform/InstanceLock.h"
 #include "platform/PrivateFiles.h"
 #include "platform/QuitSignalWatcher.h"
@@ -25,6 +27,8 @@
 
 #include <memory>
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
     QStringList arguments;
@@ -32,17 +36,47 @@ int main(int argc, char *argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     const bool testMode = ProgramContext::isTestMode(arguments);
 
-    // One instance per mode. A second start ends at once: no window, no
-    // message, nothing touched.
+    if (CommandLine::hasOptions(argc, argv)) {
+        // Help and version need no display: a core application reads them.
+        int exitCode = -1;
+        {
+            QCoreApplication core(argc, argv);
+            const CommandLine line = CommandLine::parse(QCoreApplication::arguments());
+            switch (line.action) {
+            case CommandLine::Action::Run:
+                break;
+            case CommandLine::Action::Help:
+            case CommandLine::Action::Version:
+                std::fputs(line.text.toLocal8Bit().constData(), stdout);
+                exitCode = ExitCode::Ok;
+                break;
+            case CommandLine::Action::Error:
+                std::fputs(line.text.toLocal8Bit().constData(), stderr);
+                exitCode = ExitCode::Usage;
+                break;
+            }
+        }
+        if (exitCode >= 0)
+            return exitCode;
+    }
+
+    // One instance per mode. A second start touches nothing: it asks the
+    // running program to show its window, where the session bus lets it,
+    // and ends.
     InstanceLock lock(InstanceLock::pathForMode(testMode));
-    if (!lock.tryLock())
-        return 0;
+    if (!lock.tryLock()) {
+        QCoreApplication core(argc, argv);
+        DBusControl::showRunningInstance(testMode);
+        return ExitCode::Ok;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(ProgramContext::applicationTitle());
     QApplication::setApplicationDisplayName(ProgramContext::applicationTitle());
     QApplication::setApplicationVersion(ProgramContext::buildVersion());
     QApplication::setQuitOnLastWindowClosed(false);
+    // The shell finds the desktop entry, and with it the icon, by this name.
+    QGuiApplication::setDesktopFileName(desktopId());
 
     // The settings folder holds the store with the mail password.
     CreatePrivateFolder(AppPaths::configFolder());
@@ -54,10 +88,10 @@ int main(int argc, char *argv[])
         } catch (const DamagedStoreError &damaged) {
             // The user decides: the last good copy, new settings, or quit.
             if (!DamagedStoreDialog::recover(damaged))
-                return 1;
+                return ExitCode::StoreUnusable;
         } catch (const RegistryError &error) {
             QMessageBox::critical(nullptr, ProgramContext::applicationTitle(), error.message());
-            return 1;
+            return ExitCode::StoreUnusable;
         }
     }
     RegistryStore::setCurrent(store.get());

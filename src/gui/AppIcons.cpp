@@ -1,5 +1,7 @@
 #include "AppIcons.h"
 
+#include "platform/DesktopId.h"
+
 #include <QCoreApplication>
 #include <QPainter>
 #include <QPixmap>
@@ -39,7 +41,9 @@ QIcon iconOf(const QColor &fill, const QColor &ring)
 // error, and drawing five antialiased sizes each time is not for free. The
 // drawings go with the application object.
 struct Drawn {
-    QIcon application = iconOf(QColor(0, 150, 60), QColor(0, 90, 30));
+    // The installed theme icon where there is one, so the window, the tray
+    // and the menu entry look alike; the drawn one otherwise.
+    QIcon application = QIcon::fromTheme(desktopId(), iconOf(QColor(0, 150, 60), QColor(0, 90, 30)));
     QIcon error = iconOf(QColor(220, 0, 0), QColor(120, 0, 0));
     QIcon polling = iconOf(QColor(30, 110, 220), QColor(10, 50, 120));
     QPixmap statusOk = dot(QColor(0, 150, 60), QColor(0, 90, 30), 16);

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QTimer>
 
 DBusControl::DBusControl(Monitor *monitor, TfrmMain *window)
@@ -31,6 +32,25 @@ bool DBusControl::registerOnSessionBus(bool testMode)
         return false;
     }
     return true;
+}
+
+bool DBusControl::showRunningInstance(bool testMode)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(serviceName(testMode), QStringLiteral("/"),
+                                                       QStringLiteral("org.kestrin.Quellmark"),
+                                                       QStringLiteral("Restore"));
+    // Restore only queues its work, so the answer is quick; a program that
+    // hangs does not hold this start for long.
+    const QDBusMessage reply = bus.call(call, QDBus::Block, RestoreCallTimeoutMs);
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+bool DBusControl::windowShown() const
+{
+    return m_window->isVisible() && !m_window->isMinimized();
 }
 
 bool DBusControl::timerOn() const

@@ -11,7 +11,8 @@ class TfrmMain;
 //   service  org.kestrin.Quellmark (org.kestrin.QuellmarkTest in test mode)
 //   object   /
 //   methods  PollNow, ToggleTimer, Restore, ShowServicesOnError, ShowStats, Exit
-//   props    TimerOn, Polling, OnErrorList, LastPollFinished, PollsHandled
+//   props    TimerOn, Polling, OnErrorList, LastPollFinished, PollsHandled,
+//            WindowShown
 // Methods only queue their action and return at once, so a caller never
 // waits for a whole poll cycle.
 class DBusControl : public QObject {
@@ -22,6 +23,7 @@ class DBusControl : public QObject {
     Q_PROPERTY(QStringList OnErrorList READ onErrorList)
     Q_PROPERTY(QString LastPollFinished READ lastPollFinished)
     Q_PROPERTY(int PollsHandled READ pollsHandled)
+    Q_PROPERTY(bool WindowShown READ windowShown)
 
 public:
     // The engine's facts and intents come from the monitor; showing windows
@@ -32,12 +34,18 @@ public:
     // Registers on the session bus; false (and the program runs as before)
     // when there is no bus or the name is taken.
     bool registerOnSessionBus(bool testMode);
+    // A second start's side: asks the program running in that mode to show
+    // its window (Restore). False when there is no bus or no such program.
+    // Needs an application object.
+    static bool showRunningInstance(bool testMode);
 
     bool timerOn() const;
     bool polling() const;
     QStringList onErrorList() const;
     QString lastPollFinished() const;
     int pollsHandled() const;
+    // The main window is on the screen (not in the tray, not minimised).
+    bool windowShown() const;
 
 public slots:
     void PollNow();
@@ -48,6 +56,7 @@ public slots:
     void Exit();
 
 private:
+    static constexpr int RestoreCallTimeoutMs = 5000;
     Monitor *m_monitor;
     TfrmMain *m_window;
 };

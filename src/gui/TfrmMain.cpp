@@ -70,6 +70,9 @@ TfrmMain::TfrmMain(const ProgramContext &context, Monitor *monitor, QWidget *par
     ui->PageControl->setCurrentWidget(m_general);
 
     m_sites->loadServices();
+    // A first start: the empty pane says where to begin, until the first poll.
+    if (m_sites->serviceNames().isEmpty())
+        m_general->statusPane()->setPlaceholderText(firstStartHint());
     connect(ui->butToTray, &QPushButton::clicked, this, &TfrmMain::butToTrayClick);
     connect(ui->butStats, &QPushButton::clicked, this, &TfrmMain::butStatsClick);
     connect(ui->butTimer, &QPushButton::clicked, this, &TfrmMain::butTimerClick);
@@ -196,6 +199,13 @@ void TfrmMain::setUpPages()
     m_general->bindSettings(*m_globalBinder);
     m_misc->bindSettings(*m_globalBinder);
     setTimerSwitchShown(false);
+}
+
+QString TfrmMain::firstStartHint()
+{
+    return QStringLiteral("Nothing is watched yet. Add a service on the Sites page with the + button, "
+                          "then switch the timer on with the green button at the top, or press Go to "
+                          "check at once.");
 }
 
 TKBackup *TfrmMain::backupFrame() const
@@ -507,6 +517,8 @@ void TfrmMain::setTrayIcon(PollView::TrayIcons set, bool cycling)
 void TfrmMain::setCycleRunning(bool running)
 {
     flushDisplay();
+    if (running)
+        m_general->statusPane()->setPlaceholderText(QString());
     m_batchDisplay = running;
     ui->butStart->setEnabled(!running);
     ui->butAbort->setEnabled(running);

@@ -95,6 +95,9 @@ public:
     SmtpSettings smtpSettings() const;
     GuiAlertActions *alertActions() const { return m_alerts; }
 
+    // What the status pane shows on a first start, until the first poll.
+    static QString firstStartHint();
+
     // For checks: what the tray shows right now.
     QString trayHint() const { return m_trayHint; }
     // The tray icon's tool tip: the hint, and a line for alerts that did not

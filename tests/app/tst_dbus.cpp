@@ -82,6 +82,40 @@ private slots:
         QDBusConnection::disconnectFromBus(QStringLiteral("tst"));
     }
 
+    // A second start in the same mode brings the running program's window
+    // back from the tray and ends at once, having touched nothing.
+    void secondStartShowsTheRunningWindow()
+    {
+        if (!PrivateBus::available())
+            QSKIP("dbus-daemon is not installed (Debian package dbus-daemon); the hand-over was not tested");
+        TestSandbox sandbox;
+        PrivateBus bus;
+        QVERIFY(bus.start());
+        const QString root = QStringLiteral("Software\\Kestrin Software\\Quellmark");
+        {
+            RegistryStore store(sandbox.storePath());
+            store.setValue(root, QStringLiteral("Minimized"), RegValue::fromDWord(1));
+        }
+        AppProcess first;
+        QVERIFY(first.start());
+        QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), QStringLiteral("tst2"));
+        QTRY_VERIFY(connection.interface()->isServiceRegistered(Interface).value());
+        QDBusInterface remote(Interface, QStringLiteral("/"), Interface, connection);
+        QCOMPARE(remote.property("WindowShown").toBool(), false);
+
+        AppProcess second;
+        QVERIFY(!second.start(5000));
+        second.waitForFinished(5000);
+        QCOMPARE(second.process().state(), QProcess::NotRunning);
+        QCOMPARE(second.exitCode(), 0);
+        QTRY_VERIFY(remote.property("WindowShown").toBool());
+        QCOMPARE(first.process().state(), QProcess::Running);
+
+        QVERIFY(remote.call(QStringLiteral("Exit")).type() == QDBusMessage::ReplyMessage);
+        QVERIFY(first.waitForFinished(10000));
+        QDBusConnection::disconnectFromBus(QStringLiteral("tst2"));
+    }
+
     void runsWithoutABus()
     {
         TestSandbox sandbox;

@@ -109,6 +109,42 @@ private slots:
         QVERIFY(first.terminate());
     }
 
+    // Help, version and a wrong option are answered without a display and
+    // without touching the settings.
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: quellmark [options] [test]" << "";
+        QTest::newRow("-h test") << QStringList{"test", "-h"} << 0 << "-v, --version" << "";
+        QTest::newRow("--version") << QStringList{"--version"} << 0 << "Quellmark 1.0.0.1\n" << "";
+        QTest::newRow("unknown") << QStringList{"--frobnicate"} << 2 << ""
+                                 << "quellmark: Unknown option 'frobnicate'.\nTry 'quellmark --help'";
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        process.setProcessEnvironment(environment);
+        process.start(AppProcess::programPath(), arguments);
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitCode(), exitCode);
+        const QString stdOut = QString::fromLocal8Bit(process.readAllStandardOutput());
+        const QString stdErr = QString::fromLocal8Bit(process.readAllStandardError());
+        QVERIFY2(out.isEmpty() ? stdOut.isEmpty() : stdOut.contains(out), qPrintable(stdOut));
+        QVERIFY2(err.isEmpty() ? stdErr.isEmpty() : stdErr.startsWith(err), qPrintable(stdErr));
+        QVERIFY(!QFile::exists(m_sandbox->storePath()));
+    }
+
     void testAndNormalModeRunSideBySide()
     {
         AppProcess normal;

@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
@@ -85,6 +86,17 @@ private slots:
                                        ProgramContext::buildVersion().section(QLatin1Char('.'), 0, 2));
         QCOMPARE(m_fixture->store().valueNames(root()),
                  QStringList{QStringLiteral("HttpProxyPort")});
+
+        // The empty pane points the way until the first poll, without a line of its own.
+        auto *pane = child<QPlainTextEdit>(w.get(), "memoStatus");
+        QCOMPARE(pane->placeholderText(), TfrmMain::firstStartHint());
+        QVERIFY(pane->toPlainText().isEmpty());
+        w->butStartClick();
+        QTRY_VERIFY(pane->placeholderText().isEmpty());
+        // With a service listed there is no hint at all.
+        m_fixture->store().createKey(root() + QStringLiteral("\\Services\\HTTP webhost"));
+        w = makeWindow();
+        QVERIFY(child<QPlainTextEdit>(w.get(), "memoStatus")->placeholderText().isEmpty());
     }
 
     void storedChecksRunTheirClickHandlers_data()

@@ -324,6 +324,8 @@ private slots:
         const QByteArray text = file.readAll();
         file.close();
         QVERIFY(text.contains("Exec=" + desktopExecValue(QCoreApplication::applicationFilePath()).toUtf8() + "\n"));
+        QVERIFY(text.contains("TryExec=" + QCoreApplication::applicationFilePath().toUtf8() + "\n"));
+        QVERIFY(text.contains("Icon=org.kestrin.Quellmark\n"));
         QVERIFY(text.startsWith("[Desktop Entry]\n"));
 
         {
@@ -350,21 +352,27 @@ private slots:
         qunsetenv("XDG_CONFIG_DIRS");
     }
 
+    // Exec= quotes the path; TryExec= is a plain string value.
     void execValueQuoting_data()
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("exec");
-        QTest::newRow("plain") << "/usr/bin/quellmark" << "\"/usr/bin/quellmark\"";
-        QTest::newRow("blank") << "/opt/my apps/quellmark" << "\"/opt/my apps/quellmark\"";
-        QTest::newRow("dollar and quote") << "/o/$x\"y" << "\"/o/\\\\$x\\\\\"y\"";
-        QTest::newRow("backslash") << "/o/a\\b" << "\"/o/a\\\\\\\\b\"";
-        QTest::newRow("percent") << "/o/100%" << "\"/o/100%%\"";
+        QTest::addColumn<QString>("tryExec");
+        QTest::newRow("plain") << "/usr/bin/quellmark" << "\"/usr/bin/quellmark\"" << "/usr/bin/quellmark";
+        QTest::newRow("blank") << "/opt/my apps/quellmark" << "\"/opt/my apps/quellmark\""
+                               << "/opt/my apps/quellmark";
+        QTest::newRow("dollar and quote") << "/o/$x\"y" << "\"/o/\\\\$x\\\\\"y\"" << "/o/$x\"y";
+        QTest::newRow("backslash") << "/o/a\\b" << "\"/o/a\\\\\\\\b\"" << "/o/a\\\\b";
+        QTest::newRow("percent") << "/o/100%" << "\"/o/100%%\"" << "/o/100%";
+        QTest::newRow("line break") << "/o/a\nb" << "\"/o/a\\nb\"" << "/o/a\\nb";
     }
     void execValueQuoting()
     {
         QFETCH(QString, path);
         QFETCH(QString, exec);
+        QFETCH(QString, tryExec);
         QCOMPARE(desktopExecValue(path), exec);
+        QCOMPARE(desktopStringValue(path), tryExec);
     }
 };
 

@@ -32,3 +32,6 @@ QString autostartEntryPath(const QString &valueName);
 // The Exec= value for one program path without arguments, quoted and escaped
 // as the Desktop Entry rules require.
 QString desktopExecValue(const QString &executablePath);
+// A text as a desktop-file string value (TryExec=): backslash and control
+// characters escaped, a leading blank kept.
+QString desktopStringValue(const QString &text);
