@@ -5,6 +5,7 @@
 #include "GeneralPage.h"
 #include "GuiAlertActions.h"
 #include "HelpFile.h"
+#include "MainStatusBar.h"
 #include "MiscPage.h"
 #include "SettingsBinder.h"
 #include "SitesPage.h"
@@ -27,10 +28,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
-#include <QHBoxLayout>
-#include <QLabel>
 #include <QPlainTextEdit>
-#include <QStatusBar>
 #include <QTimer>
 
 TfrmMain::TfrmMain(const ProgramContext &context, Monitor *monitor, QWidget *parent)
@@ -208,6 +206,11 @@ QString TfrmMain::firstStartHint()
                           "check at once.");
 }
 
+QStatusBar *TfrmMain::statusBar() const
+{
+    return m_statusBar;
+}
+
 TKBackup *TfrmMain::backupFrame() const
 {
     return m_misc->backupFrame();
@@ -230,34 +233,8 @@ void TfrmMain::visualAlertClicked(bool on)
 
 void TfrmMain::setUpStatusBar()
 {
-    m_statusBar = new QStatusBar(this);
-    m_statusBar->setSizeGripEnabled(false);
-    m_panelProgress = new QLabel(m_statusBar);
-    m_panelProgress->setObjectName(QStringLiteral("panelProgress"));
-    auto *errors = new QWidget(m_statusBar);
-    // 100 pixels, or what "No sites on error" and a count need in this font.
-    const QFontMetrics metrics(errors->font());
-    errors->setFixedWidth(qMax(100, 16 + 12 + qMax(metrics.horizontalAdvance(QStringLiteral("No sites on error")),
-                                                   metrics.horizontalAdvance(QStringLiteral("999 sites on error")))));
-    auto *errorsLayout = new QHBoxLayout(errors);
-    errorsLayout->setContentsMargins(2, 0, 2, 0);
-    errorsLayout->setSpacing(4);
-    m_panelErrorsImage = new QLabel(errors);
-    m_panelErrorsImage->setFixedSize(16, 16);
-    m_panelErrors = new QLabel(errors);
-    m_panelErrors->setObjectName(QStringLiteral("panelErrors"));
-    errorsLayout->addWidget(m_panelErrorsImage);
-    errorsLayout->addWidget(m_panelErrors, 1);
-    // Alerts that did not go through; hidden while all went.
-    m_panelAlerts = new QLabel(m_statusBar);
-    m_panelAlerts->setObjectName(QStringLiteral("panelAlerts"));
-    m_panelAlerts->setMaximumWidth(AlertPanelWidth);
-    m_panelAlerts->setStyleSheet(QStringLiteral("QLabel { color: #b00000; }"));
-    m_panelAlerts->hide();
+    m_statusBar = new MainStatusBar(this);
     connect(m_cycle->alertFailures(), &AlertFailures::changed, this, &TfrmMain::showAlertFailures);
-    m_statusBar->addWidget(m_panelProgress, 1);
-    m_statusBar->addPermanentWidget(m_panelAlerts);
-    m_statusBar->addPermanentWidget(errors);
     ui->mainLayout->addWidget(m_statusBar);
 }
 
@@ -414,7 +391,7 @@ void TfrmMain::statusClear()
 void TfrmMain::setProgressText(const QString &text)
 {
     if (!m_batchDisplay) {
-        m_panelProgress->setText(text);
+        m_statusBar->setProgress(text);
         return;
     }
     m_pendingProgress = text;
@@ -432,7 +409,7 @@ void TfrmMain::flushDisplay()
         m_pendingStatus.clear();
     }
     if (m_progressPending) {
-        m_panelProgress->setText(m_pendingProgress);
+        m_statusBar->setProgress(m_pendingProgress);
         m_progressPending = false;
     }
     if (m_trayHintPending) {
@@ -458,28 +435,13 @@ void TfrmMain::applyTrayToolTip()
 
 void TfrmMain::showAlertFailures()
 {
-    const QString summary = m_cycle->alertFailures()->summary();
-    m_panelAlerts->setToolTip(summary);
-    m_panelAlerts->setText(
-        m_panelAlerts->fontMetrics().elidedText(summary, Qt::ElideRight, AlertPanelWidth - 4));
-    m_panelAlerts->setVisible(!summary.isEmpty());
+    m_statusBar->setAlertFailures(m_cycle->alertFailures()->summary());
     applyTrayToolTip();
 }
 
 void TfrmMain::setErrorPanel(const QString &text, PollView::Image image)
 {
-    m_panelErrors->setText(text);
-    switch (image) {
-    case PollView::Image::None:
-        m_panelErrorsImage->clear();
-        break;
-    case PollView::Image::Ok:
-        m_panelErrorsImage->setPixmap(AppIcons::statusOk());
-        break;
-    case PollView::Image::Error:
-        m_panelErrorsImage->setPixmap(AppIcons::statusError());
-        break;
-    }
+    m_statusBar->setErrors(text, image);
 }
 
 void TfrmMain::setTrayHint(const QString &text)

@@ -13,6 +13,7 @@
 class GeneralPage;
 class GuiAlertActions;
 class IntervalTimer;
+class MainStatusBar;
 class MiscPage;
 class Monitor;
 class PollCycle;
@@ -20,7 +21,6 @@ class SitesPage;
 struct LiveSettings;
 struct SmtpSettings;
 class QAction;
-class QLabel;
 class QStatusBar;
 class QTimer;
 class SettingsBinder;
@@ -70,7 +70,7 @@ public:
     Monitor *monitor() const { return m_monitor; }
     bool hasTray() const;
     IntervalTimer *sessionTimer() const;
-    QStatusBar *statusBar() const { return m_statusBar; }
+    QStatusBar *statusBar() const;
     QAction *timerAction() const;
     QAction *urlsOnErrorAction() const;
 
@@ -155,16 +155,11 @@ private:
     SitesPage *m_sites = nullptr;
     MiscPage *m_misc = nullptr;
     TKAboutBox *m_about = nullptr;
-    QStatusBar *m_statusBar = nullptr;
-    QLabel *m_panelProgress = nullptr;
-    QLabel *m_panelErrors = nullptr;
-    QLabel *m_panelAlerts = nullptr;
-    static constexpr int AlertPanelWidth = 280;
+    MainStatusBar *m_statusBar = nullptr;
     TrayIcon *m_tray = nullptr;
     GuiAlertActions *m_alerts = nullptr;
     Monitor *m_monitor = nullptr;
     PollCycle *m_cycle = nullptr;
-    QLabel *m_panelErrorsImage = nullptr;
     QString m_trayHint;
     // While a cycle runs, what it shows is gathered and put into the window
     // a few times a second rather than once per service: a cycle over
