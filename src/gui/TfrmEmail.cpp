@@ -36,11 +36,12 @@ TfrmEmail::TfrmEmail(const QString &templateFolder, QWidget *parent)
     for (QLineEdit *edit : {ui->edtMsgTo, ui->edtMsgFrom, ui->edtMsgSubject})
         edit->setMaxLength(INT_MAX);
 
+    // The five classic variables sorted, the outage's duration after them.
     QStringList variables = TemplateVariableNames();
+    const QString downtime = variables.takeLast();
     std::sort(variables.begin(), variables.end());
-    ui->lstVariables->addItems(variables);
-    ui->lstVariables->setSortingEnabled(true);
-    // All five in view without scrolling.
+    ui->lstVariables->addItems(variables + QStringList{downtime});
+    // All of them in view without scrolling.
     ui->lstVariables->setMinimumHeight(ui->lstVariables->sizeHintForRow(0) *
                                            ui->lstVariables->count() +
                                        2 * ui->lstVariables->frameWidth());

@@ -159,7 +159,7 @@ private slots:
         for (int i = 0; i < variables()->count(); ++i)
             shown.append(variables()->item(i)->text());
         QCOMPARE(shown, QStringList({"{FailureTime}", "{NumberOfFailures}", "{RecoveryTime}",
-                                     "{SiteURL}", "{TimeNow}"}));
+                                     "{SiteURL}", "{TimeNow}", "{Downtime}"}));
         QVERIFY(!insertButton()->isEnabled());
 
         leave(subject());

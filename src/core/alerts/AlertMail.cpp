@@ -24,6 +24,13 @@ QString SendAlertMail(const QString &servicesKey, const QString &serviceName,
         RegReadInteger(serviceKey, ActualFailures.name(), ActualFailures.defaultNumber));
     values.failureTime = RegReadString(serviceKey, FailureTime.name(), QString());
     values.recoveryTime = RegReadString(serviceKey, RecoveryTime.name(), QString());
+    // Known once an outage has ended; while one lasts its end is empty.
+    const QDateTime outageStart =
+        QDateTime::fromString(RegReadString(serviceKey, OutageStart.name(), QString()), Qt::ISODate);
+    const QDateTime outageEnd =
+        QDateTime::fromString(RegReadString(serviceKey, OutageEnd.name(), QString()), Qt::ISODate);
+    if (outageStart.isValid() && outageEnd.isValid())
+        values.downtime = DowntimeText(outageStart.secsTo(outageEnd));
 
     const QStringList sendTo = SplitRecipients(recipients);
     const QList<QByteArray> templateLines = LoadTemplateLines(templatePath);

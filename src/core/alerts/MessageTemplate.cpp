@@ -41,7 +41,23 @@ QStringList TemplateVariableNames()
 {
     return {QStringLiteral("{SiteURL}"), QStringLiteral("{NumberOfFailures}"),
             QStringLiteral("{FailureTime}"), QStringLiteral("{RecoveryTime}"),
-            QStringLiteral("{TimeNow}")};
+            QStringLiteral("{TimeNow}"), QStringLiteral("{Downtime}")};
+}
+
+QString DowntimeText(qint64 seconds)
+{
+    if (seconds < 0)
+        return {};
+    constexpr qint64 Minute = 60;
+    constexpr qint64 Hour = 60 * Minute;
+    constexpr qint64 Day = 24 * Hour;
+    if (seconds < Minute)
+        return QStringLiteral("under 1 min");
+    if (seconds < Hour)
+        return QStringLiteral("%1 min").arg(seconds / Minute);
+    if (seconds < Day)
+        return QStringLiteral("%1 h %2 min").arg(seconds / Hour).arg((seconds % Hour) / Minute, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1 d %2 h").arg(seconds / Day).arg((seconds % Day) / Hour);
 }
 
 QList<QByteArray> SplitTextLines(const QByteArray &text)
@@ -99,7 +115,7 @@ QList<QByteArray> ReplaceTemplateVariables(const QList<QByteArray> &lines,
 {
     const QStringList names = TemplateVariableNames();
     const QStringList texts = {values.siteUrl, values.numberOfFailures, values.failureTime,
-                               values.recoveryTime, values.timeNow};
+                               values.recoveryTime, values.timeNow, values.downtime};
     QList<QByteArray> result = lines;
     for (qsizetype i = 0; i < names.size(); ++i)
         result = SplitTextLines(

@@ -17,17 +17,24 @@ constexpr qint64 MaxTemplateSize = 1024 * 1024;
 // further variable names could otherwise multiply it without bound.
 constexpr qint64 MaxMessageSize = 16 * MaxTemplateSize;
 
-// The values of the five variables, in the order they are replaced.
+// The values of the variables, in the order they are replaced.
 struct TemplateValues {
     QString siteUrl;          // {SiteURL}
     QString numberOfFailures; // {NumberOfFailures}
     QString failureTime;      // {FailureTime}
     QString recoveryTime;     // {RecoveryTime}
     QString timeNow;          // {TimeNow}
+    QString downtime;         // {Downtime}
 };
 
-// The variable names in the order they are replaced.
+// The variable names in the order they are replaced: the five classic ones,
+// then {Downtime}.
 QStringList TemplateVariableNames();
+
+// How long an outage lasted, as {Downtime} and the recovery notice say it:
+// "under 1 min", "45 min", "2 h 05 min", "3 d 4 h" (whole units, cut not
+// rounded). Empty for a negative span.
+QString DowntimeText(qint64 seconds);
 
 // CR LF, a lone LF and a lone CR each end a line; a break at the very end
 // adds no empty line; an empty text has no lines.

@@ -95,6 +95,10 @@ inline constexpr Setting FailuresBeforeEmail{u"FailuresBeforeEmail", T::Integer,
 inline constexpr Setting ActualFailures{u"ActualFailures", T::Integer, S::Service, 0};
 inline constexpr Setting FailureTime{u"FailureTime", T::String, S::Service};
 inline constexpr Setting RecoveryTime{u"RecoveryTime", T::String, S::Service};
+// When the present or last outage began and ended, UTC in ISO 8601 (the
+// local texts above are for display only); the end is empty while it lasts.
+inline constexpr Setting OutageStart{u"OutageStart", T::String, S::Service};
+inline constexpr Setting OutageEnd{u"OutageEnd", T::String, S::Service};
 
 // The whole table.
 inline constexpr auto All = std::to_array<const Setting *>({
@@ -105,7 +109,7 @@ inline constexpr auto All = std::to_array<const Setting *>({
     &OnErrorSoundName, &OffErrorSoundName, &ProgName, &ProgNameOff, &OnErrorEmail, &OffErrorEmail,
     &OnErrorEmailTo, &OffErrorEmailTo, &BeepAlert, &SoundAlert, &LaunchApplication, &RepeatLaunchApplication,
     &FailuresBeforeLaunch, &SendEmail, &RepeatEmail, &FailuresBeforeEmail, &ActualFailures, &FailureTime,
-    &RecoveryTime,
+    &RecoveryTime, &OutageStart, &OutageEnd,
 });
 // clang-format on
 

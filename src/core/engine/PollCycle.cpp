@@ -347,6 +347,8 @@ void PollCycle::handleFailure(const ServiceTarget &target, const ServiceValues &
     const QString &logPath = v.logPath;
 
     if (!m_onErrorList.contains(target.serviceTag)) {
+        if (n == 1)
+            noteOutageStart(v);
         if (unreachable) {
             RegWriteString(v.key, Settings::FailureTime.name(), stamp());
             if (n == 1) {
@@ -376,6 +378,17 @@ void PollCycle::handleFailure(const ServiceTarget &target, const ServiceValues &
     if (unreachable)
         m_view.processEvents();
     m_overallError = true;
+}
+
+QString PollCycle::utcStamp() const
+{
+    return m_env.now().toUTC().toString(Qt::ISODate);
+}
+
+void PollCycle::noteOutageStart(const ServiceValues &v)
+{
+    RegWriteString(v.key, Settings::OutageStart.name(), utcStamp());
+    RegWriteString(v.key, Settings::OutageEnd.name(), QString());
 }
 
 void PollCycle::errorSummaryToWindow()
@@ -427,6 +440,7 @@ void PollCycle::handleSuccess(const ServiceTarget &target, const ServiceValues &
         m_view.statusAppend(line);
     } else {
         RegWriteString(v.key, Settings::RecoveryTime.name(), stamp());
+        RegWriteString(v.key, Settings::OutageEnd.name(), utcStamp());
         m_view.statusAppend(line + QStringLiteral(" came off error."));
         ServiceLog::appendCameOffError(v.logPath, stamp());
         m_onErrorList.removeAll(target.serviceTag);

@@ -128,6 +128,10 @@ private:
     void playSound(const QString &serviceName, bool onError);
     void sendMail(const ServiceValues &values, bool onError);
     void errorSummaryToWindow();
+    // The moment as OutageStart and OutageEnd keep it: UTC, ISO 8601.
+    QString utcStamp() const;
+    // A new outage begins: its start, and no end yet.
+    void noteOutageStart(const ServiceValues &v);
 
     ProgramContext m_context;
     SettingsAccess m_settings;

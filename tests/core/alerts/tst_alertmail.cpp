@@ -58,6 +58,7 @@ const QByteArray Template = "To: ops@x.test\r\n"
                             "\r\n"
                             "Down since: {FailureTime}\r\n"
                             "Back since: {RecoveryTime}\r\n"
+                            "Outage: {Downtime}\r\n"
                             "Sent: {TimeNow}\r\n"
                             ".signature caf\xc3\xa9\r\n";
 
@@ -133,6 +134,34 @@ private slots:
             << QStringList{"a1", "2", "3b", "c"};
         QTest::newRow("empty values") << QStringList{"[{RecoveryTime}]"}
                                       << QStringList{"", "0", "", "", ""} << QStringList{"[]"};
+        QTest::newRow("downtime last, also from an earlier value")
+            << QStringList{"{Downtime} {TimeNow}"} << QStringList{"", "", "", "", "t {Downtime}", "45 min"}
+            << QStringList{"45 min t 45 min"};
+        QTest::newRow("downtime empty on error") << QStringList{"down for [{Downtime}]"} << plain
+                                                 << QStringList{"down for []"};
+    }
+
+    void downtimeText_data()
+    {
+        QTest::addColumn<qint64>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("negative") << qint64(-1) << "";
+        QTest::newRow("0 s") << qint64(0) << "under 1 min";
+        QTest::newRow("59 s") << qint64(59) << "under 1 min";
+        QTest::newRow("1 min") << qint64(60) << "1 min";
+        QTest::newRow("45 min 59 s") << qint64(45 * 60 + 59) << "45 min";
+        QTest::newRow("1 h") << qint64(3600) << "1 h 00 min";
+        QTest::newRow("2 h 5 min") << qint64(2 * 3600 + 5 * 60 + 30) << "2 h 05 min";
+        QTest::newRow("23 h 59 min") << qint64(86399) << "23 h 59 min";
+        QTest::newRow("1 d") << qint64(86400) << "1 d 0 h";
+        QTest::newRow("3 d 4 h 59 min") << qint64(3 * 86400 + 4 * 3600 + 59 * 60) << "3 d 4 h";
+        QTest::newRow("400 d") << qint64(400) * 86400 << "400 d 0 h";
+    }
+    void downtimeText()
+    {
+        QFETCH(qint64, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(DowntimeText(seconds), text);
     }
     void replaceVariables()
     {
@@ -140,7 +169,7 @@ private slots:
         QFETCH(QStringList, values);
         QFETCH(QStringList, expected);
         const TemplateValues v{values.at(0), values.at(1), values.at(2), values.at(3),
-                               values.at(4)};
+                               values.at(4), values.value(5)};
         QCOMPARE(ReplaceTemplateVariables(bytesOf(lines), v), bytesOf(expected));
     }
 
@@ -151,7 +180,7 @@ private slots:
         const TemplateValues v{QString::fromLatin1(QByteArray("{NumberOfFailures}").repeated(100)),
                                QStringLiteral("{FailureTime}").repeated(100),
                                QStringLiteral("{RecoveryTime}").repeated(100),
-                               QStringLiteral("{TimeNow}").repeated(100), QString(1000, 'x')};
+                               QStringLiteral("{TimeNow}").repeated(100), QString(1000, 'x'), QString()};
         const QList<QByteArray> lines = {"Subject: {SiteURL}", "", "{SiteURL}"};
         QString message;
         try {
@@ -163,7 +192,7 @@ private slots:
                  QStringLiteral("The message would be larger than %1 bytes.").arg(MaxMessageSize));
         // A large message within the bound is made as usual.
         const QList<QByteArray> big = {QByteArray("{TimeNow}").repeated(1000)};
-        const TemplateValues plain{{}, {}, {}, {}, QString(10000, 'y')};
+        const TemplateValues plain{{}, {}, {}, {}, QString(10000, 'y'), {}};
         QCOMPARE(ReplaceTemplateVariables(big, plain).value(0).size(), 10000 * 1000);
     }
 
@@ -350,11 +379,12 @@ private slots:
         QTest::newRow("values stored")
             << true
             << QByteArray("Subject: http://webhost:8080/status failed 3 times\r\n\r\n"
-                          "Down since: 08.12.2026 15:00:00\r\nBack since: 08.12.2026 15:30:00\r\n");
+                          "Down since: 08.12.2026 15:00:00\r\nBack since: 08.12.2026 15:30:00\r\n"
+                          "Outage: 2 h 05 min\r\n");
         QTest::newRow("values missing")
             << false
             << QByteArray("Subject: http://webhost:8080/status failed 0 times\r\n\r\n"
-                          "Down since: \r\nBack since: \r\n");
+                          "Down since: \r\nBack since: \r\nOutage: \r\n");
     }
     void endToEnd()
     {
@@ -457,7 +487,7 @@ private slots:
                                "Date: Tue, 8 Dec 2026 16:00:05 +0100",
                                "Subject: http://webhost:8080/status failed 3 times",
                                "Down since: 08.12.2026 15:00:00", "Back since: 08.12.2026 15:30:00",
-                               "Sent: " + timeNow().toUtf8(), ".signature caf\xc3\xa9"})
+                               "Outage: 2 h 05 min", "Sent: " + timeNow().toUtf8(), ".signature caf\xc3\xa9"})
             QVERIFY2(lines.contains(expected), expected.constData());
     }
 
@@ -486,6 +516,8 @@ private:
         RegWriteInteger(key, QStringLiteral("ActualFailures"), 3);
         RegWriteString(key, QStringLiteral("FailureTime"), QStringLiteral("08.12.2026 15:00:00"));
         RegWriteString(key, QStringLiteral("RecoveryTime"), QStringLiteral("08.12.2026 15:30:00"));
+        RegWriteString(key, QStringLiteral("OutageStart"), QStringLiteral("2026-12-08T13:25:00Z"));
+        RegWriteString(key, QStringLiteral("OutageEnd"), QStringLiteral("2026-12-08T15:30:59Z"));
     }
 
     static QString sendTo(const FakeServer &server, const QString &templatePath,

@@ -238,6 +238,9 @@ private slots:
         QCOMPARE(m_cycle->onErrorList(), (QStringList{"ftp:ftphost", "pop3:mailhost"}));
         QCOMPARE(RegReadInteger(key("FTP ftphost 2121"), "ActualFailures", -1), 1);
         QCOMPARE(RegReadString(key("FTP ftphost 2121"), "FailureTime", {}), Stamp);
+        const QString utc = Now.toUTC().toString(Qt::ISODate);
+        QCOMPARE(RegReadString(key("FTP ftphost 2121"), "OutageStart", {}), utc);
+        QCOMPARE(RegReadString(key("FTP ftphost 2121"), "OutageEnd", QStringLiteral("none")), QString());
         QCOMPARE(RegReadInteger(key("HTTP webhost 80"), "ActualFailures", -1), 0);
 
         const QString folder = m_fixture->context().programFolder;
@@ -258,6 +261,9 @@ private slots:
                                     "Poll finished at: " + Stamp,
                                 }));
         QCOMPARE(RegReadString(key("FTP ftphost 2121"), "RecoveryTime", {}), Stamp);
+        QCOMPARE(RegReadString(key("FTP ftphost 2121"), "OutageEnd", {}), utc);
+        QCOMPARE(RegReadString(key("POP3 mailhost 110"), "OutageStart", {}), utc);
+        QCOMPARE(RegReadString(key("POP3 mailhost 110"), "OutageEnd", QStringLiteral("none")), QString());
         QCOMPARE(RegReadInteger(key("FTP ftphost 2121"), "ActualFailures", -1), 0);
         QCOMPARE(RegReadInteger(key("POP3 mailhost 110"), "ActualFailures", -1), 2);
         QVERIFY(fileText(folder + "ftphost(ftp).log").endsWith(Stamp + ": came off error.\r\n"));
