@@ -20,6 +20,8 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QAudioDevice>
+#include <QMediaDevices>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -70,6 +72,17 @@ QString writeTemplate(const QString &folder, const QString &file)
 class TestAlertFlow : public QObject {
     Q_OBJECT
 private slots:
+    // "System beep" always goes somewhere: the theme's bell, our own, or the
+    // system's beep when there is no audio output at all.
+    void beepIsNeverLost()
+    {
+        SoundPlayer player;
+        player.beep();
+        QVERIFY(player.lastBell() != SoundPlayer::Bell::None);
+        if (QMediaDevices::audioOutputs().isEmpty())
+            QCOMPARE(player.lastBell(), SoundPlayer::Bell::System);
+    }
+
     // A message the SMTP server refuses is not lost in silence: it is in
     // error.log and on show until an e-mail goes through again.
     void refusedMailIsLoggedAndShown()
