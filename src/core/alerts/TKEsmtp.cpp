@@ -23,6 +23,26 @@ const QByteArray Crlf("\r\n");
 // connection shows up while the message is still going out.
 constexpr qsizetype SendPieceSize = 16 * 1024;
 
+// SMTP's longest command line, CR LF included. An AUTH command whose initial
+// response would make it longer sends the response after a 334 instead.
+constexpr qsizetype CommandLineLimit = 512;
+
+// At most this many login mechanisms of an EHLO reply are looked at.
+constexpr qsizetype MechanismsKept = 16;
+
+// A SASL mechanism name: 1 to 20 letters, digits, "-" or "_".
+bool isMechanismName(const QByteArray &name)
+{
+    if (name.isEmpty() || name.size() > 20)
+        return false;
+    for (const char c : name) {
+        if (!(c >= 'A' && c <= 'Z') && !(c >= 'a' && c <= 'z') && !(c >= '0' && c <= '9') &&
+            c != '-' && c != '_')
+            return false;
+    }
+    return true;
+}
+
 bool holdsLineBreakOrNul(const QString &text)
 {
     return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n')) ||
@@ -309,6 +329,54 @@ bool TKEsmtp::offersStartTls() const
     return false;
 }
 
+// The login mechanisms that the AUTH keywords of the last (EHLO) reply name,
+// in capitals, each once, in the order given: "250-AUTH LOGIN PLAIN" and the
+// older "250-AUTH=LOGIN PLAIN" alike, in any letter case. Anything that is no
+// mechanism name is passed over.
+QList<QByteArray> TKEsmtp::offeredLogins() const
+{
+    QList<QByteArray> names;
+    for (QByteArray line : m_replyBytes.split('\n')) {
+        line = line.trimmed();
+        if (line.size() < 4 || (line.at(3) != '-' && line.at(3) != ' '))
+            continue;
+        const QByteArray text = line.mid(4).simplified();
+        if (text.size() < 5 || (text.at(4) != ' ' && text.at(4) != '=') ||
+            text.first(4).compare("AUTH", Qt::CaseInsensitive) != 0)
+            continue;
+        for (const QByteArray &name : text.mid(5).split(' ')) {
+            const QByteArray upper = name.toUpper();
+            if (isMechanismName(upper) && !names.contains(upper) && names.size() < MechanismsKept)
+                names.append(upper);
+        }
+    }
+    return names;
+}
+
+// AUTH LOGIN when the server offers it or names no mechanism at all, else
+// AUTH PLAIN (RFC 4616) with the credentials as its initial response.
+// Neither: nothing is sent and `reply` names what the server offers.
+bool TKEsmtp::authenticate(QString &reply)
+{
+    const QList<QByteArray> offered = offeredLogins();
+    if (offered.isEmpty() || offered.contains("LOGIN"))
+        return command("AUTH LOGIN", "334", reply) &&
+               command(TBase64::encoded(m_user.toUtf8()), "334", reply) &&
+               command(TBase64::encoded(m_password.toUtf8()), "235", reply);
+    if (offered.contains("PLAIN")) {
+        const QByteArray response =
+            TBase64::encoded('\0' + m_user.toUtf8() + '\0' + m_password.toUtf8());
+        const QByteArray line = "AUTH PLAIN " + response;
+        if (line.size() + Crlf.size() <= CommandLineLimit)
+            return command(line, "235", reply);
+        return command("AUTH PLAIN", "334", reply) && command(response, "235", reply);
+    }
+    reply = QStringLiteral("The SMTP server offers no login this program can use (it offers: "
+                           "%1); the message was not sent.")
+                .arg(QString::fromLatin1(offered.join(' ')));
+    return false;
+}
+
 bool TKEsmtp::SendMail(QString &reply)
 {
     const QString refused = refusedValue();
@@ -329,11 +397,6 @@ bool TKEsmtp::SendMail(QString &reply)
         return false;
 
     const QByteArray helo = (m_heloName.isEmpty() ? LocalHostName() : m_heloName).toUtf8();
-    const auto authenticate = [&] {
-        return command("AUTH LOGIN", "334", reply) &&
-               command(TBase64::encoded(m_user.toUtf8()), "334", reply) &&
-               command(TBase64::encoded(m_password.toUtf8()), "235", reply);
-    };
     bool accepted = false;
     try {
         reply = ReadReply();
@@ -362,12 +425,13 @@ bool TKEsmtp::SendMail(QString &reply)
             }
             if (ok && !startTls(reply))
                 return false;
-            // What the server offered in clear no longer counts.
+            // What the server offered in clear no longer counts: the login
+            // is chosen from the EHLO reply inside TLS.
             ok = ok && command("EHLO " + helo, "250", reply);
             if (ok && m_requireAuthentication)
-                ok = authenticate();
+                ok = authenticate(reply);
         } else if (ok && m_requireAuthentication) {
-            ok = command("EHLO " + helo, "250", reply) && authenticate();
+            ok = command("EHLO " + helo, "250", reply) && authenticate(reply);
         } else if (ok) {
             ok = command("HELO " + helo, "250", reply);
         }

@@ -44,16 +44,22 @@ struct SmtpWaits {
 };
 
 // A small SMTP client that sends one finished message: greeting, HELO (or
-// EHLO with AUTH LOGIN), MAIL FROM, one RCPT TO per recipient, DATA with the
+// EHLO and a login), MAIL FROM, one RCPT TO per recipient, DATA with the
 // lines dot-stuffed, the end marker and QUIT. It adds nothing to the message.
+//
+// The login follows the AUTH mechanisms of the EHLO reply: AUTH LOGIN (user
+// name, then password, each in Base64) when the server offers it or names
+// none, else AUTH PLAIN; a server that offers neither gets no credentials
+// and the mail is not sent.
 //
 // Security: SecurityNone is the plain dialogue above. SecuritySslTls runs
 // the same dialogue inside TLS begun at the connect. SecurityStartTls reads
 // the greeting, sends EHLO, needs "STARTTLS" among the EHLO reply's keywords
 // and a 220 to the STARTTLS command, performs the handshake and sends EHLO
-// again, then AUTH LOGIN (when required) and the rest. In both secure modes
-// the server's certificate and name are verified (TlsTrust) and nothing but
-// EHLO and STARTTLS ever crosses in clear: no credentials, no addresses.
+// again, then the login (when required, chosen from that second EHLO reply)
+// and the rest. In both secure modes the server's certificate and name are
+// verified (TlsTrust) and nothing but EHLO and STARTTLS ever crosses in
+// clear: no credentials, no addresses.
 //
 // It works on the caller's thread, but every wait runs a local event loop
 // that wakes on socket events, so the windows stay responsive while a
@@ -119,7 +125,8 @@ public:
     // false, with `reply` saying which value; so is a Security value other
     // than the three known ones. In a secure mode a TLS failure gives false
     // with `reply` "TLS failure with the SMTP server: " and the reason, and a
-    // server without STARTTLS gives false with a reply saying so. Throws
+    // server without STARTTLS gives false with a reply saying so, and so does
+    // a server that offers neither AUTH LOGIN nor AUTH PLAIN. Throws
     // SmtpError when the connection breaks while sending.
     bool SendMail(QString &reply);
 
@@ -138,6 +145,8 @@ private:
     void watchSocket();
     bool startTls(QString &reply);
     bool offersStartTls() const;
+    QList<QByteArray> offeredLogins() const;
+    bool authenticate(QString &reply);
     bool waitFor(const std::function<bool()> &ready, QDeadlineTimer deadline);
     void sendBytes(const QByteArray &bytes);
     bool command(const QByteArray &line, const char *code, QString &reply);

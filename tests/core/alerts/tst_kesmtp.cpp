@@ -15,7 +15,9 @@
 
 #include <memory>
 
+using Exchange = QList<std::pair<QByteArray, QByteArray>>;
 Q_DECLARE_METATYPE(FakeServer::Scenario)
+Q_DECLARE_METATYPE(Exchange)
 
 namespace {
 
@@ -289,6 +291,99 @@ private slots:
         QTEST(outcome.reply, "reply");
         QCOMPARE(server.connectionCount(), 1);
         QVERIFY(server.peerClosed(0));
+    }
+
+    // The login follows what the EHLO reply offers. `exchange` is what the
+    // client must send after EHLO and what the server answers to it.
+    void login_data()
+    {
+        QTest::addColumn<QByteArray>("capabilities");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<Exchange>("exchange");
+        QTest::addColumn<bool>("delivered");
+        QTest::addColumn<QString>("reply");
+
+        const Exchange login = {{"AUTH LOGIN\r\n", "334 VXNlcm5hbWU6\r\n"},
+                                {"dXPDqXI=\r\n", "334 UGFzc3dvcmQ6\r\n"},
+                                {"czNjcmV0\r\n", "235 2.7.0 Authentication successful\r\n"}};
+        const QByteArray ok = "235 2.7.0 Authentication successful\r\n";
+        const QString queued = "250 2.0.0 Ok: queued as 4711";
+        const QString none = "The SMTP server offers no login this program can use (it offers: "
+                             "%1); the message was not sent.";
+
+        QTest::newRow("LOGIN and PLAIN offered: LOGIN")
+            << QByteArray("250-fake.test\r\n250-AUTH PLAIN LOGIN\r\n250 8BITMIME\r\n")
+            << "s3cret" << login << true << queued;
+        QTest::newRow("old form, lower case: LOGIN")
+            << QByteArray("250-fake.test\r\n250-auth=login\r\n250 AUTH CRAM-MD5\r\n") << "s3cret"
+            << login << true << queued;
+        QTest::newRow("no AUTH keyword: LOGIN as always")
+            << QByteArray("250-fake.test\r\n250-AUTHX PLAIN\r\n250 SIZE\r\n") << "s3cret" << login
+            << true << queued;
+        QTest::newRow("only PLAIN: initial response")
+            << QByteArray("250-fake.test\r\n250 AUTH PLAIN CRAM-MD5\r\n") << "s3cret"
+            << Exchange{{"AUTH PLAIN AHVzw6lyAHMzY3JldA==\r\n", ok}} << true << queued;
+        QTest::newRow("only PLAIN, old form")
+            << QByteArray("250-fake.test\r\n250 Auth=Plain\r\n") << "s3cret"
+            << Exchange{{"AUTH PLAIN AHVzw6lyAHMzY3JldA==\r\n", ok}} << true << queued;
+        QTest::newRow("PLAIN refused")
+            << QByteArray("250-fake.test\r\n250 AUTH PLAIN\r\n") << "s3cret"
+            << Exchange{{"AUTH PLAIN AHVzw6lyAHMzY3JldA==\r\n",
+                         "535 5.7.8 Authentication failed\r\n"}}
+            << false << "535 5.7.8 Authentication failed";
+        // The command line may hold 512 bytes with its CR LF; beyond that the
+        // credentials follow a 334.
+        const QByteArray at509 = QByteArray("\0us\xc3\xa9r\0", 7) + QByteArray(365, 'p');
+        const QByteArray at513 = QByteArray("\0us\xc3\xa9r\0", 7) + QByteArray(366, 'p');
+        QTest::newRow("PLAIN, longest single line")
+            << QByteArray("250 AUTH PLAIN\r\n") << QString(365, QLatin1Char('p'))
+            << Exchange{{"AUTH PLAIN " + at509.toBase64() + "\r\n", ok}} << true << queued;
+        QTest::newRow("PLAIN, too long for one line")
+            << QByteArray("250 AUTH PLAIN\r\n") << QString(366, QLatin1Char('p'))
+            << Exchange{{"AUTH PLAIN\r\n", "334 \r\n"}, {at513.toBase64() + "\r\n", ok}} << true
+            << queued;
+        QTest::newRow("neither: no credentials")
+            << QByteArray("250-fake.test\r\n250-AUTH cram-md5 XOAUTH2\r\n250-AUTH=CRAM-MD5\r\n"
+                          "250 SIZE\r\n")
+            << "s3cret" << Exchange{} << false << none.arg("CRAM-MD5 XOAUTH2");
+        // What is named is bounded: no odd characters, no long names.
+        QTest::newRow("neither, odd names left out")
+            << "250 AUTH <b>LOGIN</b> " + QByteArray(21, 'X') + " NTLM GSSAPI\r\n"
+            << "s3cret" << Exchange{} << false << none.arg("NTLM GSSAPI");
+    }
+    void login()
+    {
+        QFETCH(QByteArray, capabilities);
+        QFETCH(QString, password);
+        QFETCH(Exchange, exchange);
+        QFETCH(bool, delivered);
+
+        Exchange steps = {Greeting, {"EHLO tester\r\n", capabilities}};
+        QByteArray transcript = "EHLO tester\r\n";
+        for (const auto &step : exchange) {
+            steps.append(step);
+            transcript += step.first;
+        }
+        if (delivered) {
+            steps << MailFrom << rcpt("a@x.test") << Data << EndOfData;
+            transcript += "MAIL FROM:<alerts@quellmark.test>\r\nRCPT TO:<a@x.test>\r\n"
+                          "DATA\r\nSubject: Down\r\n\r\nwebhost is down\r\n.\r\n";
+        }
+        FakeServer server;
+        QVERIFY(server.listen());
+        server.setScenario(converse(steps));
+        TKEsmtp client;
+        configure(client, server);
+        client.setRequireAuthentication(true);
+        client.setUser(QStringLiteral("usér"));
+        client.setPassword(password);
+        client.setSendTo({QStringLiteral("a@x.test")});
+        client.setOutMessage({"Subject: Down", "", "webhost is down"});
+
+        const Outcome outcome = send(client);
+        QCOMPARE(transcriptOf(server), transcript + "QUIT\r\n");
+        QCOMPARE(outcome.result, delivered);
+        QTEST(outcome.reply, "reply");
     }
 
     void messageBytesKeptExactly()

@@ -92,6 +92,15 @@ Scenario startTlsOpening()
 const QByteArray Delivered = "MAIL FROM:<alerts@quellmark.test>\r\nRCPT TO:<ops@x.test>\r\n"
                              "DATA\r\nSubject: Down\r\n\r\nsecure.test is down\r\n.\r\nQUIT\r\n";
 const QByteArray AuthLines = "AUTH LOGIN\r\n" + UserLine + PasswordLine;
+const QByteArray PlainLine = "AUTH PLAIN AGFsZXJ0cwBzM2NyZXQ=\r\n";
+
+Scenario &authPlain(Scenario &s)
+{
+    return s.waitForText(PlainLine).send("235 2.7.0 Authentication successful\r\n");
+}
+
+const QString NoLogin = "The SMTP server offers no login this program can use (it offers: "
+                        "CRAM-MD5); the message was not sent.";
 
 } // namespace
 
@@ -183,6 +192,44 @@ private slots:
             QTest::newRow("SSL/TLS without authentication says HELO")
                 << 2 << false << s << QByteArray() << "HELO tester\r\n" + Delivered << true
                 << queued;
+        }
+        // The login is chosen from the EHLO inside TLS; the one in clear
+        // offered LOGIN.
+        {
+            Scenario s = startTlsOpening();
+            ehlo(s, {"secure.test", "AUTH PLAIN"});
+            authPlain(s);
+            delivery(s);
+            QTest::newRow("STARTTLS, only PLAIN inside")
+                << 1 << true << s << opening << opening + "EHLO tester\r\n" + PlainLine + Delivered
+                << true << queued;
+        }
+        {
+            Scenario s = startTlsOpening();
+            ehlo(s, {"secure.test", "AUTH CRAM-MD5"});
+            s.waitForText("QUIT\r\n").send("221 bye\r\n");
+            QTest::newRow("STARTTLS, neither inside: no credentials")
+                << 1 << true << s << opening << opening + "EHLO tester\r\nQUIT\r\n" << false
+                << NoLogin;
+        }
+        {
+            Scenario s;
+            s.startTls().send(Greeting);
+            ehlo(s, {"secure.test", "AUTH=PLAIN"});
+            authPlain(s);
+            delivery(s);
+            QTest::newRow("SSL/TLS from the connect, only PLAIN")
+                << 2 << true << s << QByteArray() << "EHLO tester\r\n" + PlainLine + Delivered
+                << true << queued;
+        }
+        {
+            Scenario s;
+            s.startTls().send(Greeting);
+            ehlo(s, {"secure.test", "AUTH CRAM-MD5"});
+            s.waitForText("QUIT\r\n").send("221 bye\r\n");
+            QTest::newRow("SSL/TLS from the connect, neither: no credentials")
+                << 2 << true << s << QByteArray() << QByteArray("EHLO tester\r\nQUIT\r\n")
+                << false << NoLogin;
         }
         {
             Scenario s;
