@@ -323,9 +323,6 @@ private slots:
         QTest::newRow("only PLAIN: initial response")
             << QByteArray("250-fake.test\r\n250 AUTH PLAIN CRAM-MD5\r\n") << "s3cret"
             << Exchange{{"AUTH PLAIN AHVzw6lyAHMzY3JldA==\r\n", ok}} << true << queued;
-        QTest::newRow("only PLAIN, old form")
-            << QByteArray("250-fake.test\r\n250 Auth=Plain\r\n") << "s3cret"
-            << Exchange{{"AUTH PLAIN AHVzw6lyAHMzY3JldA==\r\n", ok}} << true << queued;
         QTest::newRow("PLAIN refused")
             << QByteArray("250-fake.test\r\n250 AUTH PLAIN\r\n") << "s3cret"
             << Exchange{{"AUTH PLAIN AHVzw6lyAHMzY3JldA==\r\n",
