@@ -9,7 +9,7 @@
 # QM_ASAN_BUILD picks another build folder, QM_SAN_CXX another compiler
 # (default g++; clang++ works too).
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-qm_install_packages
+qm_install_test_packages
 
 QM_ASAN_BUILD="${QM_ASAN_BUILD:-$QM_ROOT/build-asan}"
 QM_SAN_CXX="${QM_SAN_CXX:-g++}"

@@ -96,7 +96,7 @@ validate)
     ;;
 
 package)
-    need cpack dpkg-deb dpkg-shlibdeps fakeroot
+    need cpack dpkg-deb dpkg-shlibdeps
     (cd "$build" && cpack --config CPackConfig.cmake -B "$work/dist") >"$work/cpack.log" 2>&1 ||
         { cat "$work/cpack.log" >&2; fail "cpack failed"; }
     shopt -s nullglob
