@@ -25,9 +25,9 @@ set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.kestrin.example")
+# CPack puts the summary above as the first line.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "site connectivity monitor for the desktop
-Quellmark sits in the notification area and, on a timer, checks that a list
+    "Quellmark sits in the notification area and, on a timer, checks that a list
 of internet services answers: web servers (HTTP HEAD or GET with an expected
 text, directly or through a proxy) and FTP, SMTP and POP3 servers by their
 greeting. When a service fails it alerts you with a sound, a blinking window,
