@@ -35,6 +35,9 @@ QStringList interfaceMembers(const QString &xml, const QString &interface)
     while (!reader.atEnd()) {
         reader.readNext();
         const QXmlStreamAttributes attributes = reader.attributes();
+        const auto value = [&attributes](const char *key) {
+            return attributes.value(QLatin1String(key)).toString();
+        };
         if (reader.isStartElement()) {
             const QStringView name = reader.name();
             if (name == QLatin1String("interface")) {
@@ -42,24 +45,24 @@ QStringList interfaceMembers(const QString &xml, const QString &interface)
             } else if (!inside) {
                 continue;
             } else if (name == QLatin1String("method") || name == QLatin1String("signal")) {
-                member = name.toString() + QLatin1Char(' ') + attributes.value(QLatin1String("name"));
+                member = name.toString() + QLatin1Char(' ') + value("name");
                 parts.clear();
             } else if (name == QLatin1String("property")) {
                 members << QStringLiteral("property %1 %2 %3")
-                               .arg(attributes.value(QLatin1String("name")),
-                                    attributes.value(QLatin1String("type")),
-                                    attributes.value(QLatin1String("access")));
+                               .arg(value("name"),
+                                    value("type"),
+                                    value("access"));
             } else if (name == QLatin1String("arg")) {
-                QString direction = attributes.value(QLatin1String("direction")).toString();
+                QString direction = value("direction");
                 if (direction.isEmpty())
                     direction = member.startsWith(QLatin1String("signal")) ? QStringLiteral("out")
                                                                            : QStringLiteral("in");
-                parts << direction + QLatin1Char(':') + attributes.value(QLatin1String("type")) +
-                             QLatin1Char(':') + attributes.value(QLatin1String("name"));
+                parts << direction + QLatin1Char(':') + value("type") +
+                             QLatin1Char(':') + value("name");
             } else if (name == QLatin1String("annotation")) {
                 parts << QStringLiteral("annotation:%1=%2")
-                             .arg(attributes.value(QLatin1String("name")),
-                                  attributes.value(QLatin1String("value")));
+                             .arg(value("name"),
+                                  value("value"));
             }
         } else if (reader.isEndElement() && inside) {
             const QStringView name = reader.name();
