@@ -90,6 +90,10 @@ validate)
             grep -oE -- '--?[a-z][a-z-]*' | sort -u); do
             grep -qF -- "$option" <<<"$text" || fail "$program.1 does not describe $option"
         done
+        # And every command or argument word it lists ("list KEY", "test").
+        for word in $("$work/prefix/bin/$program" --help | sed -n 's/^  \([a-z][a-z-]*\)\( .*\)\{0,1\}$/\1/p'); do
+            grep -qE -- "^\.(B|BR|BI|TP) $word( |$)" <<<"$text" || fail "$program.1 does not describe $word"
+        done
         grep -q '^\.SH EXIT STATUS' <<<"$text" || fail "$program.1 has no EXIT STATUS section"
     done
     echo "PASS: desktop entry, metainfo and manual pages"
