@@ -1,20 +1,38 @@
-# Shared by the run and test scripts: install what the build needs on a
-# Debian 12 machine, then configure and build.
+# Shared by the run, test and package scripts: install what each needs on a
+# Debian 12 machine (only the packages missing), then configure and build.
 
 set -euo pipefail
 
 QM_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 QM_BUILD="${QM_BUILD:-$QM_ROOT/build}"
 
+# What building and running the program needs: the compiler and build tools,
+# the Qt and SQLite development files, and what the program loads at run
+# time (the Qt platform plugins, the GStreamer elements Qt Multimedia plays
+# the sound theme's bell with, the certificate authorities for TLS).
 QM_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libgl-dev
-    postfix openssl ca-certificates
     libsqlite3-dev
+    qt6-qpa-plugins gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    ca-certificates
+)
+
+# What the test suite needs besides: a private X server and session bus,
+# smtp-sink (postfix) and openssl for the mail and TLS cases, network and
+# process tools, the validators and packaging tools of the install checks.
+QM_TEST_PACKAGES=(
+    postfix openssl
     xvfb xauth
     dbus dbus-daemon libglib2.0-bin
     iproute2 util-linux
+    desktop-file-utils appstream man-db
+    dpkg-dev file
 )
+
+# What scripts/package.sh needs besides the build: dpkg-shlibdeps (dpkg-dev)
+# for the package's library dependencies.
+QM_PACKAGE_PACKAGES=(dpkg-dev file)
 
 # Real servers the end-to-end suite runs against. Installing them is best
 # effort: a server that cannot be installed makes its cases skip with a
@@ -57,10 +75,23 @@ qm_install_list() {
 }
 
 qm_install_packages() { qm_install_list required "${QM_PACKAGES[@]}"; }
+qm_install_test_packages() { qm_install_list required "${QM_PACKAGES[@]}" "${QM_TEST_PACKAGES[@]}"; }
+qm_install_package_packages() { qm_install_list required "${QM_PACKAGES[@]}" "${QM_PACKAGE_PACKAGES[@]}"; }
 qm_install_e2e_packages() { qm_install_list best-effort "${QM_E2E_PACKAGES[@]}"; }
 qm_install_fuzz_packages() { qm_install_list required "${QM_FUZZ_PACKAGES[@]}"; }
 
-qm_build() {
+qm_configure() {
     cmake -S "$QM_ROOT" -B "$QM_BUILD" -G Ninja -DCMAKE_BUILD_TYPE="${QM_BUILD_TYPE:-RelWithDebInfo}" "$@"
+}
+
+# Configures and builds everything, the test suite included.
+qm_build() {
+    qm_configure "$@"
     cmake --build "$QM_BUILD" -j"$(nproc)"
+}
+
+# Configures and builds the three programs alone.
+qm_build_programs() {
+    qm_configure "$@"
+    cmake --build "$QM_BUILD" -j"$(nproc)" --target quellmark quellmark-reg quellmark-report
 }

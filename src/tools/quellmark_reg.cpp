@@ -1,6 +1,7 @@
 // quellmark-reg: reads and edits the per-user settings store from the command
 // line, and converts it to and from the registry export text format.
 
+#include "config/ProgramContext.h"
 #include "config/RegistryExport.h"
 #include "config/RegistryStore.h"
 #include "config/StoreRecovery.h"
@@ -61,9 +62,19 @@ static QString usageText()
                "                                 (Quellmark keeps it beside the store while it\n"
                "                                 runs); the damaged file is kept aside\n"
                "  -h, --help                     show this help\n"
+               "  -v, --version                  show the version\n"
                "\n"
                "Exit status: 0 on success, 1 on any error.\n")
         .arg(QString::fromLatin1(ToolName), RegistryStore::defaultPath());
+}
+
+// The program's version, so the tool and the program it belongs to are told
+// apart and matched.
+static QString versionText()
+{
+    return QStringLiteral("%1 (%2) %3\n")
+        .arg(QString::fromLatin1(ToolName), ProgramContext::applicationTitle(),
+             ProgramContext::buildVersion());
 }
 
 // Names and data shown on one line: control characters must not break it.
@@ -303,6 +314,10 @@ int main(int argc, char *argv[])
     }
     if (args[0] == QLatin1StringView("-h") || args[0] == QLatin1StringView("--help")) {
         writeTo(stdout, usageText());
+        return 0;
+    }
+    if (args[0] == QLatin1StringView("-v") || args[0] == QLatin1StringView("--version")) {
+        writeTo(stdout, versionText());
         return 0;
     }
     static const QStringList commands = {QStringLiteral("list"),

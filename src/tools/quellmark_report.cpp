@@ -2,6 +2,7 @@
 // from the service logs in the program folder, e.g. for a monthly mail
 // from cron.
 
+#include "config/ProgramContext.h"
 #include "platform/AppPaths.h"
 #include "stats/DowntimeStats.h"
 #include "stats/StatsError.h"
@@ -40,7 +41,7 @@ static QString usageText()
                "Usage: %1 [--period PERIOD] [--all-downtimes] LOG_ENTRY\n"
                "       %1 [--period PERIOD] [--show-all] --compare\n"
                "       %1 --list\n"
-               "       %1 --help\n"
+               "       %1 --help | --version\n"
                "\n"
                "Prints the down-time report of the Quellmark statistics window, built from\n"
                "the service logs in %2.\n"
@@ -55,6 +56,7 @@ static QString usageText()
                "                     start (marked \"*\")\n"
                "  --list             print the log entries, one a line\n"
                "  -h, --help         show this help\n"
+               "  -v, --version      show the version\n"
                "\n"
                "Dates, times and numbers follow the locale (LC_ALL, LANG), which must be\n"
                "the one the program wrote the logs with. Lines of a log that are no record,\n"
@@ -87,12 +89,15 @@ static int run(const QStringList &args)
     StatsOptions options;
     bool list = false;
     bool help = false;
+    bool version = false;
     bool periodGiven = false;
     QStringList entries;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             help = true;
+        } else if (arg == QLatin1String("-v") || arg == QLatin1String("--version")) {
+            version = true;
         } else if (arg == QLatin1String("--list")) {
             list = true;
         } else if (arg == QLatin1String("--compare")) {
@@ -127,6 +132,12 @@ static int run(const QStringList &args)
 
     if (help) {
         writeTo(stdout, usageText());
+        return 0;
+    }
+    if (version) {
+        writeTo(stdout, QStringLiteral("%1 (%2) %3\n")
+                            .arg(QString::fromLatin1(ToolName), ProgramContext::applicationTitle(),
+                                 ProgramContext::buildVersion()));
         return 0;
     }
     const QString folder = AppPaths::programFolder();

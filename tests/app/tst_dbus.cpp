@@ -12,13 +12,72 @@
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
 #include <QDBusReply>
+#include <QFile>
 #include <QTest>
+#include <QXmlStreamReader>
 
 #include <memory>
 
 namespace {
 const QString Interface = QStringLiteral("org.kestrin.Quellmark");
+
+// The members of one interface of an introspection document, one line each
+// ("method Name in:s:arg out:b:arg", "property Name b read", ...) and
+// sorted, so layout, comments and order do not count. Empty when the
+// interface is not there; a line "error ..." when the XML cannot be read.
+QStringList interfaceMembers(const QString &xml, const QString &interface)
+{
+    QStringList members;
+    QXmlStreamReader reader(xml);
+    bool inside = false;
+    QString member;
+    QStringList parts;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        const QXmlStreamAttributes attributes = reader.attributes();
+        const auto value = [&attributes](const char *key) {
+            return attributes.value(QLatin1String(key)).toString();
+        };
+        if (reader.isStartElement()) {
+            const QStringView name = reader.name();
+            if (name == QLatin1String("interface")) {
+                inside = attributes.value(QLatin1String("name")) == interface;
+            } else if (!inside) {
+                continue;
+            } else if (name == QLatin1String("method") || name == QLatin1String("signal")) {
+                member = name.toString() + QLatin1Char(' ') + value("name");
+                parts.clear();
+            } else if (name == QLatin1String("property")) {
+                members << QStringLiteral("property %1 %2 %3")
+                               .arg(value("name"),
+                                    value("type"),
+                                    value("access"));
+            } else if (name == QLatin1String("arg")) {
+                QString direction = value("direction");
+                if (direction.isEmpty())
+                    direction = member.startsWith(QLatin1String("signal")) ? QStringLiteral("out")
+                                                                           : QStringLiteral("in");
+                parts << direction + QLatin1Char(':') + value("type") +
+                             QLatin1Char(':') + value("name");
+            } else if (name == QLatin1String("annotation")) {
+                parts << QStringLiteral("annotation:%1=%2")
+                             .arg(value("name"),
+                                  value("value"));
+            }
+        } else if (reader.isEndElement() && inside) {
+            const QStringView name = reader.name();
+            if (name == QLatin1String("interface"))
+                inside = false;
+            else if (name == QLatin1String("method") || name == QLatin1String("signal"))
+                members << (QStringList{member} + parts).join(QLatin1Char(' '));
+        }
+    }
+    if (reader.hasError())
+        return {QStringLiteral("error ") + reader.errorString()};
+    members.sort();
+    return members;
 }
+} // namespace
 
 class TestDBus : public QObject {
     Q_OBJECT
@@ -114,6 +173,35 @@ private slots:
         QVERIFY(remote.call(QStringLiteral("Exit")).type() == QDBusMessage::ReplyMessage);
         QVERIFY(first.waitForFinished(10000));
         QDBusConnection::disconnectFromBus(QStringLiteral("tst2"));
+    }
+
+    // The interface description the package installs for desktop tools and
+    // bindings says what the running program really offers.
+    void installedInterfaceMatchesTheLiveOne()
+    {
+        if (!PrivateBus::available())
+            QSKIP("dbus-daemon is not installed (Debian package dbus-daemon); the interface file was not checked");
+        QFile file(QStringLiteral(QUELLMARK_DBUS_INTERFACE_XML));
+        QVERIFY2(file.open(QIODevice::ReadOnly), qPrintable(file.fileName()));
+        const QStringList described = interfaceMembers(QString::fromUtf8(file.readAll()), Interface);
+        QVERIFY(described.size() > 1);
+
+        TestSandbox sandbox;
+        PrivateBus bus;
+        QVERIFY(bus.start());
+        AppProcess app;
+        QVERIFY(app.start());
+        QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), QStringLiteral("tst3"));
+        QTRY_VERIFY(connection.interface()->isServiceRegistered(Interface).value());
+        QDBusInterface introspectable(Interface, QStringLiteral("/"),
+                                      QStringLiteral("org.freedesktop.DBus.Introspectable"), connection);
+        const QDBusReply<QString> live = introspectable.call(QStringLiteral("Introspect"));
+        QVERIFY2(live.isValid(), qPrintable(live.error().message()));
+        QCOMPARE(interfaceMembers(live.value(), Interface), described);
+
+        QDBusInterface(Interface, QStringLiteral("/"), Interface, connection).call(QStringLiteral("Exit"));
+        QVERIFY(app.waitForFinished(10000));
+        QDBusConnection::disconnectFromBus(QStringLiteral("tst3"));
     }
 
     void runsWithoutABus()
