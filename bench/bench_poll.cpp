@@ -100,102 +100,52 @@ struct ViewScope {
     double m_start;
 };
 
-// The main window as the cycle's display, every call timed.
-class TimingView : public PollView {
-public:
-    explicit TimingView(TfrmMain &window) : m_w(window) {}
+// The main window's answers to what the monitor reports, timed: a hook
+// connected before the window's own slots opens the scope and one
+// connected after them closes it (direct connections run in order).
+int g_successes = 0;
+int g_failures = 0;
+double g_viewStart = 0;
 
-    int successes = 0;
-    int failures = 0;
+void viewBegin()
+{
+    if (!g_clocks.inView) {
+        g_clocks.inView = true;
+        g_viewStart = BenchReport::now();
+    }
+}
 
-    void statusAppend(const QString &line) override
-    {
-        if (line.startsWith(QLatin1String("Success: ")))
-            ++successes;
-        else if (line.startsWith(QLatin1String("Failed: ")))
-            ++failures;
-        ViewScope s;
-        m_w.statusAppend(line);
+void viewEnd()
+{
+    if (g_clocks.inView) {
+        g_clocks.view += BenchReport::now() - g_viewStart;
+        g_clocks.inView = false;
     }
-    void statusClear() override
-    {
-        ViewScope s;
-        m_w.statusClear();
-    }
-    void setProgressText(const QString &text) override
-    {
-        ViewScope s;
-        m_w.setProgressText(text);
-    }
-    void setErrorPanel(const QString &text, Image image) override
-    {
-        ViewScope s;
-        m_w.setErrorPanel(text, image);
-    }
-    void setTrayHint(const QString &text) override
-    {
-        ViewScope s;
-        m_w.setTrayHint(text);
-    }
-    void setTrayIcon(TrayIcons set, bool cycling) override
-    {
-        ViewScope s;
-        m_w.setTrayIcon(set, cycling);
-    }
-    void setCycleRunning(bool running) override
-    {
-        ViewScope s;
-        m_w.setCycleRunning(running);
-    }
-    void setAbortEnabled(bool enabled) override
-    {
-        ViewScope s;
-        m_w.setAbortEnabled(enabled);
-    }
-    void setTimerSwitchShown(bool on) override
-    {
-        ViewScope s;
-        m_w.setTimerSwitchShown(on);
-    }
-    void errorWindowSetText(const QString &text) override
-    {
-        ViewScope s;
-        m_w.errorWindowSetText(text);
-    }
-    void errorWindowSetBordered(bool bordered) override
-    {
-        ViewScope s;
-        m_w.errorWindowSetBordered(bordered);
-    }
-    void errorWindowSetWordWrap(bool on) override
-    {
-        ViewScope s;
-        m_w.errorWindowSetWordWrap(on);
-    }
-    void errorWindowShow() override
-    {
-        ViewScope s;
-        m_w.errorWindowShow();
-    }
-    void errorWindowHide() override
-    {
-        ViewScope s;
-        m_w.errorWindowHide();
-    }
-    void setShowOnErrorChecked(bool checked) override
-    {
-        ViewScope s;
-        m_w.setShowOnErrorChecked(checked);
-    }
-    void processEvents() override
-    {
-        ViewScope s;
-        m_w.processEvents();
-    }
+}
 
-private:
-    TfrmMain &m_w;
-};
+template <typename Signal>
+void hook(Monitor &monitor, Signal signal, void (*step)())
+{
+    QObject::connect(&monitor, signal, &monitor, [step] { step(); });
+}
+
+void hookAll(Monitor &monitor, void (*step)())
+{
+    hook(monitor, &Monitor::statusLine, step);
+    hook(monitor, &Monitor::statusCleared, step);
+    hook(monitor, &Monitor::progressText, step);
+    hook(monitor, &Monitor::errorPanel, step);
+    hook(monitor, &Monitor::trayHint, step);
+    hook(monitor, &Monitor::trayIcon, step);
+    hook(monitor, &Monitor::cycleRunning, step);
+    hook(monitor, &Monitor::abortEnabled, step);
+    hook(monitor, &Monitor::timerSwitchShown, step);
+    hook(monitor, &Monitor::errorWindowText, step);
+    hook(monitor, &Monitor::errorWindowBordered, step);
+    hook(monitor, &Monitor::errorWindowWordWrap, step);
+    hook(monitor, &Monitor::errorWindowShown, step);
+    hook(monitor, &Monitor::showOnErrorChecked, step);
+}
 
 // Every service answers, so no alert is expected; any call is counted.
 class CountingAlerts : public AlertActions {
@@ -453,43 +403,35 @@ int main(int argc, char *argv[])
     engine.abortProbe = [&prober] { prober.abort(); };
     Monitor monitor(context, engine);
 
+    // The window's slots on the monitor's signals sit between the hooks.
+    QObject::connect(&monitor, &Monitor::statusLine, &monitor, [](const QString &line) {
+        if (line.startsWith(QLatin1String("Success: ")))
+            ++g_successes;
+        else if (line.startsWith(QLatin1String("Failed: ")))
+            ++g_failures;
+    });
+    hookAll(monitor, viewBegin);
     TfrmMain window(context, &monitor);
+    hookAll(monitor, viewEnd);
     if (!inTray)
         window.show();
     QCoreApplication::processEvents();
-
-    // What the monitor reports reaches the window through the timing view.
-    QObject::disconnect(&monitor, nullptr, &window, nullptr);
-    TimingView view(window);
-    QObject::connect(&monitor, &Monitor::statusLine, [&view](const QString &t) { view.statusAppend(t); });
-    QObject::connect(&monitor, &Monitor::statusCleared, [&view] { view.statusClear(); });
-    QObject::connect(&monitor, &Monitor::progressText, [&view](const QString &t) { view.setProgressText(t); });
-    QObject::connect(&monitor, &Monitor::errorPanel,
-                     [&view](const QString &t, PollView::Image i) { view.setErrorPanel(t, i); });
-    QObject::connect(&monitor, &Monitor::trayHint, [&view](const QString &t) { view.setTrayHint(t); });
-    QObject::connect(&monitor, &Monitor::trayIcon,
-                     [&view](PollView::TrayIcons set, bool cycling) { view.setTrayIcon(set, cycling); });
-    QObject::connect(&monitor, &Monitor::cycleRunning, [&view](bool on) { view.setCycleRunning(on); });
-    QObject::connect(&monitor, &Monitor::abortEnabled, [&view](bool on) { view.setAbortEnabled(on); });
-    QObject::connect(&monitor, &Monitor::timerSwitchShown, [&view](bool on) { view.setTimerSwitchShown(on); });
-    QObject::connect(&monitor, &Monitor::errorWindowText, [&view](const QString &t) { view.errorWindowSetText(t); });
-    QObject::connect(&monitor, &Monitor::errorWindowBordered, [&view](bool on) { view.errorWindowSetBordered(on); });
-    QObject::connect(&monitor, &Monitor::errorWindowWordWrap, [&view](bool on) { view.errorWindowSetWordWrap(on); });
-    QObject::connect(&monitor, &Monitor::errorWindowShown,
-                     [&view](bool on) { on ? view.errorWindowShow() : view.errorWindowHide(); });
-    QObject::connect(&monitor, &Monitor::showOnErrorChecked, [&view](bool on) { view.setShowOnErrorChecked(on); });
-    monitor.setEventPump([&view] { view.processEvents(); });
+    const std::function<void()> pump = monitor.eventPump();
+    monitor.setEventPump([pump] {
+        ViewScope s;
+        pump();
+    });
     CountingAlerts alerts;
     monitor.setAlertActions(&alerts);
     monitor.setServiceListProvider([&names] { return names; });
 
     const auto runCycle = [&]() -> std::optional<double> {
         g_clocks = Clocks();
-        view.successes = view.failures = 0;
+        g_successes = g_failures = 0;
         const double start = BenchReport::now();
         monitor.pollNow();
         const double spent = BenchReport::now() - start;
-        if (view.successes != count || alerts.calls != 0)
+        if (g_successes != count || alerts.calls != 0)
             return std::nullopt;
         return spent;
     };
@@ -505,7 +447,7 @@ int main(int argc, char *argv[])
     // baseline loop is counted.
     if (!runCycle())
         return fail(QStringLiteral("warm-up cycle: %1 of %2 services answered (%3)")
-                        .arg(view.successes)
+                        .arg(g_successes)
                         .arg(count)
                         .arg(alerts.lastError));
     if (!runBaseline())
@@ -523,7 +465,7 @@ int main(int argc, char *argv[])
         if (!base || !spent)
             return fail(QStringLiteral("round %1: %2 of %3 services answered")
                             .arg(round)
-                            .arg(view.successes)
+                            .arg(g_successes)
                             .arg(count));
         const Clocks clocks = g_clocks;
         double start = BenchReport::now();

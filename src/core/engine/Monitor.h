@@ -49,6 +49,7 @@ public:
     void setServiceListProvider(std::function<QStringList()> services);
     void setAlertActions(AlertActions *alerts);
     void setEventPump(std::function<void()> pump);
+    std::function<void()> eventPump() const { return m_pump; }
 
     // Intents.
     // "Go", "Poll now", D-Bus: a cycle over the service list; ignored while
