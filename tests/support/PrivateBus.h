@@ -2,10 +2,12 @@
 
 #include <QProcess>
 #include <QString>
+#include <QTemporaryDir>
 
 // A session bus of the test's own (dbus-daemon), so tests never talk to the
 // user's desktop bus. Its address is put into DBUS_SESSION_BUS_ADDRESS for
-// the processes the test starts afterwards.
+// the processes the test starts afterwards. It starts no services on demand:
+// a notification daemon installed on the machine is not woken by a test.
 class PrivateBus {
 public:
     PrivateBus();
@@ -18,4 +20,5 @@ private:
     QProcess m_daemon;
     QString m_address;
     QByteArray m_oldAddress;
+    QTemporaryDir m_configDir;
 };
