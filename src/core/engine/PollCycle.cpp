@@ -489,8 +489,11 @@ void PollCycle::firstFailureAlerts(const ServiceTarget &target, const ServiceVal
 
 void PollCycle::listedFailureRules(const ServiceTarget &target, const ServiceValues &v, int n, const QString &line)
 {
-    if (v.hold.held())
+    if (v.hold.held()) {
+        // When the hold ends with the service still on error, that is told.
+        m_withheld.insert(target.serviceTag);
         return;
+    }
     if (m_withheld.remove(target.serviceTag)) {
         // The hold ended while the service stayed on error: what it held
         // back of the outage's start is told now.

@@ -58,6 +58,8 @@ void DesktopNotifier::show(const Notice &notice)
     if (notice.service.isEmpty())
         return;
     m_closeAfterAnswer.remove(notice.service);
+    if (!m_queued.contains(notice.service))
+        m_queueOrder << notice.service;
     m_queued.insert(notice.service, notice);
     switch (m_capsState) {
     case Capabilities::Unknown:
@@ -74,6 +76,7 @@ void DesktopNotifier::show(const Notice &notice)
 void DesktopNotifier::close(const QString &service)
 {
     m_queued.remove(service);
+    m_queueOrder.removeOne(service);
     if (m_inFlight.contains(service)) {
         m_closeAfterAnswer.insert(service);
         return;
@@ -92,6 +95,7 @@ void DesktopNotifier::askCapabilities()
     if (!connection.isConnected()) {
         // No session bus: nothing can be shown, now or later in this run.
         m_queued.clear();
+        m_queueOrder.clear();
         return;
     }
     m_capsState = Capabilities::Asking;
@@ -111,6 +115,7 @@ void DesktopNotifier::capabilitiesAnswered(QDBusPendingCallWatcher *watcher)
         m_capsState = Capabilities::Unknown;
         m_capabilities.clear();
         m_queued.clear();
+        m_queueOrder.clear();
         return;
     }
     m_capabilities.clear();
@@ -121,7 +126,7 @@ void DesktopNotifier::capabilitiesAnswered(QDBusPendingCallWatcher *watcher)
             m_capabilities << capability;
     }
     m_capsState = Capabilities::Known;
-    const QStringList waiting = m_queued.keys();
+    const QStringList waiting = m_queueOrder;
     for (const QString &service : waiting)
         sendNext(service);
 }
@@ -135,6 +140,7 @@ void DesktopNotifier::sendNext(const QString &service)
         return;
     const Notice notice = *found;
     m_queued.erase(found);
+    m_queueOrder.removeOne(service);
 
     QStringList actions;
     if (m_capabilities.contains(QLatin1String("actions"))) {

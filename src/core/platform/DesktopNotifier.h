@@ -79,6 +79,8 @@ private:
     QStringList m_capabilities;
     // The latest notice of each service not yet sent; one per service.
     QHash<QString, Notice> m_queued;
+    // Their services in the order they came.
+    QStringList m_queueOrder;
     // Services whose Notify waits for its answer: the next one must carry
     // the id that answer brings, or it would not replace it.
     QSet<QString> m_inFlight;
