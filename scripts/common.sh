@@ -21,6 +21,7 @@ QM_PACKAGES=(
 # message instead of failing the set-up.
 QM_E2E_PACKAGES=(
     nginx tinyproxy-bin vsftpd postfix dbus dbus-daemon libglib2.0-bin
+    dunst xvfb
 )
 
 # Extra tools for the fuzz targets and the sanitizer build: clang with its
