@@ -245,7 +245,9 @@ void SitesPage::selectService(const QString &name)
 
 QString SitesPage::snoozeText(qint64 secondsLeft)
 {
-    return QStringLiteral("Alerts snoozed, %1 left").arg(DowntimeText(qMax<qint64>(0, secondsLeft)));
+    // Counted down in whole minutes, the one begun included.
+    const qint64 minutes = (qMax<qint64>(0, secondsLeft) + 59) / 60;
+    return QStringLiteral("Alerts snoozed, %1 left").arg(DowntimeText(minutes * 60));
 }
 
 QString SitesPage::acknowledgedText()

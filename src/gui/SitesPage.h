@@ -40,7 +40,7 @@ public:
     void selectService(const QString &name);
     // The selected service's hold as the page shows it; empty when none.
     QString holdText() const;
-    // How long a snooze has left, as the page says it.
+    // How long a snooze has left, as the page says it (a minute begun counts).
     static QString snoozeText(qint64 secondsLeft);
     static QString acknowledgedText();
 

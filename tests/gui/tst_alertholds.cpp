@@ -93,14 +93,16 @@ private slots:
         QCOMPARE(m_main->sitesPage()->holdText(), QStringLiteral("Alerts snoozed, 1 h 00 min left"));
         QVERIFY(!resume()->isHidden());
 
+        // A minute begun counts as a whole one.
         const struct {
-            int minutesOn;
+            int secondsOn;
             const char *shown;
-        } steps[] = {{15, "Alerts snoozed, 45 min left"},
-                     {44, "Alerts snoozed, 1 min left"},
-                     {1, ""}};
+        } steps[] = {{1, "Alerts snoozed, 1 h 00 min left"},
+                     {15 * 60 - 1, "Alerts snoozed, 45 min left"},
+                     {44 * 60 + 30, "Alerts snoozed, 1 min left"},
+                     {30, ""}};
         for (const auto &step : steps) {
-            m_now = m_now.addSecs(step.minutesOn * 60);
+            m_now = m_now.addSecs(step.secondsOn);
             refresh();
             QCOMPARE(m_main->sitesPage()->holdText(), QString::fromLatin1(step.shown));
         }
