@@ -12,6 +12,7 @@
 // drop to nobody where they can, and die with the test process.
 
 #include "FakeServer.h"
+#include "PrivateBus.h"
 #include "TestSandbox.h"
 
 #include "platform/NetworkState.h"
@@ -279,11 +280,14 @@ public:
         // program in a network namespace of its own reaches it too.
         const QString dir = m_sandbox.root() + QStringLiteral("/bus");
         QDir().mkpath(dir);
+        // Nothing is started on demand: a notification daemon installed
+        // here is not woken by every case whose service goes on error.
+        const QString config = m_sandbox.root() + QStringLiteral("/bus.conf");
+        if (!PrivateBus::writeConfig(config, QStringLiteral("unix:dir=") + dir))
+            return fail(QStringLiteral("cannot write the bus configuration"));
         if (!m_bus.start(findProgram(QStringLiteral("dbus-daemon")),
-                         {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                          QStringLiteral("--nopidfile"),
-                          QStringLiteral("--address=unix:dir=") + dir,
-                          QStringLiteral("--print-address=1")},
+                         {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                          QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")},
                          false))
             return fail(QStringLiteral("dbus-daemon did not start"));
         QByteArray line;

@@ -11,7 +11,7 @@ const char *const Config = R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-
 <busconfig>
   <type>session</type>
   <keep_umask/>
-  <listen>unix:tmpdir=/tmp</listen>
+  <listen>%1</listen>
   <auth>EXTERNAL</auth>
   <policy context="default">
     <allow send_destination="*" eavesdrop="true"/>
@@ -39,16 +39,20 @@ bool PrivateBus::available()
     return !QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty();
 }
 
+bool PrivateBus::writeConfig(const QString &path, const QString &listen)
+{
+    QFile file(path);
+    const QByteArray text = QString::fromLatin1(Config).arg(listen.toHtmlEscaped()).toUtf8();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
 bool PrivateBus::start()
 {
     if (!m_configDir.isValid())
         return false;
     const QString config = m_configDir.filePath(QStringLiteral("session.conf"));
-    {
-        QFile file(config);
-        if (!file.open(QIODevice::WriteOnly) || file.write(Config) < 0)
-            return false;
-    }
+    if (!writeConfig(config, QStringLiteral("unix:tmpdir=/tmp")))
+        return false;
     m_daemon.start(QStringLiteral("dbus-daemon"),
                    {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
                     QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")});

@@ -13,6 +13,9 @@ public:
     PrivateBus();
     ~PrivateBus();
     static bool available();
+    // Writes a session bus configuration listening on `listen` that starts
+    // nothing on demand; false when it cannot be written.
+    static bool writeConfig(const QString &path, const QString &listen);
     bool start();
     QString address() const { return m_address; }
 
