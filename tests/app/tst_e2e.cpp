@@ -1460,7 +1460,8 @@ private slots:
         QStringList lines = QString::fromUtf8(readAll(record)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 1);
         QVERIFY2(lines.at(0).startsWith(QStringLiteral("CRITICAL|Quellmark|") + summary +
-                                        QStringLiteral("|Failed: http: 127.0.0.1/ (503) went on error~")),
+                                        QStringLiteral("|Failed: http: 127.0.0.1:%1/ (503) went on error~")
+                                            .arg(web.port())),
                  qPrintable(lines.at(0)));
 
         answer("200 OK");
@@ -1468,8 +1469,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(readAll(record).count('\n'), qsizetype(2), 15000);
         lines = QString::fromUtf8(readAll(record)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QVERIFY2(lines.at(1).startsWith(QStringLiteral("NORMAL|Quellmark|") + service +
-                                        QStringLiteral(" came off error|Success: http: 127.0.0.1/ (200) came "
-                                                       "off error.~")),
+                                        QStringLiteral(" came off error|Success: http: 127.0.0.1:%1/ (200) "
+                                                       "came off error.~")
+                                            .arg(web.port())),
                  qPrintable(lines.at(1)));
         QVERIFY2(lines.at(1).endsWith(QStringLiteral("~Down for under 1 min")), qPrintable(lines.at(1)));
         QVERIFY2(run.exitProgram(), qPrintable(run.problem()));
