@@ -50,6 +50,8 @@ public:
     // What the server told of itself; empty before it was asked, or when
     // there is none.
     QStringList capabilities() const { return m_capabilities; }
+    // No call to the server waits for its answer.
+    bool isIdle() const { return m_capsState != Capabilities::Asking && m_inFlight.isEmpty(); }
 
 signals:
     void actionInvoked(const QString &service, const QString &key);
