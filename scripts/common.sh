@@ -39,6 +39,7 @@ QM_PACKAGE_PACKAGES=(dpkg-dev file)
 # message instead of failing the set-up.
 QM_E2E_PACKAGES=(
     nginx tinyproxy-bin vsftpd postfix dbus dbus-daemon libglib2.0-bin
+    dunst xvfb
 )
 
 # Extra tools for the fuzz targets and the sanitizer build: clang with its

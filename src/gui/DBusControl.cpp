@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QTimer>
 
@@ -106,4 +107,48 @@ void DBusControl::ShowStats()
 void DBusControl::Exit()
 {
     QTimer::singleShot(0, m_monitor, [m = m_monitor] { m->requestExit(); });
+}
+
+QStringList DBusControl::heldBack() const
+{
+    return m_monitor->heldBack();
+}
+
+void DBusControl::answer(int outcome, const QString &service)
+{
+    if (!calledFromDBus())
+        return;
+    switch (static_cast<Monitor::HoldOutcome>(outcome)) {
+    case Monitor::HoldOutcome::Done:
+        return;
+    case Monitor::HoldOutcome::UnknownService:
+        sendErrorReply(unknownServiceError(), QStringLiteral("No service named \"%1\" is watched").arg(service.left(200)));
+        return;
+    case Monitor::HoldOutcome::NotOnError:
+        sendErrorReply(notOnErrorError(), QStringLiteral("The service \"%1\" is not on error").arg(service.left(200)));
+        return;
+    case Monitor::HoldOutcome::BadMinutes:
+        sendErrorReply(QDBusError::InvalidArgs,
+                       QStringLiteral("Minutes must be from 1 to %1").arg(AlertHold::MaxSnoozeMinutes));
+        return;
+    case Monitor::HoldOutcome::StoreFailed:
+        sendErrorReply(failedError(), QStringLiteral("The settings cannot be written"));
+        return;
+    }
+}
+
+void DBusControl::Snooze(const QString &service, uint minutes)
+{
+    const int bounded = minutes > uint(AlertHold::MaxSnoozeMinutes) ? 0 : int(minutes);
+    answer(int(m_monitor->snooze(service, bounded)), service);
+}
+
+void DBusControl::Acknowledge(const QString &service)
+{
+    answer(int(m_monitor->acknowledge(service)), service);
+}
+
+void DBusControl::Resume(const QString &service)
+{
+    answer(int(m_monitor->resume(service)), service);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusContext>
 #include <QObject>
 #include <QStringList>
 
@@ -10,12 +11,14 @@ class TfrmMain;
 // read-only facts, so scripts and desktop tools can drive the monitor.
 //   service  org.kestrin.Quellmark (org.kestrin.QuellmarkTest in test mode)
 //   object   /
-//   methods  PollNow, ToggleTimer, Restore, ShowServicesOnError, ShowStats, Exit
+//   methods  PollNow, ToggleTimer, Restore, ShowServicesOnError, ShowStats, Exit,
+//            Snooze(s service, u minutes), Acknowledge(s service), Resume(s service)
 //   props    TimerOn, Polling, OnErrorList, LastPollFinished, PollsHandled,
-//            WindowShown
+//            WindowShown, HeldBack
 // Methods only queue their action and return at once, so a caller never
-// waits for a whole poll cycle.
-class DBusControl : public QObject {
+// waits for a whole poll cycle; Snooze, Acknowledge and Resume are done
+// when they return, and answer an unknown service with an error.
+class DBusControl : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kestrin.Quellmark")
     Q_PROPERTY(bool TimerOn READ timerOn)
@@ -24,6 +27,7 @@ class DBusControl : public QObject {
     Q_PROPERTY(QString LastPollFinished READ lastPollFinished)
     Q_PROPERTY(int PollsHandled READ pollsHandled)
     Q_PROPERTY(bool WindowShown READ windowShown)
+    Q_PROPERTY(QStringList HeldBack READ heldBack)
 
 public:
     // The engine's facts and intents come from the monitor; showing windows
@@ -46,6 +50,12 @@ public:
     int pollsHandled() const;
     // The main window is on the screen (not in the tray, not minimised).
     bool windowShown() const;
+    // The services whose alerts are snoozed or acknowledged now.
+    QStringList heldBack() const;
+
+    static QString unknownServiceError() { return QStringLiteral("org.kestrin.Quellmark.Error.UnknownService"); }
+    static QString notOnErrorError() { return QStringLiteral("org.kestrin.Quellmark.Error.NotOnError"); }
+    static QString failedError() { return QStringLiteral("org.kestrin.Quellmark.Error.Failed"); }
 
 public slots:
     void PollNow();
@@ -54,8 +64,14 @@ public slots:
     void ShowServicesOnError();
     void ShowStats();
     void Exit();
+    void Snooze(const QString &service, uint minutes);
+    void Acknowledge(const QString &service);
+    void Resume(const QString &service);
 
 private:
+    // Turns what the monitor made of a hold request into the reply.
+    void answer(int outcome, const QString &service);
+
     static constexpr int RestoreCallTimeoutMs = 5000;
     Monitor *m_monitor;
     TfrmMain *m_window;

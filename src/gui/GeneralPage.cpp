@@ -46,6 +46,7 @@ void GeneralPage::bindSettings(SettingsBinder &b)
     b.bindCheck(Minimized, ui->chkMinimized);
     b.bindCheck(Launch, ui->chkLaunch, {}, [this]() { chkLaunchClick(); });
     b.bindCheck(VisualAlert, ui->chkVisualAlert, {}, [this] { chkVisualAlertClick(); });
+    b.bindCheck(DesktopNotifications, ui->chkDesktopNotifications);
 }
 
 void GeneralPage::fillLive(LiveSettings &live) const
@@ -56,6 +57,7 @@ void GeneralPage::fillLive(LiveSettings &live) const
     // A number still being typed counts with the field's bounds.
     live.connectionTimeoutSecs = ui->spinConnectionTimeout->clampToBounds(ui->spinConnectionTimeout->currentNumber());
     live.visualAlert = ui->chkVisualAlert->isChecked();
+    live.desktopNotifications = ui->chkDesktopNotifications->isChecked();
     live.noConnAppLaunch = ui->chkNoConnAppLaunch->isChecked();
     live.noConnFailures = ui->spinNoConnFailures->currentNumber();
     live.noConnRepeatLaunch = ui->chkNoConnRepeatLaunch->isChecked();

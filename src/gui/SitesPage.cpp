@@ -13,16 +13,19 @@
 #include "ui_SitesPage.h"
 
 #include "alerts/AlertSound.h"
+#include "alerts/MessageTemplate.h"
 #include "alerts/ProgramLauncher.h"
 #include "base/FileError.h"
 #include "config/RegistryStore.h"
 #include "config/ServiceNames.h"
 #include "engine/AlertFailures.h"
+#include "engine/Monitor.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QStyle>
+#include <QTimer>
 
 SitesPage::SitesPage(const ProgramContext &context, GuiAlertActions *alerts, AlertFailures *failures,
                      QWidget *parent)
@@ -40,6 +43,8 @@ SitesPage::SitesPage(const ProgramContext &context, GuiAlertActions *alerts, Ale
     ui->butDelService->setIcon(style()->standardIcon(QStyle::SP_TrashIcon));
     ui->butEditService->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
     bindAlertControls();
+    ui->butResume->setVisible(false);
+    ui->lblHold->setVisible(false);
 }
 
 SitesPage::~SitesPage()
@@ -102,6 +107,7 @@ void SitesPage::bindAlertControls()
     b->bindText(OffErrorEmailTo, ui->edtOffErrorEmailTo);
     b->bindCheck(BeepAlert, ui->chkBeepAlert);
     b->bindCheck(SoundAlert, ui->chkSoundAlert, [this](bool on) { chkSoundAlertClick(on); });
+    b->bindCheck(DesktopNotification, ui->chkDesktopNotification);
     b->bindCheck(LaunchApplication, ui->chkLaunchApp, [this](bool on) { chkLaunchAppClick(on); });
     b->bindCheck(RepeatLaunchApplication, ui->chkRepeatLaunch);
     // Written on every change and on leaving, so no arrow step is lost.
@@ -194,6 +200,101 @@ void SitesPage::ServiceListClick()
 {
     m_binder->load();
     updateServiceButtons();
+    refreshHolds();
+}
+
+// ------------------------------------------------------- snooze and resume
+
+void SitesPage::followHolds(Monitor *monitor)
+{
+    if (m_monitor)
+        disconnect(m_monitor, nullptr, this, nullptr);
+    m_monitor = monitor;
+    if (!m_holdRefresh) {
+        // The time left is told in minutes.
+        m_holdRefresh = new QTimer(this);
+        m_holdRefresh->setInterval(30 * 1000);
+        connect(m_holdRefresh, &QTimer::timeout, this, &SitesPage::refreshHolds);
+        connect(ui->butResume, &QPushButton::clicked, this, [this] {
+            const QString name = selectedService();
+            if (!m_monitor || name.isEmpty())
+                return;
+            if (m_monitor->resume(name) == Monitor::HoldOutcome::StoreFailed)
+                Dialogs::error(this, QStringLiteral("The alerts of \"%1\" could not be resumed: the settings "
+                                                    "cannot be written.")
+                                         .arg(name));
+        });
+    }
+    if (m_monitor) {
+        connect(m_monitor, &Monitor::holdChanged, this, &SitesPage::refreshHolds);
+        // Snoozes run out between polls too.
+        connect(m_monitor, &Monitor::cycleFinished, this, &SitesPage::refreshHolds);
+        m_holdRefresh->start();
+    } else {
+        m_holdRefresh->stop();
+    }
+    refreshHolds();
+}
+
+void SitesPage::selectService(const QString &name)
+{
+    const int row = ServiceNames::indexOfIgnoringCase(serviceNames(), name);
+    if (row >= 0)
+        ui->ServiceList->setCurrentRow(row);
+}
+
+QString SitesPage::snoozeText(qint64 secondsLeft)
+{
+    // Counted down in whole minutes, the one begun included.
+    const qint64 minutes = (qMax<qint64>(0, secondsLeft) + 59) / 60;
+    return QStringLiteral("Alerts snoozed, %1 left").arg(DowntimeText(minutes * 60));
+}
+
+QString SitesPage::acknowledgedText()
+{
+    return QStringLiteral("Alerts acknowledged until the service comes off error");
+}
+
+QString SitesPage::holdText() const
+{
+    return ui->lblHold->isHidden() ? QString() : ui->lblHold->text();
+}
+
+void SitesPage::refreshHolds()
+{
+    const QIcon snoozed = style()->standardIcon(QStyle::SP_MediaPause);
+    const QIcon acknowledged = style()->standardIcon(QStyle::SP_DialogApplyButton);
+    const QDateTime now = m_monitor ? m_monitor->alertHold()->nowUtc() : QDateTime();
+    QString selectedText;
+    for (int i = 0; i < ui->ServiceList->count(); ++i) {
+        QListWidgetItem *item = ui->ServiceList->item(i);
+        const AlertHoldState hold = m_monitor ? m_monitor->holdState(item->text()) : AlertHoldState();
+        QString text;
+        switch (hold.kind) {
+        case AlertHoldState::Kind::Snoozed:
+            item->setIcon(snoozed);
+            text = snoozeText(now.secsTo(hold.until));
+            item->setToolTip(text + QStringLiteral(" (until ") +
+                             QLocale().toString(hold.until.toLocalTime().time(), QLocale::ShortFormat) +
+                             QLatin1Char(')'));
+            break;
+        case AlertHoldState::Kind::Acknowledged:
+            item->setIcon(acknowledged);
+            text = acknowledgedText();
+            item->setToolTip(text);
+            break;
+        case AlertHoldState::Kind::None:
+            item->setIcon(QIcon());
+            item->setToolTip(QString());
+            break;
+        }
+        item->setData(Qt::UserRole, hold.mark());
+        if (i == ui->ServiceList->currentRow())
+            selectedText = text;
+    }
+    ui->lblHold->setText(selectedText);
+    ui->lblHold->setVisible(!selectedText.isEmpty());
+    ui->butResume->setVisible(!selectedText.isEmpty());
 }
 
 void SitesPage::butAddServiceClick()

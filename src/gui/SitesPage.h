@@ -10,6 +10,8 @@
 
 class AlertFailures;
 class GuiAlertActions;
+class Monitor;
+class QTimer;
 class QLineEdit;
 class SettingsBinder;
 class TfrmEmail;
@@ -31,6 +33,16 @@ public:
 
     // The site input and message composer windows, created after this page.
     void setWindows(TfrmInput *input, TfrmEmail *email);
+    // Snoozed and acknowledged services are marked in the list, and the
+    // selected one's hold is shown with its Resume button.
+    void followHolds(Monitor *monitor);
+    // Selects the service of that name, when listed.
+    void selectService(const QString &name);
+    // The selected service's hold as the page shows it; empty when none.
+    QString holdText() const;
+    // How long a snooze has left, as the page says it (a minute begun counts).
+    static QString snoozeText(qint64 secondsLeft);
+    static QString acknowledgedText();
 
     // Fills the list from the store and selects the service selected last
     // time, then loads its values.
@@ -63,6 +75,8 @@ private:
     void serviceListChanged();
     // Enables Add, Edit and Remove as the selection and a running cycle allow.
     void updateServiceButtons();
+    // Marks the held services and shows the selected one's hold.
+    void refreshHolds();
 
     // The enabling rules the binder runs when their boxes change.
     void chkSoundAlertClick(bool on);
@@ -85,4 +99,6 @@ private:
     TfrmEmail *m_email = nullptr;
     bool m_buttonsAllowed = true;
     bool m_exiting = false;
+    Monitor *m_monitor = nullptr;
+    QTimer *m_holdRefresh = nullptr;
 };

@@ -68,6 +68,7 @@ TfrmMain::TfrmMain(const ProgramContext &context, Monitor *monitor, QWidget *par
     ui->PageControl->setCurrentWidget(m_general);
 
     m_sites->loadServices();
+    m_sites->followHolds(m_monitor);
     // A first start: the empty pane says where to begin, until the first poll.
     if (m_sites->serviceNames().isEmpty())
         m_general->statusPane()->setPlaceholderText(firstStartHint());
@@ -138,6 +139,7 @@ void TfrmMain::followMonitor()
     connect(m_monitor, &Monitor::abortEnabled, this, &TfrmMain::setAbortEnabled);
     connect(m_monitor, &Monitor::timerSwitchShown, this, &TfrmMain::setTimerSwitchShown);
     connect(m_monitor, &Monitor::showOnErrorChecked, this, &TfrmMain::setShowOnErrorChecked);
+    connect(m_monitor, &Monitor::openServiceRequested, this, &TfrmMain::showService);
 }
 
 void TfrmMain::attachWindows(const Windows &windows)
@@ -247,6 +249,8 @@ void TfrmMain::setUpTray()
     connect(m_tray, &TrayIcon::pollNowRequested, this, &TfrmMain::butStartClick);
     connect(m_tray, &TrayIcon::timerRequested, this, &TfrmMain::butTimerClick);
     connect(m_tray, &TrayIcon::statsRequested, this, &TfrmMain::butStatsClick);
+    connect(m_tray, &TrayIcon::snoozeAllRequested, this, [this] { m_monitor->snoozeAll(SnoozeAllMinutes); });
+    connect(m_tray, &TrayIcon::resumeAllRequested, this, [this] { m_monitor->resumeAll(); });
     connect(m_tray, &TrayIcon::exitRequested, this, &TfrmMain::mnuExitClick);
 }
 
@@ -281,6 +285,13 @@ void TfrmMain::restoreFromTray()
     showNormal();
     raise();
     activateWindow();
+}
+
+void TfrmMain::showService(const QString &service)
+{
+    restoreFromTray();
+    ui->PageControl->setCurrentWidget(m_sites);
+    m_sites->selectService(service);
 }
 
 void TfrmMain::mnuUrlsOnErrorClick()

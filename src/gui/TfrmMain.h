@@ -77,6 +77,8 @@ public:
     // Tray and top-bar actions.
     void butToTrayClick();
     void restoreFromTray();
+    // The main window on the Sites page with the service selected.
+    void showService(const QString &service);
     void mnuUrlsOnErrorClick();
     void butStatsClick();
     void butTimerClick();
@@ -175,6 +177,7 @@ private:
     QElapsedTimer m_eventsClock;
     qint64 m_lastEventsMs = -1;
     static constexpr int EventsIntervalMs = 10;
+    static constexpr int SnoozeAllMinutes = 60;
     // The General and Misc pages' values.
     SettingsBinder *m_globalBinder = nullptr;
     bool m_startMinimized = false;

@@ -29,6 +29,13 @@ TrayIcon::TrayIcon(const QString &toolTip, QWidget *window)
     m_timer->setCheckable(true);
     connect(m_timer, &QAction::triggered, this, &TrayIcon::timerRequested);
     m_menu->addSeparator();
+    QAction *snoozeAll = m_menu->addAction(QStringLiteral("Snooze all alerts for 1 hour"));
+    snoozeAll->setObjectName(QStringLiteral("mnuSnoozeAll"));
+    connect(snoozeAll, &QAction::triggered, this, &TrayIcon::snoozeAllRequested);
+    QAction *resumeAll = m_menu->addAction(QStringLiteral("Resume alerts"));
+    resumeAll->setObjectName(QStringLiteral("mnuResumeAll"));
+    connect(resumeAll, &QAction::triggered, this, &TrayIcon::resumeAllRequested);
+    m_menu->addSeparator();
     connect(m_menu->addAction(QStringLiteral("Stats")), &QAction::triggered, this,
             &TrayIcon::statsRequested);
     m_menu->addSeparator();

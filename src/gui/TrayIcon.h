@@ -40,6 +40,8 @@ signals:
     void urlsOnErrorRequested();
     void pollNowRequested();
     void timerRequested();
+    void snoozeAllRequested();
+    void resumeAllRequested();
     void statsRequested();
     void exitRequested();
 

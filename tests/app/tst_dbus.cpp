@@ -204,6 +204,82 @@ private slots:
         QDBusConnection::disconnectFromBus(QStringLiteral("tst3"));
     }
 
+    // Snooze, Acknowledge and Resume with what each answers and what
+    // HeldBack lists after it, step by step on one running program.
+    void holdMethods()
+    {
+        if (!PrivateBus::available())
+            QSKIP("dbus-daemon is not installed (Debian package dbus-daemon); the hold methods were not tested");
+        TestSandbox sandbox;
+        PrivateBus bus;
+        QVERIFY(bus.start());
+        FakeServer web;
+        QVERIFY(web.listen());
+        web.setScenario(FakeServer::Scenario()
+                            .waitForText("\r\n\r\n")
+                            .send("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n")
+                            .close());
+        const QString down = QStringLiteral("HTTP 127.0.0.1 %1").arg(web.port());
+        const QString root = QStringLiteral("Software\\Kestrin Software\\Quellmark");
+        {
+            RegistryStore store(sandbox.storePath());
+            store.createKey(root + QStringLiteral("\\Services\\") + down);
+        }
+        AppProcess app;
+        QVERIFY(app.start());
+        QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), QStringLiteral("tst3"));
+        QTRY_VERIFY(connection.interface()->isServiceRegistered(Interface).value());
+        QDBusInterface remote(Interface, QStringLiteral("/"), Interface, connection);
+
+        const QString unknown = QStringLiteral("org.kestrin.Quellmark.Error.UnknownService");
+        const QString invalid = QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs");
+        const struct {
+            const char *method;
+            QString service;
+            uint minutes;
+            bool pollFirst;
+            QString error;
+            QStringList heldBack;
+        } steps[] = {
+            {"Acknowledge", down, 0, false, QStringLiteral("org.kestrin.Quellmark.Error.NotOnError"), {}},
+            {"Snooze", QStringLiteral("HTTP nowhere 80"), 10, true, unknown, {}},
+            {"Snooze", down, 0, false, invalid, {}},
+            {"Snooze", down, 4294967295u, false, invalid, {}},
+            {"Snooze", down.toLower(), 10, false, {}, {down}},
+            {"Resume", down, 0, false, {}, {}},
+            {"Acknowledge", down, 0, false, {}, {down}},
+            {"Acknowledge", QString(), 0, false, unknown, {down}},
+            {"Resume", QStringLiteral("nope"), 0, false, unknown, {down}},
+            {"Resume", down, 0, false, {}, {}},
+        };
+        for (const auto &step : steps) {
+            if (step.pollFirst) {
+                QVERIFY(remote.call(QStringLiteral("PollNow")).type() == QDBusMessage::ReplyMessage);
+                QTRY_VERIFY_WITH_TIMEOUT(!remote.property("LastPollFinished").toString().isEmpty(), 10000);
+            }
+            const QDBusMessage reply = QLatin1String(step.method) == QLatin1String("Snooze")
+                                           ? remote.call(QLatin1String(step.method), step.service, step.minutes)
+                                           : remote.call(QLatin1String(step.method), step.service);
+            const QString context = QStringLiteral("%1(%2, %3)").arg(QLatin1String(step.method), step.service).arg(step.minutes);
+            if (step.error.isEmpty()) {
+                QVERIFY2(reply.type() == QDBusMessage::ReplyMessage, qPrintable(context + reply.errorMessage()));
+            } else {
+                QVERIFY2(reply.type() == QDBusMessage::ErrorMessage, qPrintable(context));
+                QCOMPARE(reply.errorName(), step.error);
+                QVERIFY(!reply.errorMessage().isEmpty());
+            }
+            QCOMPARE(remote.property("HeldBack").toStringList(), step.heldBack);
+        }
+
+        QVERIFY(remote.call(QStringLiteral("Exit")).type() == QDBusMessage::ReplyMessage);
+        QVERIFY(app.waitForFinished(10000));
+        QDBusConnection::disconnectFromBus(QStringLiteral("tst3"));
+        RegistryStore store(sandbox.storePath());
+        const QString key = root + QStringLiteral("\\Services\\") + down;
+        QCOMPARE(store.value(key, QStringLiteral("Acknowledged"))->toDWord(), 0);
+        QCOMPARE(store.value(key, QStringLiteral("SnoozedUntil"))->toString(), QString());
+    }
+
     void runsWithoutABus()
     {
         TestSandbox sandbox;

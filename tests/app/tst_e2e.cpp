@@ -3,14 +3,16 @@
 // postfix's smtp-sink) and scripted fakes (POP3, SMTP AUTH LOGIN). Services
 // are set up with quellmark-reg, polls are started over D-Bus, and every
 // poll is judged by what the program leaves behind: service logs, error.log,
-// the values in its store, the marker files of the programs it launched and
-// the e-mails that arrived.
+// the values in its store, the marker files of the programs it launched,
+// the e-mails that arrived and the desktop notifications a real notification
+// daemon (dunst, on an Xvfb display of its own) showed.
 //
 // A server that is not installed makes its cases skip with a message naming
 // the Debian package. Servers write only into this test's temporary folder,
 // drop to nobody where they can, and die with the test process.
 
 #include "FakeServer.h"
+#include "PrivateBus.h"
 #include "TestSandbox.h"
 
 #include "platform/NetworkState.h"
@@ -269,6 +271,8 @@ public:
     QString sandboxRoot() const { return m_sandbox.root(); }
     QString errorLogPath() const { return programFolder() + ErrorLogName; }
     QString problem() const { return m_problem; }
+    QString busAddress() const { return m_address; }
+    QDBusConnection connection() const { return QDBusConnection(m_connectionName); }
 
     bool startBus()
     {
@@ -276,11 +280,14 @@ public:
         // program in a network namespace of its own reaches it too.
         const QString dir = m_sandbox.root() + QStringLiteral("/bus");
         QDir().mkpath(dir);
+        // Nothing is started on demand: a notification daemon installed
+        // here is not woken by every case whose service goes on error.
+        const QString config = m_sandbox.root() + QStringLiteral("/bus.conf");
+        if (!PrivateBus::writeConfig(config, QStringLiteral("unix:dir=") + dir))
+            return fail(QStringLiteral("cannot write the bus configuration"));
         if (!m_bus.start(findProgram(QStringLiteral("dbus-daemon")),
-                         {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                          QStringLiteral("--nopidfile"),
-                          QStringLiteral("--address=unix:dir=") + dir,
-                          QStringLiteral("--print-address=1")},
+                         {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"),
+                          QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")},
                          false))
             return fail(QStringLiteral("dbus-daemon did not start"));
         QByteArray line;
@@ -1365,6 +1372,109 @@ private slots:
                     .isEmpty());
         // The orderly way out keeps the window's place.
         QVERIFY(run.get(run.root(), QStringLiteral("Top")) != Missing);
+    }
+
+    // A real notification daemon, dunst on an X display of its own and on
+    // the program's bus, is told when a service goes on error (critical)
+    // and when it comes back (normal, with how long it was down). A rule in
+    // dunst's configuration runs a script for every notification it shows,
+    // which writes it down.
+    void desktopNotificationsWithDunst()
+    {
+        REQUIRE_CONNECTION();
+        const QString dunst = findProgram(QStringLiteral("dunst"));
+        if (dunst.isEmpty())
+            QSKIP("dunst is not installed (Debian package dunst); the desktop notification case was not run");
+        const QString xvfb = findProgram(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            QSKIP("Xvfb is not installed (Debian package xvfb); the desktop notification case was not run");
+
+        FakeServer web;
+        QVERIFY(web.listen());
+        const auto answer = [&web](const QByteArray &status) {
+            web.setScenario(FakeServer::Scenario()
+                                .waitForText("\r\n\r\n")
+                                .send("HTTP/1.1 " + status + "\r\nContent-Length: 0\r\n\r\n")
+                                .close());
+        };
+        answer("503 Service Unavailable");
+        ProgramRun run(false);
+        const QString service = QStringLiteral("HTTP 127.0.0.1 %1").arg(web.port());
+        QVERIFY(run.set(run.serviceKey(service), QStringLiteral("SoundAlert"), 0));
+        QVERIFY2(run.startBus(), qPrintable(run.problem()));
+
+        ServerProcess display;
+        QVERIFY(display.start(xvfb,
+                              {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                               QStringLiteral("0"), QStringLiteral("800x600x24"), QStringLiteral("-nolisten"),
+                               QStringLiteral("tcp")},
+                              false));
+        static const QRegularExpression displayNumber(QStringLiteral("(?:^|\\n)(\\d+)\\n"));
+        QString number;
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         const QRegularExpressionMatch m =
+                             displayNumber.match(QString::fromUtf8(display.output()));
+                         number = m.captured(1);
+                         return m.hasMatch() || !display.running();
+                     },
+                     15000) &&
+                     !number.isEmpty(),
+                 "Xvfb did not tell its display number");
+
+        const QString record = run.sandboxRoot() + QStringLiteral("/notifications");
+        const QString script = run.sandboxRoot() + QStringLiteral("/record.sh");
+        const QString config = run.sandboxRoot() + QStringLiteral("/dunstrc");
+        QVERIFY(writeFile(script, QStringLiteral("#!/bin/sh\n"
+                                                 "printf '%s|%s|%s|%s\\n' \"$DUNST_URGENCY\" \"$DUNST_APP_NAME\" "
+                                                 "\"$DUNST_SUMMARY\" \"$(printf %s \"$DUNST_BODY\" | tr '\\n' '~')\" "
+                                                 ">> '%1'\n")
+                                      .arg(record)
+                                      .toUtf8()));
+        QVERIFY(QFile::setPermissions(script, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner));
+        QVERIFY(writeFile(config, QStringLiteral("[global]\n    font = Monospace 10\n"
+                                                 "[record]\n    appname = \"*\"\n    script = %1\n")
+                                      .arg(script)
+                                      .toUtf8()));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + number);
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), run.busAddress());
+        ServerProcess daemon;
+        QVERIFY(daemon.start(dunst, {QStringLiteral("-config"), config}, false, env));
+        const QString notifications = QStringLiteral("org.freedesktop.Notifications");
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         return run.connection().interface()->isServiceRegistered(notifications).value() ||
+                                !daemon.running();
+                     },
+                     15000) &&
+                     daemon.running(),
+                 qPrintable(QStringLiteral("dunst did not take the notification service: ") +
+                            QString::fromUtf8(daemon.output())));
+
+        QVERIFY2(run.startProgram(), qPrintable(run.problem()));
+        QVERIFY2(run.poll(), qPrintable(run.problem()));
+        const QString summary = service + QStringLiteral(" went on error");
+        QTRY_VERIFY_WITH_TIMEOUT(readAll(record).contains('\n'), 15000);
+        QStringList lines = QString::fromUtf8(readAll(record)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.at(0).startsWith(QStringLiteral("CRITICAL|Quellmark|") + summary +
+                                        QStringLiteral("|Failed: http: 127.0.0.1:%1/ (503) went on error~")
+                                            .arg(web.port())),
+                 qPrintable(lines.at(0)));
+
+        answer("200 OK");
+        QVERIFY2(run.poll(), qPrintable(run.problem()));
+        QTRY_COMPARE_WITH_TIMEOUT(readAll(record).count('\n'), qsizetype(2), 15000);
+        lines = QString::fromUtf8(readAll(record)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QVERIFY2(lines.at(1).startsWith(QStringLiteral("NORMAL|Quellmark|") + service +
+                                        QStringLiteral(" came off error|Success: http: 127.0.0.1:%1/ (200) "
+                                                       "came off error.~")
+                                            .arg(web.port())),
+                 qPrintable(lines.at(1)));
+        QVERIFY2(lines.at(1).endsWith(QStringLiteral("~Down for under 1 min")), qPrintable(lines.at(1)));
+        QVERIFY2(run.exitProgram(), qPrintable(run.problem()));
     }
 
     // Without any network interface but loopback (a network namespace of

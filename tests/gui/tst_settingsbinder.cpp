@@ -72,7 +72,7 @@ private slots:
                 expected = s->defaultText(folder);
             QCOMPARE(binder->shown(*s), expected);
         }
-        QCOMPARE(bound, 22 + 16);
+        QCOMPARE(bound, 23 + 17);
 
         const LiveSettings live = window.liveSettings();
         const LiveSettings defaults;

@@ -10,6 +10,18 @@ struct MailOutcome {
     QString problem;
 };
 
+// A desktop notification about one service going on or coming off error.
+struct DesktopNotice {
+    QString serviceName;
+    bool onError = true;
+    // The status pane's line for it, without the marker.
+    QString statusLine;
+    // When it happened, as a time stamp.
+    QString time;
+    // Off error: how long it was down ({Downtime}); empty when not known.
+    QString downtime;
+};
+
 // The alert actions failure tracking calls.
 class AlertActions {
 public:
@@ -22,4 +34,6 @@ public:
                                       const QString &recipients) = 0;
     // A failure the user must see (shown without stopping the cycle).
     virtual void reportError(const QString &message) = 0;
+    // Returns at once; a desktop without a notification server shows nothing.
+    virtual void notifyDesktop(const DesktopNotice &) {}
 };

@@ -66,6 +66,8 @@ inline constexpr Setting SmtpUser{u"SmtpUser", T::String, S::Global};
 inline constexpr Setting SmtpPass{u"SmtpPass", T::String, S::Global};
 // 0 none, 1 STARTTLS, 2 SSL/TLS.
 inline constexpr Setting SmtpSecurity{u"SmtpSecurity", T::Integer, S::Global, 0, {}, 0, 2};
+// Off switches every service's desktop notifications off.
+inline constexpr Setting DesktopNotifications{u"DesktopNotifications", T::Bool, S::Global, 1};
 // Kept by the program itself, not by a page field.
 inline constexpr Setting Top{u"Top", T::Integer, S::Global, 100};
 inline constexpr Setting Left{u"Left", T::Integer, S::Global, 100};
@@ -91,6 +93,11 @@ inline constexpr Setting FailuresBeforeLaunch{u"FailuresBeforeLaunch", T::Intege
 inline constexpr Setting SendEmail{u"SendEmail", T::Bool, S::Service, 0};
 inline constexpr Setting RepeatEmail{u"RepeatEmail", T::Bool, S::Service, 0};
 inline constexpr Setting FailuresBeforeEmail{u"FailuresBeforeEmail", T::Integer, S::Service, 1, {}, 1, 9999};
+inline constexpr Setting DesktopNotification{u"DesktopNotification", T::Bool, S::Service, 1};
+// Alerts held back: until a moment (UTC, ISO 8601; empty when not snoozed),
+// or until the service comes off error.
+inline constexpr Setting SnoozedUntil{u"SnoozedUntil", T::String, S::Service};
+inline constexpr Setting Acknowledged{u"Acknowledged", T::Bool, S::Service, 0};
 // Kept by the poll cycle.
 inline constexpr Setting ActualFailures{u"ActualFailures", T::Integer, S::Service, 0};
 inline constexpr Setting FailureTime{u"FailureTime", T::String, S::Service};
@@ -109,7 +116,8 @@ inline constexpr auto All = std::to_array<const Setting *>({
     &OnErrorSoundName, &OffErrorSoundName, &ProgName, &ProgNameOff, &OnErrorEmail, &OffErrorEmail,
     &OnErrorEmailTo, &OffErrorEmailTo, &BeepAlert, &SoundAlert, &LaunchApplication, &RepeatLaunchApplication,
     &FailuresBeforeLaunch, &SendEmail, &RepeatEmail, &FailuresBeforeEmail, &ActualFailures, &FailureTime,
-    &RecoveryTime, &OutageStart, &OutageEnd,
+    &RecoveryTime, &OutageStart, &OutageEnd, &DesktopNotifications, &DesktopNotification, &SnoozedUntil,
+    &Acknowledged,
 });
 // clang-format on
 

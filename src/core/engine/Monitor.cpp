@@ -4,7 +4,10 @@
 #include "engine/AlertFailures.h"
 #include "engine/IntervalTimer.h"
 #include "engine/Prober.h"
+#include "config/Registry.h"
 #include "platform/ConnectionWatcher.h"
+#include "platform/DesktopId.h"
+#include "platform/DesktopNotifier.h"
 #include "platform/NetworkState.h"
 
 Monitor::Monitor(const ProgramContext &context, QObject *parent) : Monitor(context, Overrides(), parent) {}
@@ -14,6 +17,16 @@ Monitor::Monitor(const ProgramContext &context, Overrides overrides, QObject *pa
 {
     PollCycle::Environment environment;
     environment.settings = [this] { return m_settings ? m_settings() : LiveSettings(); };
+    if (overrides.now)
+        environment.now = overrides.now;
+    m_hold = new AlertHold(m_context, overrides.now, this);
+    environment.hold = m_hold;
+    m_notifier = overrides.notifier ? overrides.notifier : new DesktopNotifier(m_context.title, desktopId(), this);
+    connect(m_notifier, &DesktopNotifier::actionInvoked, this, &Monitor::notificationAction);
+    connect(m_hold, &AlertHold::changed, this, [this] {
+        m_cycle->holdsChanged();
+        emit holdChanged();
+    });
     if (overrides.internetConnected) {
         environment.internetConnected = std::move(overrides.internetConnected);
     } else {
@@ -187,4 +200,155 @@ void Monitor::reportError(const QString &message)
 {
     if (m_alerts)
         m_alerts->reportError(message);
+}
+
+void Monitor::notifyDesktop(const DesktopNotice &notice)
+{
+    DesktopNotifier::Notice n;
+    n.service = notice.serviceName;
+    n.critical = notice.onError;
+    n.holdActions = notice.onError;
+    n.summary = notice.serviceName +
+                (notice.onError ? QStringLiteral(" went on error") : QStringLiteral(" came off error"));
+    n.body = notice.statusLine + QLatin1Char('\n') + notice.time;
+    if (!notice.onError && !notice.downtime.isEmpty())
+        n.body += QStringLiteral("\nDown for ") + notice.downtime;
+    m_notifier->show(n);
+}
+
+void Monitor::notificationAction(const QString &service, const QString &key)
+{
+    if (key == DesktopNotifier::openKey()) {
+        emit openServiceRequested(service);
+        return;
+    }
+    HoldOutcome outcome = HoldOutcome::Done;
+    if (key == DesktopNotifier::snoozeKey())
+        outcome = snooze(service, 60);
+    else if (key == DesktopNotifier::ackKey())
+        outcome = acknowledge(service);
+    if (outcome == HoldOutcome::StoreFailed)
+        reportError(QStringLiteral("The alerts of \"%1\" could not be held back: the settings cannot be written.")
+                        .arg(service));
+}
+
+QString Monitor::findService(const QString &service) const
+{
+    if (!m_services)
+        return QString();
+    for (const QString &name : m_services()) {
+        if (name.compare(service, Qt::CaseInsensitive) == 0)
+            return name;
+    }
+    return QString();
+}
+
+Monitor::HoldOutcome Monitor::changeHold(const QString &service,
+                                         const std::function<void(const QString &)> &change)
+{
+    const QString name = findService(service);
+    if (name.isEmpty())
+        return HoldOutcome::UnknownService;
+    try {
+        change(name);
+    } catch (const RegistryError &) {
+        return HoldOutcome::StoreFailed;
+    }
+    return HoldOutcome::Done;
+}
+
+Monitor::HoldOutcome Monitor::snooze(const QString &service, int minutes)
+{
+    if (minutes < 1 || minutes > AlertHold::MaxSnoozeMinutes)
+        return HoldOutcome::BadMinutes;
+    return changeHold(service, [&](const QString &name) {
+        m_hold->snooze(name, minutes);
+        m_notifier->close(name);
+    });
+}
+
+Monitor::HoldOutcome Monitor::acknowledge(const QString &service)
+{
+    const QString name = findService(service);
+    if (name.isEmpty())
+        return HoldOutcome::UnknownService;
+    try {
+        if (m_hold->state(name).kind == AlertHoldState::Kind::Acknowledged)
+            return HoldOutcome::Done;
+        SettingsAccess settings(m_context);
+        if (settings.readInteger(Settings::ActualFailures, name) <= 0)
+            return HoldOutcome::NotOnError;
+        m_hold->acknowledge(name);
+        m_notifier->close(name);
+    } catch (const RegistryError &) {
+        return HoldOutcome::StoreFailed;
+    }
+    return HoldOutcome::Done;
+}
+
+Monitor::HoldOutcome Monitor::resume(const QString &service)
+{
+    return changeHold(service, [this](const QString &name) { m_hold->resume(name); });
+}
+
+void Monitor::snoozeAll(int minutes)
+{
+    const QStringList services = m_services ? m_services() : QStringList();
+    const QSignalBlocker quiet(m_hold);
+    bool failed = false;
+    for (const QString &name : services) {
+        try {
+            m_hold->snooze(name, minutes);
+            m_notifier->close(name);
+        } catch (const RegistryError &) {
+            failed = true;
+        }
+    }
+    m_cycle->holdsChanged();
+    emit holdChanged();
+    if (failed)
+        reportError(QStringLiteral("Not every service could be snoozed: the settings cannot be written."));
+}
+
+void Monitor::resumeAll()
+{
+    const QStringList services = m_services ? m_services() : QStringList();
+    const QSignalBlocker quiet(m_hold);
+    bool failed = false;
+    for (const QString &name : services) {
+        try {
+            const AlertHoldState state = m_hold->state(name);
+            if (state.held() || !SettingsAccess(m_context).readString(Settings::SnoozedUntil, name).isEmpty())
+                m_hold->resume(name);
+        } catch (const RegistryError &) {
+            failed = true;
+        }
+    }
+    m_cycle->holdsChanged();
+    emit holdChanged();
+    if (failed)
+        reportError(QStringLiteral("Not every service could be resumed: the settings cannot be written."));
+}
+
+QStringList Monitor::heldBack() const
+{
+    QStringList held;
+    const QStringList services = m_services ? m_services() : QStringList();
+    for (const QString &name : services) {
+        try {
+            if (m_hold->state(name).held())
+                held << name;
+        } catch (const RegistryError &) {
+        }
+    }
+    return held;
+}
+
+AlertHoldState Monitor::holdState(const QString &service) const
+{
+    try {
+        return m_hold->state(service);
+    } catch (const RegistryError &) {
+        return {};
+    }
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "alerts/AlertActions.h"
+#include "alerts/AlertHold.h"
 #include "config/ProgramContext.h"
 #include "engine/PollCycle.h"
 #include "engine/PollView.h"
@@ -13,6 +14,7 @@
 
 class AlertFailures;
 class ConnectionWatcher;
+class DesktopNotifier;
 class IntervalTimer;
 class Prober;
 class RecentInternetCheck;
@@ -39,7 +41,14 @@ public:
         std::function<void()> abortProbe;
         std::function<bool()> internetConnected;
         bool watchConnection = true;
+        // The clock snoozes and the cycle go by.
+        std::function<QDateTime()> now;
+        // Where desktop notifications go (not taken over); the session
+        // bus's notification server when not given.
+        DesktopNotifier *notifier = nullptr;
     };
+
+    enum class HoldOutcome { Done, UnknownService, NotOnError, BadMinutes, StoreFailed };
 
     explicit Monitor(const ProgramContext &context, QObject *parent = nullptr);
     Monitor(const ProgramContext &context, Overrides overrides, QObject *parent = nullptr);
@@ -64,6 +73,22 @@ public:
     // An e-mail is being sent in an event loop of its own; nothing may
     // start a cycle inside that wait or end the program under it.
     void setMailInFlight(bool sending);
+
+    // Snooze, acknowledge and resume a service of the list (its name in any
+    // letter case). Acknowledging needs the service to be on error.
+    HoldOutcome snooze(const QString &service, int minutes);
+    HoldOutcome acknowledge(const QString &service);
+    HoldOutcome resume(const QString &service);
+    // The tray's "Snooze all alerts for 1 hour" and "Resume alerts".
+    void snoozeAll(int minutes);
+    void resumeAll();
+    // The services of the list whose alerts are held back now.
+    QStringList heldBack() const;
+    AlertHoldState holdState(const QString &service) const;
+    AlertHold *alertHold() const { return m_hold; }
+    DesktopNotifier *notifier() const { return m_notifier; }
+    // The listed service of that name in any letter case; empty when none.
+    QString findService(const QString &service) const;
 
     bool isPolling() const;
     bool timerOn() const;
@@ -91,6 +116,10 @@ signals:
     void errorWindowShown(bool shown);
     void showOnErrorChecked(bool checked);
     void onErrorListChanged(const QStringList &services);
+    // A service was snoozed, acknowledged or resumed.
+    void holdChanged();
+    // "Open" in a service's notification: show the service.
+    void openServiceRequested(const QString &service);
     void cycleFinished();
     // Exit was asked for: windows may go now.
     void exitRequested();
@@ -122,11 +151,17 @@ private:
     MailOutcome sendAlertMail(const QString &serviceName, const QString &templatePath,
                               const QString &recipients) override;
     void reportError(const QString &message) override;
+    void notifyDesktop(const DesktopNotice &notice) override;
+
+    void notificationAction(const QString &service, const QString &key);
+    HoldOutcome changeHold(const QString &service, const std::function<void(const QString &)> &change);
 
     ProgramContext m_context;
     Prober *m_prober = nullptr;
     std::shared_ptr<RecentInternetCheck> m_connection;
     ConnectionWatcher *m_watcher = nullptr;
+    AlertHold *m_hold = nullptr;
+    DesktopNotifier *m_notifier = nullptr;
     PollCycle *m_cycle = nullptr;
     std::function<LiveSettings()> m_settings;
     std::function<QStringList()> m_services;

@@ -1,5 +1,6 @@
 #include "PollCycle.h"
 
+#include "alerts/MessageTemplate.h"
 #include "alerts/ProgramLauncher.h"
 #include "base/TimeStamp.h"
 #include "config/Registry.h"
@@ -51,6 +52,10 @@ struct PollCycle::ServiceValues {
     QString offErrorEmail;
     QString offErrorEmailTo;
     QString pattern;
+    bool desktopNotification = true;
+    bool acknowledged = false;
+    AlertHoldState hold;
+    QString outageStart;
 };
 
 PollCycle::PollCycle(const ProgramContext &context, PollView &view, AlertActions &alerts,
@@ -289,6 +294,16 @@ void PollCycle::walk(const QStringList &services)
             continue;
         const ServiceTarget &target = *known.target;
         v.pattern = m_settings.readString(stored, Pattern);
+        v.desktopNotification = SettingsAccess::readBool(stored, DesktopNotification);
+        v.acknowledged = SettingsAccess::readBool(stored, Acknowledged);
+        v.outageStart = stored.readString(OutageStart.name(), QString());
+        if (m_env.hold) {
+            const QDateTime nowUtc = m_env.hold->nowUtc();
+            v.hold = AlertHold::judge(stored, nowUtc);
+            // A snooze that has run out is no longer kept.
+            if (AlertHold::snoozeRunOut(stored, nowUtc))
+                RegWriteString(v.key, SnoozedUntil.name(), QString());
+        }
 
         m_view.setTrayHint(known.trayHint);
         ServiceLog::ensureLogStarted(v.logPath, [this] { return stamp(); });
@@ -337,7 +352,7 @@ void PollCycle::handleFailure(const ServiceTarget &target, const ServiceValues &
                          PollView::Image::Error);
     const int n = v.actualFailures + 1;
     RegWriteInteger(v.key, Settings::ActualFailures.name(), n);
-    m_errorSummary += target.serviceTag + QStringLiteral("\r\n");
+    m_errorSummary.append({target.serviceTag, v.name, v.hold});
 
     const QString codePart = unreachable ? QString() : QStringLiteral(" (") + result.resultCode + QLatin1Char(')');
     const QString wentLine = QStringLiteral("Failed: ") + target.displayName + codePart +
@@ -370,9 +385,9 @@ void PollCycle::handleFailure(const ServiceTarget &target, const ServiceValues &
             ServiceLog::appendServiceFailed(m_context.errorLogPath, stamp(), target.host + target.path,
                                             target.protocol, result.response);
         }
-        firstFailureAlerts(target, v, n);
+        firstFailureAlerts(target, v, n, n == 1 ? wentLine : stillLine);
     } else {
-        listedFailureRules(v, n);
+        listedFailureRules(target, v, n, stillLine);
         m_view.statusAppend(stillLine);
     }
     if (unreachable)
@@ -393,20 +408,78 @@ void PollCycle::noteOutageStart(const ServiceValues &v)
 
 void PollCycle::errorSummaryToWindow()
 {
-    QString text = m_errorSummary;
-    text.chop(2);
-    m_view.errorWindowSetText(text);
+    QStringList lines;
+    lines.reserve(m_errorSummary.size());
+    for (const SummaryEntry &entry : std::as_const(m_errorSummary))
+        lines << (entry.hold.held() ? entry.tag + QLatin1Char(' ') + entry.hold.mark() : entry.tag);
+    m_view.errorWindowSetText(lines.join(QStringLiteral("\r\n")));
 }
 
-void PollCycle::firstFailureAlerts(const ServiceTarget &target, const ServiceValues &v, int n)
+bool PollCycle::anythingUnheld() const
+{
+    if (m_onErrorList.contains(NoInternet))
+        return true;
+    for (const SummaryEntry &entry : m_errorSummary)
+        if (!entry.hold.held())
+            return true;
+    return false;
+}
+
+void PollCycle::holdsChanged()
+{
+    if (m_running || !m_env.hold || m_errorSummary.isEmpty())
+        return;
+    for (SummaryEntry &entry : m_errorSummary) {
+        try {
+            entry.hold = m_env.hold->state(entry.name);
+        } catch (const RegistryError &) {
+            // Shown as it was; the next cycle reads it again.
+        }
+    }
+    errorSummaryToWindow();
+    if (!m_env.settings().visualAlert)
+        return;
+    const bool show = anythingUnheld();
+    if (show)
+        m_view.errorWindowShow();
+    else
+        m_view.errorWindowHide();
+    m_view.setShowOnErrorChecked(show);
+}
+
+void PollCycle::notifyDesktop(const ServiceValues &v, bool onError, const QString &line)
+{
+    if (!v.desktopNotification || !m_env.settings().desktopNotifications)
+        return;
+    DesktopNotice notice;
+    notice.serviceName = v.name;
+    notice.onError = onError;
+    notice.statusLine = line.endsWith(marker()) ? line.chopped(marker().size()) : line;
+    notice.time = stamp();
+    if (!onError) {
+        const QDateTime start = QDateTime::fromString(v.outageStart, Qt::ISODate);
+        if (start.isValid())
+            notice.downtime = DowntimeText(start.secsTo(m_env.now()));
+    }
+    m_alerts.notifyDesktop(notice);
+}
+
+void PollCycle::firstFailureAlerts(const ServiceTarget &target, const ServiceValues &v, int n, const QString &line)
 {
     m_onErrorList.append(target.serviceTag);
     errorSummaryToWindow();
+    if (v.hold.held()) {
+        // Counted, logged and listed like any other; nobody is alerted.
+        m_withheld.insert(target.serviceTag);
+        m_view.processEvents();
+        return;
+    }
     if (m_env.settings().visualAlert)
         m_view.errorWindowShow();
     m_view.processEvents();
     if (v.soundAlert)
         playSound(v.name, true);
+    notifyDesktop(v, true, line);
     if (!v.progName.trimmed().isEmpty() && v.launchApplication && n >= v.failuresBeforeLaunch)
         launch(v.name, QStringLiteral("on-error program"), v.progName);
     if (!v.onErrorEmail.trimmed().isEmpty() && !v.onErrorEmailTo.isEmpty() && v.sendEmail &&
@@ -414,8 +487,20 @@ void PollCycle::firstFailureAlerts(const ServiceTarget &target, const ServiceVal
         sendMail(v, true);
 }
 
-void PollCycle::listedFailureRules(const ServiceValues &v, int n)
+void PollCycle::listedFailureRules(const ServiceTarget &target, const ServiceValues &v, int n, const QString &line)
 {
+    if (v.hold.held()) {
+        // When the hold ends with the service still on error, that is told.
+        m_withheld.insert(target.serviceTag);
+        return;
+    }
+    if (m_withheld.remove(target.serviceTag)) {
+        // The hold ended while the service stayed on error: what it held
+        // back of the outage's start is told now.
+        if (v.soundAlert)
+            playSound(v.name, true);
+        notifyDesktop(v, true, line);
+    }
     if (!v.progName.trimmed().isEmpty()) {
         const bool fire = (v.launchApplication && v.repeatLaunch) ? isMultiple(n, v.failuresBeforeLaunch)
                                                                    : (v.launchApplication && n == v.failuresBeforeLaunch);
@@ -441,16 +526,25 @@ void PollCycle::handleSuccess(const ServiceTarget &target, const ServiceValues &
     } else {
         RegWriteString(v.key, Settings::RecoveryTime.name(), stamp());
         RegWriteString(v.key, Settings::OutageEnd.name(), utcStamp());
-        m_view.statusAppend(line + QStringLiteral(" came off error."));
+        const QString offLine = line + QStringLiteral(" came off error.");
+        m_view.statusAppend(offLine);
         ServiceLog::appendCameOffError(v.logPath, stamp());
         m_onErrorList.removeAll(target.serviceTag);
-        if (v.soundAlert)
-            playSound(v.name, false);
-        if (!v.progNameOff.trimmed().isEmpty() && v.launchApplication && n >= v.failuresBeforeLaunch)
-            launch(v.name, QStringLiteral("off-error program"), v.progNameOff);
-        if (!v.offErrorEmail.trimmed().isEmpty() && !v.offErrorEmailTo.isEmpty() && v.sendEmail &&
-            n >= v.failuresBeforeEmail)
-            sendMail(v, false);
+        m_withheld.remove(target.serviceTag);
+        // An acknowledgement lasts as long as the outage: the recovery is
+        // told. A snooze lasts until its time, recovery or not.
+        if (v.acknowledged)
+            RegWriteBool(v.key, Settings::Acknowledged.name(), false);
+        if (v.hold.kind != AlertHoldState::Kind::Snoozed) {
+            if (v.soundAlert)
+                playSound(v.name, false);
+            notifyDesktop(v, false, offLine);
+            if (!v.progNameOff.trimmed().isEmpty() && v.launchApplication && n >= v.failuresBeforeLaunch)
+                launch(v.name, QStringLiteral("off-error program"), v.progNameOff);
+            if (!v.offErrorEmail.trimmed().isEmpty() && !v.offErrorEmailTo.isEmpty() && v.sendEmail &&
+                n >= v.failuresBeforeEmail)
+                sendMail(v, false);
+        }
         if (m_onErrorList.isEmpty())
             m_view.errorWindowHide();
     }
@@ -509,8 +603,14 @@ void PollCycle::endCycle()
         errorSummaryToWindow();
         m_view.errorWindowSetBordered(true);
         if (live.visualAlert) {
-            m_view.errorWindowShow();
-            m_view.setShowOnErrorChecked(true);
+            // Services whose alerts are all held back do not blink at anyone.
+            if (anythingUnheld()) {
+                m_view.errorWindowShow();
+                m_view.setShowOnErrorChecked(true);
+            } else {
+                m_view.errorWindowHide();
+                m_view.setShowOnErrorChecked(false);
+            }
         }
         setPollInterval(live.errorFreqMins);
         m_view.setTrayIcon(PollView::TrayIcons::Normal, true);

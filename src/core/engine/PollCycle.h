@@ -1,6 +1,7 @@
 #pragma once
 
 #include "alerts/AlertActions.h"
+#include "alerts/AlertHold.h"
 #include "config/ProgramContext.h"
 #include "config/Settings.h"
 #include "engine/PollView.h"
@@ -9,6 +10,7 @@
 #include <QHash>
 #include <QLocale>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 
 #include <functional>
@@ -28,6 +30,7 @@ struct LiveSettings {
     int pollTimeoutMins = Settings::PollTimeout.defaultNumber;
     int connectionTimeoutSecs = Settings::ConnectionTimeout.defaultNumber;
     bool visualAlert = Settings::VisualAlert.defaultBool();
+    bool desktopNotifications = Settings::DesktopNotifications.defaultBool();
     bool noConnAppLaunch = Settings::NoConnAppLaunch.defaultBool();
     int noConnFailures = Settings::NoConnFailures.defaultNumber;
     bool noConnRepeatLaunch = Settings::NoConnRepeatLaunch.defaultBool();
@@ -58,6 +61,8 @@ public:
         // 0 mean the system's clock and the timer's own default.
         std::function<qint64()> steadyClockMs;
         qint64 timerMaxShotMs = 0;
+        // Snoozed and acknowledged services; none when not given.
+        AlertHold *hold = nullptr;
     };
 
     PollCycle(const ProgramContext &context, PollView &view, AlertActions &alerts, Environment environment,
@@ -96,6 +101,9 @@ public:
     IntervalTimer *problemTimer() const { return m_problemTimer; }
     // The service list the poll timer walks.
     void setServiceListProvider(std::function<QStringList()> provider);
+    // A service was snoozed, acknowledged or resumed between cycles: the
+    // services-on-error window shows it at once.
+    void holdsChanged();
 
     static QString marker() { return QStringLiteral(" <<<<<<<<<<<<"); }
 
@@ -122,12 +130,16 @@ private:
     void endCycle();
     void handleSuccess(const ServiceTarget &target, const ServiceValues &values, const QString &code);
     void handleFailure(const ServiceTarget &target, const ServiceValues &values, const ProbeResult &result);
-    void firstFailureAlerts(const ServiceTarget &target, const ServiceValues &values, int n);
-    void listedFailureRules(const ServiceValues &values, int n);
+    void firstFailureAlerts(const ServiceTarget &target, const ServiceValues &values, int n, const QString &line);
+    void listedFailureRules(const ServiceTarget &target, const ServiceValues &values, int n, const QString &line);
+    void notifyDesktop(const ServiceValues &values, bool onError, const QString &line);
     void launch(const QString &serviceName, const QString &which, const QString &commandLine);
     void playSound(const QString &serviceName, bool onError);
     void sendMail(const ServiceValues &values, bool onError);
     void errorSummaryToWindow();
+    // Whether the services-on-error window has something to alert about:
+    // no connection, or a service on error whose alerts are not held back.
+    bool anythingUnheld() const;
     // The moment as OutageStart and OutageEnd keep it: UTC, ISO 8601.
     QString utcStamp() const;
     // A new outage begins: its start, and no end yet.
@@ -146,7 +158,16 @@ private:
     std::optional<QStringList> m_heldStart;
 
     QStringList m_onErrorList;
-    QString m_errorSummary;
+    // The services found on error in this (or the last) cycle, in order.
+    struct SummaryEntry {
+        QString tag;
+        QString name;
+        AlertHoldState hold;
+    };
+    QList<SummaryEntry> m_errorSummary;
+    // Services on error whose going-on-error alerts were held back; they
+    // are raised once the hold ends while the service is still on error.
+    QSet<QString> m_withheld;
     QString m_lastFinished;
     int m_pollsHandled = 0;
     bool m_overallError = false;
