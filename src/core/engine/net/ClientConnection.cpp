@@ -14,6 +14,13 @@ ClientConnection::ClientConnection(HostResolver &resolver, const QString &peer)
 
 ClientConnection::~ClientConnection() = default;
 
+void ClientConnection::setAbortCheck(std::function<bool()> aborted)
+{
+    m_aborted = std::move(aborted);
+    // Without a check every wake comes from the socket or the deadline.
+    m_wait.setCheckEveryMs(m_aborted ? AbortCheckMs : -1);
+}
+
 bool ClientConnection::waitFor(const std::function<bool()> &ready, QDeadlineTimer deadline)
 {
     return m_wait.until(ready, deadline, [this] { return checkAbort(); }) == EventWait::End::Ready;

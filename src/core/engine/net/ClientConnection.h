@@ -37,9 +37,10 @@ public:
     ClientConnection(const ClientConnection &) = delete;
     ClientConnection &operator=(const ClientConnection &) = delete;
 
-    // Looked at before every look at what a wait waits for; true ends the
-    // wait as a failure, and wasAborted() says so.
-    void setAbortCheck(std::function<bool()> aborted) { m_aborted = std::move(aborted); }
+    // Looked at whenever a wait wakes, and at least every AbortCheckMs;
+    // true ends the wait as a failure, and wasAborted() says so.
+    void setAbortCheck(std::function<bool()> aborted);
+    static constexpr int AbortCheckMs = 50;
 
     // Drops the connection there was, finds the addresses of `host` and
     // connects to each in turn until one takes the connection, all within
