@@ -72,9 +72,8 @@ private slots:
     // but a made connection counts, and a failure before one says nothing.
     void whereItConnects_data()
     {
-        QTest::addColumn<QStringList>("addresses"); // empty: the name is not found
+        QTest::addColumn<QStringList>("addresses");
         QTest::addColumn<bool>("answers");
-        QTest::addColumn<int>("port"); // 0: the server's
         QTest::addColumn<int>("connectMs");
         QTest::addColumn<int>("abortAtMs"); // -1: never
         QTest::addColumn<bool>("opened");
@@ -84,31 +83,20 @@ private slots:
 
         // The server listens on 127.0.0.1 alone: 127.0.0.2 refuses.
         QTest::newRow("second address when the first refuses")
-            << QStringList{"127.0.0.2", "127.0.0.1"} << true << 0 << 2000 << -1 << true << false
-            << 0 << 1500;
-        QTest::newRow("first address that takes it")
-            << QStringList{"127.0.0.1", "127.0.0.2"} << true << 0 << 2000 << -1 << true << false
-            << 0 << 1500;
+            << QStringList{"127.0.0.2", "127.0.0.1"} << true << 2000 << -1 << true << false << 0
+            << 1500;
         QTest::newRow("every address refuses")
-            << QStringList{"127.0.0.2", "127.0.0.3"} << true << 0 << 2000 << -1 << false << false
-            << 0 << 1500;
-        QTest::newRow("name not found")
-            << QStringList{} << true << 0 << 2000 << -1 << false << false << 0 << 1500;
+            << QStringList{"127.0.0.2", "127.0.0.3"} << true << 2000 << -1 << false << false << 0
+            << 1500;
         QTest::newRow("silent resolver: the connect deadline")
-            << QStringList{"127.0.0.1"} << false << 0 << 300 << -1 << false << false << 280
-            << 2000;
+            << QStringList{"127.0.0.1"} << false << 300 << -1 << false << false << 280 << 2000;
         QTest::newRow("abort during the look-up")
-            << QStringList{"127.0.0.1"} << false << 0 << 5000 << 150 << false << true << 140
-            << 1500;
-        QTest::newRow("port out of range")
-            << QStringList{"127.0.0.1"} << true << 65536 << 2000 << -1 << false << false << 0
-            << 1500;
+            << QStringList{"127.0.0.1"} << false << 5000 << 150 << false << true << 140 << 1500;
     }
     void whereItConnects()
     {
         QFETCH(QStringList, addresses);
         QFETCH(bool, answers);
-        QFETCH(int, port);
         QFETCH(int, connectMs);
         QFETCH(int, abortAtMs);
         QFETCH(bool, opened);
@@ -119,20 +107,16 @@ private slots:
         QVERIFY(server.listen());
         server.setScenario(FakeServer::Scenario().stall());
         FakeResolver resolver;
-        QList<QHostAddress> found;
         for (const QString &address : std::as_const(addresses))
-            found.append(QHostAddress(address));
-        if (!found.isEmpty())
-            resolver.answers.insert(Host, found);
+            resolver.answers[Host].append(QHostAddress(address));
         resolver.never = !answers;
 
         ClientConnection connection(resolver, Peer);
         QElapsedTimer clock;
         clock.start();
         connection.setAbortCheck(abortAfter(clock, abortAtMs));
-        const bool result = connection.open(Host, port == 0 ? server.port() : port,
-                                            DottedIPv4::Decimal, ClientConnection::Tls::Never,
-                                            connectMs);
+        const bool result = connection.open(Host, server.port(), DottedIPv4::Decimal,
+                                            ClientConnection::Tls::Never, connectMs);
         const qint64 elapsed = clock.elapsed();
 
         QCOMPARE(result, opened);
@@ -165,9 +149,6 @@ private slots:
         QTest::newRow("what follows the reply stays")
             << S().send("250-a\r\n250 b\r\n220 next\r\n").stall() << 3000 << -1 << "250 b" << true
             << false << true << false << true << qint64(10) << 0 << 1500;
-        QTest::newRow("reply in pieces")
-            << S().send("250 o").delay(100).send("k\r\n").stall() << 3000 << -1 << "250 ok"
-            << true << false << true << false << true << qint64(0) << 90 << 1500;
         QTest::newRow("silent server: the deadline")
             << S().stall() << 300 << -1 << "" << false << false << false << false << true
             << qint64(0) << 280 << 2000;
@@ -231,32 +212,28 @@ private slots:
                  qPrintable(QString::number(connection.bytesAvailable())));
     }
 
-    // Bytes leave within the send deadline, or the reason is told in the
+    // Bytes that cannot leave within the send deadline: the reason in the
     // mail client's words.
     void sending_data()
     {
-        QTest::addColumn<QString>("server"); // "fake", "deaf", "closed"
+        QTest::addColumn<QString>("server"); // "deaf", "closed", "breaks"
         QTest::addColumn<qsizetype>("size");
-        QTest::addColumn<QString>("failure"); // how it begins; empty: none
-        QTest::addColumn<int>("maxMs");
+        QTest::addColumn<QString>("failure"); // how it begins
 
-        QTest::newRow("all bytes leave") << "fake" << qsizetype(256 * 1024) << "" << 3000;
+        // More than the system buffers of both sides hold.
+        const qsizetype tooMuch = 64 * 1024 * 1024;
         QTest::newRow("server takes nothing: the deadline")
-            << "deaf" << qsizetype(64 * 1024 * 1024)
-            << "The SMTP server does not take what is sent to it." << 3000;
+            << "deaf" << tooMuch << "The SMTP server does not take what is sent to it.";
         QTest::newRow("connection closed before")
-            << "closed" << qsizetype(10) << "The connection to the SMTP server is closed."
-            << 3000;
+            << "closed" << qsizetype(10) << "The connection to the SMTP server is closed.";
         QTest::newRow("connection breaks while sending")
-            << "breaks" << qsizetype(64 * 1024 * 1024)
-            << "The connection to the SMTP server broke: " << 3000;
+            << "breaks" << tooMuch << "The connection to the SMTP server broke: ";
     }
     void sending()
     {
         QFETCH(QString, server);
         QFETCH(qsizetype, size);
         QFETCH(QString, failure);
-        QFETCH(int, maxMs);
 
         FakeServer fake;
         DeafServer deaf;
@@ -267,12 +244,9 @@ private slots:
         } else {
             QVERIFY(fake.listen());
             port = fake.port();
-            if (server == QLatin1String("fake"))
-                fake.setScenario(FakeServer::Scenario().waitForBytes(int(size)).stall());
-            else if (server == QLatin1String("breaks"))
-                fake.setScenario(FakeServer::Scenario().waitForBytes(1).close());
-            else
-                fake.setScenario(FakeServer::Scenario().close());
+            fake.setScenario(server == QLatin1String("breaks")
+                                 ? FakeServer::Scenario().waitForBytes(1).close()
+                                 : FakeServer::Scenario().close());
         }
         FakeResolver resolver;
         ClientConnection connection(resolver, Peer);
@@ -283,17 +257,11 @@ private slots:
             QVERIFY(!connection.isConnected());
         }
 
-        const QByteArray bytes(size, 'm');
         QElapsedTimer clock;
         clock.start();
-        const QString got = connection.send(bytes, 300);
-        QVERIFY2(clock.elapsed() <= maxMs, qPrintable(QString::number(clock.elapsed())));
-        if (failure.isEmpty()) {
-            QCOMPARE(got, QString());
-            QTRY_COMPARE(fake.received().size(), size);
-        } else {
-            QVERIFY2(got.startsWith(failure), qPrintable(got));
-        }
+        const QString got = connection.send(QByteArray(size, 'm'), 300);
+        QVERIFY2(clock.elapsed() <= 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(!failure.isEmpty() && got.startsWith(failure), qPrintable(got));
     }
 
     // TLS from the connect or begun later, with the server's name checked;
@@ -305,7 +273,6 @@ private slots:
         QTest::addColumn<QString>("identity");
         QTest::addColumn<FakeTlsServer::Scenario>("scenario");
         QTest::addColumn<QString>("failure"); // empty: none; else a part of it
-        QTest::addColumn<QString>("lastLine");
 
         using S = FakeTlsServer::Scenario;
         const auto at = ClientConnection::Tls::AtOnce;
@@ -317,24 +284,18 @@ private slots:
             "TLS failure with the SMTP server: the TLS handshake did not finish within 1 s");
 
         QTest::newRow("from the connect")
-            << at << "valid" << S().startTls().send("220 in\r\n") << "" << "220 in";
+            << at << "valid" << S().startTls().send("220 in\r\n") << "";
         QTest::newRow("begun later")
-            << later << "valid" << S(afterStartTls).startTls().send("220 in\r\n") << ""
-            << "220 in";
+            << later << "valid" << S(afterStartTls).startTls().send("220 in\r\n") << "";
         QTest::newRow("wrong host, from the connect")
-            << at << "wrong host" << S().startTls() << "The host name did not match" << "";
-        QTest::newRow("wrong host, begun later")
-            << later << "wrong host" << S(afterStartTls).startTls()
-            << "The host name did not match" << "";
-        QTest::newRow("silent server, from the connect") << at << "valid" << S() << notFinished
-                                                         << "";
-        QTest::newRow("silent server, begun later")
-            << later << "valid" << afterStartTls << notFinished << "";
+            << at << "wrong host" << S().startTls() << "The host name did not match";
+        QTest::newRow("silent server, from the connect") << at << "valid" << S() << notFinished;
+        QTest::newRow("silent server, begun later") << later << "valid" << afterStartTls
+                                                    << notFinished;
         QTest::newRow("server closes during the handshake")
             << at << "valid" << S().waitForText(ClientHelloStart).close()
             << "TLS failure with the SMTP server: the server closed the connection during the "
-               "TLS handshake"
-            << "";
+               "TLS handshake";
     }
     void tls()
     {
@@ -377,7 +338,7 @@ private slots:
         const QDeadlineTimer deadline(3000);
         while (!connection.readInto(reply) && connection.waitForInput(deadline)) {
         }
-        QTEST(reply.lastLine(), "lastLine");
+        QCOMPARE(reply.lastLine(), QStringLiteral("220 in"));
         QVERIFY(server.encrypted());
     }
 };
