@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/net/BoundedReader.h"
 #include "engine/net/InputBounds.h"
 
 #include <QByteArray>
@@ -8,10 +9,10 @@
 
 // Gathers one SMTP reply from the bytes as they arrive. It takes the input a
 // line at a time, so a complete reply never swallows bytes that follow it,
-// and never holds more than Limit bytes. No I/O: the client peeks at what
-// the socket holds, hands it to take() line after line and then consumes as
-// many bytes as were taken.
-class SmtpReplyBuffer {
+// and never holds more than Limit bytes. No I/O: the connection hands it
+// what arrived (ClientConnection::readInto), and only what it took is
+// consumed.
+class SmtpReplyBuffer final : public BoundedReader {
 public:
     // A reply that grows beyond this is cut off and taken as unusable.
     static constexpr qsizetype Limit = InputBounds::SmtpReply;
@@ -19,7 +20,9 @@ public:
     // Appends the front of `ahead` up to and including its first LF (all of
     // it when there is none), bounded by the room left. Returns the number of
     // bytes appended. Takes nothing once the reply is complete or full.
-    qsizetype take(QByteArrayView ahead);
+    qsizetype take(QByteArrayView ahead) override;
+    bool over() const override { return complete() || full(); }
+    qsizetype room() const override { return Limit - m_bytes.size(); }
 
     // The last line ends in CR LF and is a final line: its first blank is
     // the 4th character. A continuation line ("250-...") keeps it open.

@@ -1,19 +1,14 @@
 #include "TKEsmtp.h"
 
+#include "alerts/SmtpEhloReply.h"
+#include "alerts/SmtpLogin.h"
 #include "alerts/SmtpReplyBuffer.h"
-#include "alerts/TBase64.h"
-#include "base/Subs.h"
-#include "engine/HostResolver.h"
-#include "engine/net/HostLookup.h"
-#include "engine/net/TlsHandshake.h"
+#include "engine/net/ClientConnection.h"
 #include "engine/SystemHostResolver.h"
-#include "platform/TlsTrust.h"
 
-#include <QHostAddress>
+#include <QDeadlineTimer>
 #include <QHostInfo>
 #include <QScopeGuard>
-#include <QSslSocket>
-#include <QTcpSocket>
 
 namespace {
 
@@ -22,26 +17,6 @@ const QByteArray Crlf("\r\n");
 // Message lines are sent in pieces of about this size, so a broken
 // connection shows up while the message is still going out.
 constexpr qsizetype SendPieceSize = 16 * 1024;
-
-// SMTP's longest command line, CR LF included. An AUTH command whose initial
-// response would make it longer sends the response after a 334 instead.
-constexpr qsizetype CommandLineLimit = 512;
-
-// At most this many login mechanisms of an EHLO reply are looked at.
-constexpr qsizetype MechanismsKept = 16;
-
-// A SASL mechanism name: 1 to 20 letters, digits, "-" or "_".
-bool isMechanismName(const QByteArray &name)
-{
-    if (name.isEmpty() || name.size() > 20)
-        return false;
-    for (const char c : name) {
-        if (!(c >= 'A' && c <= 'Z') && !(c >= 'a' && c <= 'z') && !(c >= '0' && c <= '9') &&
-            c != '-' && c != '_')
-            return false;
-    }
-    return true;
-}
 
 bool holdsLineBreakOrNul(const QString &text)
 {
@@ -57,18 +32,16 @@ QDeadlineTimer sooner(QDeadlineTimer deadline, int ms)
 
 } // namespace
 
-TKEsmtp::TKEsmtp(HostResolver *resolver, QObject *parent) : QObject(parent), m_resolver(resolver)
+TKEsmtp::TKEsmtp(HostResolver *resolver, QObject *parent) : QObject(parent)
 {
-    if (!m_resolver) {
+    if (!resolver) {
         m_ownResolver = std::make_unique<SystemHostResolver>();
-        m_resolver = m_ownResolver.get();
+        resolver = m_ownResolver.get();
     }
+    m_connection = std::make_unique<ClientConnection>(*resolver, QStringLiteral("SMTP server"));
 }
 
-TKEsmtp::~TKEsmtp()
-{
-    delete m_socket;
-}
+TKEsmtp::~TKEsmtp() = default;
 
 QStringList TKEsmtp::OutMessage() const
 {
@@ -121,98 +94,28 @@ QString TKEsmtp::refusedValue() const
     return QString();
 }
 
-bool TKEsmtp::waitFor(const std::function<bool()> &ready, QDeadlineTimer deadline)
-{
-    return m_wait.until(ready, deadline) == EventWait::End::Ready;
-}
-
-bool TKEsmtp::openConnection()
-{
-    if (m_port < 1 || m_port > 65535)
-        return false;
-    const QDeadlineTimer deadline(m_waits.connectMs);
-    const auto addresses =
-        lookUpHost(*m_resolver, m_hostAddress, DottedIPv4::Decimal, m_wait, deadline);
-    if (!addresses)
-        return false;
-    const bool connected = connectToEach(*addresses, [&](const QHostAddress &address) {
-        delete m_socket;
-        // A secure mode needs a socket that can turn to TLS; the plain
-        // dialogue keeps the plain socket it always had.
-        m_socket = m_security == SecurityNone ? new QTcpSocket(this) : new QSslSocket(this);
-        watchSocket();
-        m_socket->connectToHost(address, quint16(m_port));
-        waitFor(
-            [this] {
-                const auto state = m_socket->state();
-                return state == QAbstractSocket::ConnectedState ||
-                       state == QAbstractSocket::UnconnectedState;
-            },
-            deadline);
-        if (m_socket->state() == QAbstractSocket::ConnectedState)
-            return ConnectAttempt::Connected;
-        m_socket->abort();
-        return deadline.hasExpired() ? ConnectAttempt::GiveUp : ConnectAttempt::Failed;
-    });
-    if (connected)
-        return true;
-    delete m_socket;
-    m_socket = nullptr;
-    return false;
-}
-
-// Every change of the socket may be what a wait waits for.
-void TKEsmtp::watchSocket()
-{
-    const auto wake = [this] { m_wait.wake(); };
-    connect(m_socket, &QIODevice::bytesWritten, this, [this](qint64 written) {
-        m_unwritten -= written;
-        m_wait.wake();
-    });
-    connect(m_socket, &QIODevice::readyRead, this, wake);
-    connect(m_socket, &QAbstractSocket::stateChanged, this, wake);
-    connect(m_socket, &QAbstractSocket::errorOccurred, this, wake);
-    if (auto *ssl = qobject_cast<QSslSocket *>(m_socket))
-        connect(ssl, &QSslSocket::encrypted, this, wake);
-}
-
 void TKEsmtp::sendBytes(const QByteArray &bytes)
 {
-    if (!m_socket || m_socket->state() != QAbstractSocket::ConnectedState)
-        throw SmtpError(QStringLiteral("The connection to the SMTP server is closed."));
-    m_unwritten = bytes.size();
-    if (m_socket->write(bytes) != bytes.size())
-        throw SmtpError(
-            QStringLiteral("Sending to the SMTP server failed: %1").arg(m_socket->errorString()));
-    const bool sent = waitFor(
-        [this] { return m_unwritten <= 0 || m_socket->state() != QAbstractSocket::ConnectedState; },
-        QDeadlineTimer(m_waits.sendMs));
-    if (m_unwritten <= 0)
-        return;
-    if (!sent)
-        throw SmtpError(QStringLiteral("The SMTP server does not take what is sent to it."));
-    throw SmtpError(
-        QStringLiteral("The connection to the SMTP server broke: %1").arg(m_socket->errorString()));
+    const QString failure = m_connection->send(bytes, m_waits.sendMs);
+    if (!failure.isEmpty())
+        throw SmtpError(failure);
 }
 
 QString TKEsmtp::ReadReply()
 {
     m_replyComplete = false;
     m_replyBytes.clear();
-    if (!m_socket)
+    ClientConnection &connection = *m_connection;
+    if (!connection.made())
         return QString();
     const QDeadlineTimer total(m_waits.replyTotalMs);
-    const auto input = [this] {
-        return m_socket->bytesAvailable() > 0 ||
-               m_socket->state() != QAbstractSocket::ConnectedState;
-    };
-
-    if (!waitFor(input, sooner(total, m_waits.firstDataMs))) {
+    if (!connection.waitForInput(sooner(total, m_waits.firstDataMs))) {
         // One more chance; whatever comes now is not a reply we can use.
-        if (waitFor(input, sooner(total, m_waits.extraTryMs)) && m_socket->bytesAvailable() > 0)
-            m_socket->read(2);
+        if (connection.waitForInput(sooner(total, m_waits.extraTryMs)) &&
+            connection.bytesAvailable() > 0)
+            connection.read(2);
         else
-            m_socket->abort();
+            connection.abort();
         return QString();
     }
 
@@ -221,29 +124,15 @@ QString TKEsmtp::ReadReply()
     for (;;) {
         // Only the bytes the reply takes are consumed; what follows it stays
         // for the next one.
-        while (m_socket->bytesAvailable() > 0) {
-            const QByteArray ahead = m_socket->peek(
-                qMin(m_socket->bytesAvailable(), SmtpReplyBuffer::Limit - reply.size()));
-            qsizetype taken = 0;
-            while (taken < ahead.size() && !reply.complete() && !reply.full())
-                taken += reply.take(QByteArrayView(ahead).sliced(taken));
-            m_socket->skip(taken);
-            if (reply.complete()) {
-                m_replyComplete = true;
-                return reply.lastLine();
-            }
-            if (reply.full())
-                return reply.lastLine();
-        }
-        if (m_socket->state() != QAbstractSocket::ConnectedState) {
-            // The server's orderly close leaves what it sent; any other
-            // socket error leaves nothing usable.
-            if (m_socket->error() != QAbstractSocket::RemoteHostClosedError &&
-                m_socket->error() != QAbstractSocket::UnknownSocketError)
-                return QString();
+        if (connection.readInto(reply)) {
+            m_replyComplete = reply.complete();
             return reply.lastLine();
         }
-        if (!waitFor(input, sooner(total, m_waits.readMs)))
+        // The server's orderly close leaves what it sent; any other socket
+        // error leaves nothing usable.
+        if (!connection.isConnected())
+            return connection.endedInOrder() ? reply.lastLine() : QString();
+        if (!connection.waitForInput(sooner(total, m_waits.readMs)))
             return reply.lastLine();
     }
 }
@@ -272,109 +161,81 @@ void TKEsmtp::sendMessage()
         sendBytes(piece);
 }
 
+// Sends nothing once the connection is closed.
 void TKEsmtp::quit()
 {
-    try {
-        sendBytes(QByteArray("QUIT") + Crlf);
-    } catch (const SmtpError &) {
-        // The server may be gone already; the connection is closed anyway.
-    }
-    if (m_socket) {
-        m_socket->disconnectFromHost();
-        m_socket->abort();
-    }
+    // The server may be gone already; the connection is closed anyway.
+    m_connection->send(QByteArray("QUIT") + Crlf, m_waits.sendMs);
+    m_connection->close();
 }
 
-// The handshake on the open connection, verified against TlsTrust with the
-// server's name as SNI. On failure the connection is dropped (no QUIT: it
-// is no longer usable) and `reply` says why.
-bool TKEsmtp::startTls(QString &reply)
+bool TKEsmtp::logIn(QString &reply)
 {
-    const QString prefix = QStringLiteral("TLS failure with the SMTP server: ");
-    auto *ssl = qobject_cast<QSslSocket *>(m_socket);
-    if (!ssl || !TlsTrust::available()) {
-        reply = prefix + TlsTrust::unavailableText();
-        m_socket->abort();
+    const SmtpLogin login(m_user, m_password);
+    return login.run(
+        SmtpEhloReply(m_replyBytes),
+        [this](const QByteArray &line, const char *code, QString &answer) {
+            return command(line, code, answer);
+        },
+        reply);
+}
+
+// In clear: EHLO, which must offer STARTTLS, and STARTTLS, which must get a
+// 220 and nothing after it; then the handshake. False, with `reply` saying
+// why, when the dialogue cannot go on inside TLS.
+bool TKEsmtp::startTlsDialogue(const QByteArray &helo, QString &reply)
+{
+    if (!command("EHLO " + helo, "250", reply))
+        return false;
+    if (!SmtpEhloReply(m_replyBytes).offers("STARTTLS")) {
+        reply = QStringLiteral("The SMTP server does not offer STARTTLS; the message was not sent.");
         return false;
     }
-    const TlsHandshake handshake(*ssl, m_hostAddress, [this] { m_wait.wake(); });
-    const bool done = waitFor(
-        [&] { return handshake.encrypted() || ssl->state() != QAbstractSocket::ConnectedState; },
-        QDeadlineTimer(m_waits.connectMs));
-    if (handshake.encrypted())
+    if (!command("STARTTLS", "220", reply)) {
+        if (m_replyComplete)
+            reply = QStringLiteral("The SMTP server refused STARTTLS: ") + reply;
+        return false;
+    }
+    if (m_connection->bytesAvailable() > 0) {
+        // Bytes sent in clear after the 220 would be taken for the first
+        // reply inside TLS.
+        reply = QStringLiteral("The SMTP server sent more after its STARTTLS answer; the "
+                               "message was not sent.");
+        m_connection->abort();
+        return false;
+    }
+    if (m_connection->startTls(m_waits.connectMs))
         return true;
-    if (!done)
-        reply = prefix + QStringLiteral("the TLS handshake did not finish within %1 s")
-                             .arg((m_waits.connectMs + 500) / 1000);
-    else if (handshake.closedByPeer())
-        reply =
-            prefix + QStringLiteral("the server closed the connection during the TLS handshake");
-    else
-        reply = prefix + handshake.failureReason();
-    m_socket->abort();
+    reply = m_connection->failure();
     return false;
 }
 
-// "STARTTLS" among the keywords of the last (EHLO) reply.
-bool TKEsmtp::offersStartTls() const
+// The greeting, then HELO, or EHLO and the login.
+bool TKEsmtp::greet(const QByteArray &helo, QString &reply)
 {
-    for (QByteArray line : m_replyBytes.split('\n')) {
-        line = line.trimmed();
-        if (line.size() < 4 || (line.at(3) != '-' && line.at(3) != ' '))
-            continue;
-        const QByteArray keyword = line.mid(4).trimmed().split(' ').value(0);
-        if (keyword.compare("STARTTLS", Qt::CaseInsensitive) == 0)
-            return true;
+    reply = ReadReply();
+    if (!m_replyComplete || reply.left(3) != QLatin1String("220"))
+        return false;
+    if (m_security == SecurityStartTls) {
+        // What the server offered in clear no longer counts: the login is
+        // chosen from the EHLO reply inside TLS.
+        return startTlsDialogue(helo, reply) && command("EHLO " + helo, "250", reply) &&
+               (!m_requireAuthentication || logIn(reply));
     }
-    return false;
+    if (m_requireAuthentication)
+        return command("EHLO " + helo, "250", reply) && logIn(reply);
+    return command("HELO " + helo, "250", reply);
 }
 
-// The login mechanisms that the AUTH keywords of the last (EHLO) reply name,
-// in capitals, each once, in the order given: "250-AUTH LOGIN PLAIN" and the
-// older "250-AUTH=LOGIN PLAIN" alike, in any letter case. Anything that is no
-// mechanism name is passed over.
-QList<QByteArray> TKEsmtp::offeredLogins() const
+bool TKEsmtp::dialogue(const QByteArray &helo, QString &reply)
 {
-    QList<QByteArray> names;
-    for (QByteArray line : m_replyBytes.split('\n')) {
-        line = line.trimmed();
-        if (line.size() < 4 || (line.at(3) != '-' && line.at(3) != ' '))
-            continue;
-        const QByteArray text = line.mid(4).simplified();
-        if (text.size() < 5 || (text.at(4) != ' ' && text.at(4) != '=') ||
-            text.first(4).compare("AUTH", Qt::CaseInsensitive) != 0)
-            continue;
-        for (const QByteArray &name : text.mid(5).split(' ')) {
-            const QByteArray upper = name.toUpper();
-            if (isMechanismName(upper) && !names.contains(upper) && names.size() < MechanismsKept)
-                names.append(upper);
-        }
-    }
-    return names;
-}
-
-// AUTH LOGIN when the server offers it or names no mechanism at all, else
-// AUTH PLAIN (RFC 4616) with the credentials as its initial response.
-// Neither: nothing is sent and `reply` names what the server offers.
-bool TKEsmtp::authenticate(QString &reply)
-{
-    const QList<QByteArray> offered = offeredLogins();
-    if (offered.isEmpty() || offered.contains("LOGIN"))
-        return command("AUTH LOGIN", "334", reply) &&
-               command(TBase64::encoded(m_user.toUtf8()), "334", reply) &&
-               command(TBase64::encoded(m_password.toUtf8()), "235", reply);
-    if (offered.contains("PLAIN")) {
-        const QByteArray response =
-            TBase64::encoded('\0' + m_user.toUtf8() + '\0' + m_password.toUtf8());
-        const QByteArray line = "AUTH PLAIN " + response;
-        if (line.size() + Crlf.size() <= CommandLineLimit)
-            return command(line, "235", reply);
-        return command("AUTH PLAIN", "334", reply) && command(response, "235", reply);
-    }
-    reply = QStringLiteral("The SMTP server offers no login this program can use (it offers: "
-                           "%1); the message was not sent.")
-                .arg(QString::fromLatin1(offered.join(' ')));
-    return false;
+    bool ok = greet(helo, reply) && command("MAIL FROM:<" + m_from.toUtf8() + '>', "250", reply);
+    for (qsizetype i = 0; ok && i < m_sendTo.size(); ++i)
+        ok = command("RCPT TO:<" + m_sendTo.at(i).toUtf8() + '>', "250", reply);
+    if (!ok || !command("DATA", "354", reply))
+        return false;
+    sendMessage();
+    return command(".", "250", reply);
 }
 
 bool TKEsmtp::SendMail(QString &reply)
@@ -391,62 +252,27 @@ bool TKEsmtp::SendMail(QString &reply)
             QStringLiteral("Unknown SMTP security setting %1; nothing was sent.").arg(m_security);
         return false;
     }
-    if (!openConnection())
+    const ClientConnection::Tls tls = m_security == SecurityNone ? ClientConnection::Tls::Never
+                                      : m_security == SecurityStartTls
+                                          ? ClientConnection::Tls::Later
+                                          : ClientConnection::Tls::AtOnce;
+    if (!m_connection->open(m_hostAddress, m_port, DottedIPv4::Decimal, tls, m_waits.connectMs)) {
+        // No connection: `reply` is left as it was; a failed handshake says so.
+        if (!m_connection->failure().isEmpty())
+            reply = m_connection->failure();
         return false;
-    if (m_security == SecuritySslTls && !startTls(reply))
-        return false;
+    }
 
     const QByteArray helo = (m_heloName.isEmpty() ? LocalHostName() : m_heloName).toUtf8();
     bool accepted = false;
     try {
-        reply = ReadReply();
-        bool ok = m_replyComplete && reply.left(3) == QLatin1String("220");
-        if (ok && m_security == SecurityStartTls) {
-            ok = command("EHLO " + helo, "250", reply);
-            if (ok && !offersStartTls()) {
-                reply = QStringLiteral(
-                    "The SMTP server does not offer STARTTLS; the message was not sent.");
-                quit();
-                return false;
-            }
-            if (ok && !command("STARTTLS", "220", reply)) {
-                if (m_replyComplete)
-                    reply = QStringLiteral("The SMTP server refused STARTTLS: ") + reply;
-                quit();
-                return false;
-            }
-            if (ok && m_socket->bytesAvailable() > 0) {
-                // Bytes sent in clear after the 220 would be taken for the
-                // first reply inside TLS.
-                reply = QStringLiteral("The SMTP server sent more after its STARTTLS answer; the "
-                                       "message was not sent.");
-                m_socket->abort();
-                return false;
-            }
-            if (ok && !startTls(reply))
-                return false;
-            // What the server offered in clear no longer counts: the login
-            // is chosen from the EHLO reply inside TLS.
-            ok = ok && command("EHLO " + helo, "250", reply);
-            if (ok && m_requireAuthentication)
-                ok = authenticate(reply);
-        } else if (ok && m_requireAuthentication) {
-            ok = command("EHLO " + helo, "250", reply) && authenticate(reply);
-        } else if (ok) {
-            ok = command("HELO " + helo, "250", reply);
-        }
-        ok = ok && command("MAIL FROM:<" + m_from.toUtf8() + '>', "250", reply);
-        for (qsizetype i = 0; ok && i < m_sendTo.size(); ++i)
-            ok = command("RCPT TO:<" + m_sendTo.at(i).toUtf8() + '>', "250", reply);
-        ok = ok && command("DATA", "354", reply);
-        if (ok) {
-            sendMessage();
-            accepted = command(".", "250", reply);
-        }
+        accepted = dialogue(helo, reply);
     } catch (const SmtpError &) {
-        m_socket->abort();
+        m_connection->abort();
         throw;
     }
+    // After a failed handshake or a STARTTLS refusal the connection is
+    // closed already and this sends nothing.
     quit();
     return accepted;
 }

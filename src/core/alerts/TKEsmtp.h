@@ -1,21 +1,18 @@
 #pragma once
 
 #include "alerts/SmtpReplyBuffer.h"
-#include "engine/net/EventWait.h"
 
 #include <QByteArray>
-#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 #include <memory>
 #include <stdexcept>
 
+class ClientConnection;
 class HostResolver;
-class QTcpSocket;
 
 // The connection broke while a command or the message was being sent.
 // what() is UTF-8.
@@ -61,9 +58,9 @@ struct SmtpWaits {
 // verified (TlsTrust) and nothing but EHLO and STARTTLS ever crosses in
 // clear: no credentials, no addresses.
 //
-// It works on the caller's thread, but every wait runs a local event loop
-// that wakes on socket events, so the windows stay responsive while a
-// message is sent.
+// It works on the caller's thread over a ClientConnection, whose every wait
+// runs a local event loop that wakes on socket events, so the windows stay
+// responsive while a message is sent. The login is SmtpLogin's.
 class TKEsmtp : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString From READ From WRITE setFrom)
@@ -141,13 +138,10 @@ public:
 
 private:
     QString refusedValue() const;
-    bool openConnection();
-    void watchSocket();
-    bool startTls(QString &reply);
-    bool offersStartTls() const;
-    QList<QByteArray> offeredLogins() const;
-    bool authenticate(QString &reply);
-    bool waitFor(const std::function<bool()> &ready, QDeadlineTimer deadline);
+    bool dialogue(const QByteArray &helo, QString &reply);
+    bool greet(const QByteArray &helo, QString &reply);
+    bool startTlsDialogue(const QByteArray &helo, QString &reply);
+    bool logIn(QString &reply);
     void sendBytes(const QByteArray &bytes);
     bool command(const QByteArray &line, const char *code, QString &reply);
     void sendMessage();
@@ -165,11 +159,8 @@ private:
     QString m_heloName;
     SmtpWaits m_waits;
 
-    HostResolver *m_resolver = nullptr;
     std::unique_ptr<HostResolver> m_ownResolver;
-    EventWait m_wait;
-    QTcpSocket *m_socket = nullptr;
-    qint64 m_unwritten = 0;
+    std::unique_ptr<ClientConnection> m_connection;
     bool m_replyComplete = false;
     QByteArray m_replyBytes; // every line of the last reply
 };
