@@ -4,6 +4,7 @@
 #include "engine/ServiceTarget.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -11,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class HostResolver;
 class ProbeConnection;
@@ -26,6 +28,24 @@ struct ProbeSettings {
     ProxySettings proxy;
 };
 
+// How long each phase of a probe took, in microseconds on a monotonic
+// clock; -1 for a phase the probe did not reach or does not have.
+struct ProbeTiming {
+    qint64 lookupUs = -1;  // name look-up
+    qint64 connectUs = -1; // the TCP connect (to the proxy, tunnel included, when one is used)
+    qint64 tlsUs = -1;     // the TLS handshake of an https probe
+    qint64 answerUs = -1;  // from the probe's start to the complete answer
+};
+
+// The leaf certificate an https probe's successful handshake presented.
+struct PeerCertificate {
+    QString subject;
+    QString issuer;
+    QDateTime notBefore; // UTC
+    QDateTime notAfter;  // UTC
+    QByteArray digest;   // SHA-256 of the DER form: tells one certificate from its successor
+};
+
 struct ProbeResult {
     bool connected = false;
     bool success = false;
@@ -34,6 +54,8 @@ struct ProbeResult {
     QString resultCode;
     QByteArray response;
     bool aborted = false;
+    ProbeTiming timing;
+    std::optional<PeerCertificate> certificate;
 };
 
 // Runs one probe at a time. Each probe is a task of its own (ProbeTask)
