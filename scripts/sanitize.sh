@@ -21,6 +21,7 @@ fi
 san_flags="-O1 -g -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
 cmake -S "$QM_ROOT" -B "$QM_ASAN_BUILD" -G Ninja \
     -DCMAKE_BUILD_TYPE=Debug \
+    -DQUELLMARK_BUILD_BENCH=OFF \
     -DCMAKE_CXX_COMPILER="$QM_SAN_CXX" \
     -DCMAKE_CXX_FLAGS="$san_flags" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
