@@ -266,9 +266,11 @@ void SitesPage::refreshHolds()
     const QIcon acknowledged = style()->standardIcon(QStyle::SP_DialogApplyButton);
     const QDateTime now = m_monitor ? m_monitor->alertHold()->nowUtc() : QDateTime();
     QString selectedText;
+    const QStringList names = serviceNames();
+    const QList<AlertHoldState> holds = m_monitor ? m_monitor->holdStates(names) : QList<AlertHoldState>(names.size());
     for (int i = 0; i < ui->ServiceList->count(); ++i) {
         QListWidgetItem *item = ui->ServiceList->item(i);
-        const AlertHoldState hold = m_monitor ? m_monitor->holdState(item->text()) : AlertHoldState();
+        const AlertHoldState &hold = holds.at(i);
         QString text;
         switch (hold.kind) {
         case AlertHoldState::Kind::Snoozed:

@@ -10,6 +10,7 @@
 #include "TfrmMain.h"
 
 #include "config/Registry.h"
+#include "config/RegistryStore.h"
 #include "engine/Monitor.h"
 
 #include <QAction>
@@ -80,6 +81,42 @@ private slots:
         m_error.reset();
         m_monitor.reset();
         m_fixture.reset();
+    }
+
+    // The list reads every service's hold at once; each must be what the
+    // service's own values say, whatever is stored beside it.
+    void allHoldsAtOnceAgreeWithEachOnItsOwn()
+    {
+        const QString future = m_now.addSecs(600).toString(Qt::ISODate);
+        const QString past = m_now.addSecs(-600).toString(Qt::ISODate);
+        const struct {
+            QString name;
+            const char *value;
+            RegValue stored;
+        } rows[] = {
+            {QStringLiteral("HTTP acked 80"), "Acknowledged", RegValue::fromDWord(1)},
+            {QStringLiteral("HTTP unacked 80"), "Acknowledged", RegValue::fromDWord(0)},
+            {QStringLiteral("HTTP snoozed 80"), "SnoozedUntil", RegValue::fromString(future)},
+            {QStringLiteral("HTTP SNOOZED-CASE 80"), "SnoozedUntil", RegValue::fromString(future)},
+            {QStringLiteral("HTTP ranout 80"), "SnoozedUntil", RegValue::fromString(past)},
+            {QStringLiteral("HTTP garbled 80"), "SnoozedUntil", RegValue::fromString(QStringLiteral("soon"))},
+            {QStringLiteral("HTTP wrongtype 80"), "SnoozedUntil", RegValue::fromDWord(5)},
+            {QStringLiteral("HTTP host/a\\b 80"), "SnoozedUntil", RegValue::fromString(future)},
+        };
+        QStringList names{A};
+        for (const auto &row : rows) {
+            m_fixture->store().setValue(key(row.name), QLatin1String(row.value), row.stored);
+            names << row.name;
+        }
+        const QList<AlertHoldState> all = m_monitor->holdStates(names);
+        QCOMPARE(all.size(), names.size());
+        int held = 0;
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const AlertHoldState one = m_monitor->holdState(names.at(i));
+            QVERIFY2(all.at(i).kind == one.kind && all.at(i).until == one.until, qPrintable(names.at(i)));
+            held += one.held() ? 1 : 0;
+        }
+        QCOMPARE(held, 4); // acked, snoozed, SNOOZED-CASE, the one below a backslash
     }
 
     void snoozeShowsTimeLeftAndResumeEndsIt()

@@ -1,6 +1,7 @@
 #include "AlertHold.h"
 
 #include "config/Registry.h"
+#include "config/RegistryStore.h"
 
 QString AlertHoldState::mark() const
 {
@@ -27,29 +28,37 @@ QDateTime AlertHold::nowUtc() const
     return m_now().toUTC();
 }
 
-QDateTime AlertHold::snoozeEnd(const RegKeyValues &values)
+QDateTime AlertHold::snoozeEnd(const QString &stored)
 {
-    const QString text = values.readString(Settings::SnoozedUntil.name(), QString());
     // Bounded before parsing: the store can be edited by hand.
-    if (text.isEmpty() || text.size() > 64)
+    if (stored.isEmpty() || stored.size() > 64)
         return {};
-    const QDateTime until = QDateTime::fromString(text, Qt::ISODate);
+    const QDateTime until = QDateTime::fromString(stored, Qt::ISODate);
     return until.isValid() ? until.toUTC() : QDateTime();
 }
 
-AlertHoldState AlertHold::judge(const RegKeyValues &values, const QDateTime &nowUtc)
+QDateTime AlertHold::snoozeEnd(const RegKeyValues &values)
+{
+    return snoozeEnd(values.readString(Settings::SnoozedUntil.name(), QString()));
+}
+
+AlertHoldState AlertHold::judge(bool acknowledged, const QDateTime &until, const QDateTime &nowUtc)
 {
     AlertHoldState state;
-    if (SettingsAccess::readBool(values, Settings::Acknowledged)) {
+    if (acknowledged) {
         state.kind = AlertHoldState::Kind::Acknowledged;
-        return state;
-    }
-    const QDateTime until = snoozeEnd(values);
-    if (until.isValid() && nowUtc < until) {
+    } else if (until.isValid() && nowUtc < until) {
         state.kind = AlertHoldState::Kind::Snoozed;
         state.until = until;
     }
     return state;
+}
+
+AlertHoldState AlertHold::judge(const RegKeyValues &values, const QDateTime &nowUtc)
+{
+    if (SettingsAccess::readBool(values, Settings::Acknowledged))
+        return judge(true, QDateTime(), nowUtc);
+    return judge(false, snoozeEnd(values), nowUtc);
 }
 
 bool AlertHold::snoozeRunOut(const RegKeyValues &values, const QDateTime &nowUtc)
@@ -64,6 +73,30 @@ AlertHoldState AlertHold::state(const QString &serviceName) const
 {
     const RegKeyValues values(m_settings.serviceKey(serviceName));
     return judge(values, nowUtc());
+}
+
+QList<AlertHoldState> AlertHold::states(const QStringList &serviceNames) const
+{
+    RegistryStore &store = RegistryStore::currentOrThrow();
+    const QHash<QString, RegValue> acknowledged =
+        store.valueInSubkeys(m_settings.servicesKey(), Settings::Acknowledged.name());
+    const QHash<QString, RegValue> snoozed =
+        store.valueInSubkeys(m_settings.servicesKey(), Settings::SnoozedUntil.name());
+    const QDateTime now = nowUtc();
+    QList<AlertHoldState> found;
+    found.reserve(serviceNames.size());
+    for (const QString &name : serviceNames) {
+        const QString fold = RegistryStore::foldName(name);
+        const auto ack = acknowledged.constFind(fold);
+        const bool isAcknowledged = ack != acknowledged.cend() && ack->type == RegType::DWord &&
+                                    ack->size() <= 4 && ack->toDWord() != 0;
+        const auto until = snoozed.constFind(fold);
+        const QDateTime end = until != snoozed.cend() && until->isString()
+                                  ? snoozeEnd(until->toString())
+                                  : QDateTime();
+        found << judge(isAcknowledged, end, now);
+    }
+    return found;
 }
 
 void AlertHold::snooze(const QString &serviceName, int minutes)

@@ -45,6 +45,11 @@ public:
     static bool snoozeRunOut(const RegKeyValues &values, const QDateTime &nowUtc);
     // Throws RegistryError when the store cannot be read.
     AlertHoldState state(const QString &serviceName) const;
+    // The holds of the named services, in their order, from two reads of
+    // the store whatever their number (the Sites list and HeldBack ask for
+    // all of them). A value of the wrong type holds nothing back. Throws
+    // RegistryError when the store cannot be read.
+    QList<AlertHoldState> states(const QStringList &serviceNames) const;
 
     // These write to the store (RegistryError) and tell `changed`.
     // minutes: 1 .. MaxSnoozeMinutes, else nothing happens.
@@ -61,6 +66,8 @@ private:
     // The stored end of the snooze; invalid when there is none or it
     // cannot be read.
     static QDateTime snoozeEnd(const RegKeyValues &values);
+    static QDateTime snoozeEnd(const QString &stored);
+    static AlertHoldState judge(bool acknowledged, const QDateTime &snoozeEnd, const QDateTime &nowUtc);
 
     SettingsAccess m_settings;
     std::function<QDateTime()> m_now;

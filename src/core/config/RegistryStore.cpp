@@ -1045,6 +1045,21 @@ QHash<QString, RegValue> RegistryStore::values(const QString &path) const
     return collect(id);
 }
 
+QHash<QString, RegValue> RegistryStore::valueInSubkeys(const QString &path, const QString &name) const
+{
+    Transaction transaction(*this, false);
+    const qint64 id = findKey(path);
+    if (id < 0)
+        return {};
+    QHash<QString, RegValue> found;
+    Statement read(*this, "SELECT k.fold, v.type, v.data FROM keys k JOIN vals v ON v.key = k.id"
+                          " WHERE k.parent = ?1 AND v.fold = ?2");
+    read.bind(1, id).bind(2, foldName(name));
+    while (read.next())
+        found.insert(read.text(0), RegValue{RegType(read.integer(1)), read.blob(2)});
+    return found;
+}
+
 void RegistryStore::setValue(const QString &path, const QString &name, const RegValue &value)
 {
     // Writing what is already stored changes nothing: the poll cycle writes

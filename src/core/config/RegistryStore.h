@@ -133,6 +133,10 @@ public:
     // Every value of the key, by folded name, read at one moment. Empty when
     // the key is missing.
     QHash<QString, RegValue> values(const QString &path) const;
+    // The value `name` of every subkey of `path` that has it, in one read:
+    // the subkey's folded name to its value. Lists of many services read
+    // one value of each this way instead of a read per service.
+    QHash<QString, RegValue> valueInSubkeys(const QString &path, const QString &name) const;
     // Creates the key (with parents) and writes the value, replacing one of
     // the same name (its type may change; its enumeration place stays).
     void setValue(const QString &path, const QString &name, const RegValue &value);

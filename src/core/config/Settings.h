@@ -139,6 +139,7 @@ public:
     {
         return Settings::serviceKey(m_servicesKey, serviceName);
     }
+    QString servicesKey() const { return m_servicesKey; }
     QString defaultText(const Setting &setting) const
     {
         return setting.defaultText(m_programFolder);

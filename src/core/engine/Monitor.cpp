@@ -332,16 +332,27 @@ void Monitor::resumeAll()
 
 QStringList Monitor::heldBack() const
 {
-    QStringList held;
     const QStringList services = m_services ? m_services() : QStringList();
-    for (const QString &name : services) {
-        try {
-            if (m_hold->state(name).held())
-                held << name;
-        } catch (const RegistryError &) {
-        }
-    }
+    const QList<AlertHoldState> holds = holdStates(services);
+    QStringList held;
+    for (qsizetype i = 0; i < services.size(); ++i)
+        if (holds.at(i).held())
+            held << services.at(i);
     return held;
+}
+
+QList<AlertHoldState> Monitor::holdStates(const QStringList &services) const
+{
+    try {
+        QList<AlertHoldState> holds = m_hold->states(services);
+        // A name with a backslash is a key further down: read on its own.
+        for (qsizetype i = 0; i < services.size(); ++i)
+            if (services.at(i).contains(QLatin1Char('\\')))
+                holds[i] = holdState(services.at(i));
+        return holds;
+    } catch (const RegistryError &) {
+        return QList<AlertHoldState>(services.size());
+    }
 }
 
 AlertHoldState Monitor::holdState(const QString &service) const

@@ -85,6 +85,9 @@ public:
     // The services of the list whose alerts are held back now.
     QStringList heldBack() const;
     AlertHoldState holdState(const QString &service) const;
+    // The holds of these services, in their order; none where the store
+    // cannot be read.
+    QList<AlertHoldState> holdStates(const QStringList &services) const;
     AlertHold *alertHold() const { return m_hold; }
     DesktopNotifier *notifier() const { return m_notifier; }
     // The listed service of that name in any letter case; empty when none.
