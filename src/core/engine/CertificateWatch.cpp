@@ -67,10 +67,24 @@ bool CertificateWatch::withinWarning(const QDateTime &notAfter, const QDateTime 
     return now.secsTo(notAfter) <= qint64(warnDays) * SecondsPerDay;
 }
 
-QString CertificateWatch::warnedMark(const QDateTime &now, const QByteArray &digest)
+std::optional<QString> CertificateWatch::nextWarnedMark(const QString &stored, const QDateTime &now,
+                                                        const QByteArray &digest)
 {
-    return now.toLocalTime().date().toString(Qt::ISODate) + QLatin1Char(' ') +
-           QString::fromLatin1(digest.toHex());
+    const QString today = now.toLocalTime().date().toString(Qt::ISODate);
+    const QString hex = QString::fromLatin1(digest.toHex());
+    QStringList warned;
+    // Bounded before it is split: the value may have been edited by hand.
+    if (stored.size() <= today.size() + MaxWarnedPerDay * (hex.size() + 1)) {
+        QStringList parts = stored.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (!parts.isEmpty() && parts.takeFirst() == today)
+            warned = parts;
+    }
+    if (warned.contains(hex))
+        return std::nullopt;
+    warned << hex;
+    while (warned.size() > MaxWarnedPerDay)
+        warned.removeFirst();
+    return today + QLatin1Char(' ') + warned.join(QLatin1Char(' '));
 }
 
 QString CertificateWatch::expiryDate(const QDateTime &notAfter)

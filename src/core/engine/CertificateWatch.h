@@ -27,9 +27,16 @@ public:
     // The certificate ends within warnDays of now (or has ended); never when
     // warnDays is 0 or less.
     static bool withinWarning(const QDateTime &notAfter, const QDateTime &now, int warnDays);
-    // What CertWarnedOn keeps for a warning given on now's local day about
-    // the certificate with this digest: "2026-12-09 <SHA-256 in hex>".
-    static QString warnedMark(const QDateTime &now, const QByteArray &digest);
+    // Certificates warned about on one day, at most: enough for a service
+    // whose servers take turns with certificates of their own.
+    static constexpr int MaxWarnedPerDay = 8;
+    // CertWarnedOn keeps the local day of the last warnings and the
+    // certificates (SHA-256 in hex) warned about that day:
+    // "2026-12-09 <hex> [<hex>...]". The value it is to take when a warning
+    // about this certificate is given now; nothing when one was given today.
+    // A value that cannot be read counts as none.
+    static std::optional<QString> nextWarnedMark(const QString &stored, const QDateTime &now,
+                                                 const QByteArray &digest);
     // The UTC date, ISO 8601 ("2026-12-22"): the bus list and {CertExpiry}.
     static QString expiryDate(const QDateTime &notAfter);
     // "2026-12-22 10:00:00 UTC".

@@ -425,10 +425,11 @@ void PollCycle::certificateSeen(const ServiceValues &v, const PeerCertificate &c
         return;
     // Once a day for one certificate, also across restarts; a new one is
     // told at once.
-    const QString mark = CertificateWatch::warnedMark(now, certificate.digest);
-    if (RegReadString(v.key, Settings::CertWarnedOn.name(), QString()) == mark)
+    const std::optional<QString> mark = CertificateWatch::nextWarnedMark(
+        RegReadString(v.key, Settings::CertWarnedOn.name(), QString()), now, certificate.digest);
+    if (!mark)
         return;
-    RegWriteString(v.key, Settings::CertWarnedOn.name(), mark);
+    RegWriteString(v.key, Settings::CertWarnedOn.name(), *mark);
     AppendLine(m_context.errorLogPath, CertificateWatch::errorLogEntry(stamp(), v.name, certificate, now));
     if (v.hold.held())
         return;
