@@ -125,6 +125,8 @@ void CertificateWatch::seen(const QString &serviceName, const PeerCertificate &c
 
 void CertificateWatch::retain(const QStringList &services)
 {
+    if (m_notAfter.isEmpty())
+        return; // no https service: nothing to look up in every cycle
     const QSet<QString> listed(services.cbegin(), services.cend());
     for (auto it = m_notAfter.begin(); it != m_notAfter.end();) {
         if (listed.contains(it.key()))
