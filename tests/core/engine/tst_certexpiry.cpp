@@ -5,6 +5,7 @@
 
 #include "FakeResolver.h"
 #include "FakeTlsServer.h"
+#include "StatusView.h"
 #include "StoreFixture.h"
 #include "TestPki.h"
 
@@ -26,27 +27,6 @@
 namespace {
 
 constexpr qint64 Day = 24 * 60 * 60;
-
-class QuietView : public PollView {
-public:
-    QStringList status;
-    void statusAppend(const QString &line) override { status << line; }
-    void statusClear() override { status.clear(); }
-    void setProgressText(const QString &) override {}
-    void setErrorPanel(const QString &, Image) override {}
-    void setTrayHint(const QString &) override {}
-    void setTrayIcon(TrayIcons, bool) override {}
-    void setCycleRunning(bool) override {}
-    void setAbortEnabled(bool) override {}
-    void setTimerSwitchShown(bool) override {}
-    void errorWindowSetText(const QString &) override {}
-    void errorWindowSetBordered(bool) override {}
-    void errorWindowSetWordWrap(bool) override {}
-    void errorWindowShow() override {}
-    void errorWindowHide() override {}
-    void setShowOnErrorChecked(bool) override {}
-    void processEvents() override {}
-};
 
 // Keeps the certificate mails and notices; the outage's own alerts only as
 // a count.
@@ -115,7 +95,7 @@ class TestCertExpiry : public QObject {
     std::unique_ptr<Prober> m_prober;
     std::unique_ptr<AlertHold> m_hold;
     std::unique_ptr<PollCycle> m_cycle;
-    QuietView m_view;
+    StatusView m_view;
     RecordingAlerts m_alerts;
     LiveSettings m_live;
     QDateTime m_now;
@@ -214,7 +194,7 @@ private slots:
         m_prober = std::make_unique<Prober>(m_resolver.get());
         m_now = m_start;
         m_hold = std::make_unique<AlertHold>(m_fixture->context(), [this] { return m_now; });
-        m_view = QuietView();
+        m_view = StatusView();
         m_alerts = RecordingAlerts();
         m_live = LiveSettings();
         m_live.connectionTimeoutSecs = 10;
