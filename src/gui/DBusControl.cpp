@@ -114,6 +114,11 @@ QStringList DBusControl::heldBack() const
     return m_monitor->heldBack();
 }
 
+QStringList DBusControl::certificatesExpiring() const
+{
+    return m_monitor->certificatesExpiring();
+}
+
 void DBusControl::answer(int outcome, const QString &service)
 {
     if (!calledFromDBus())

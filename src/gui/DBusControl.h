@@ -14,7 +14,7 @@ class TfrmMain;
 //   methods  PollNow, ToggleTimer, Restore, ShowServicesOnError, ShowStats, Exit,
 //            Snooze(s service, u minutes), Acknowledge(s service), Resume(s service)
 //   props    TimerOn, Polling, OnErrorList, LastPollFinished, PollsHandled,
-//            WindowShown, HeldBack
+//            WindowShown, HeldBack, CertificatesExpiring
 // Methods only queue their action and return at once, so a caller never
 // waits for a whole poll cycle; Snooze, Acknowledge and Resume are done
 // when they return, and answer an unknown service with an error.
@@ -28,6 +28,7 @@ class DBusControl : public QObject, protected QDBusContext {
     Q_PROPERTY(int PollsHandled READ pollsHandled)
     Q_PROPERTY(bool WindowShown READ windowShown)
     Q_PROPERTY(QStringList HeldBack READ heldBack)
+    Q_PROPERTY(QStringList CertificatesExpiring READ certificatesExpiring)
 
 public:
     // The engine's facts and intents come from the monitor; showing windows
@@ -52,6 +53,9 @@ public:
     bool windowShown() const;
     // The services whose alerts are snoozed or acknowledged now.
     QStringList heldBack() const;
+    // "<service>\t<expiry date, ISO 8601>" for each https service whose
+    // certificate ends within the warning days.
+    QStringList certificatesExpiring() const;
 
     static QString unknownServiceError() { return QStringLiteral("org.kestrin.Quellmark.Error.UnknownService"); }
     static QString notOnErrorError() { return QStringLiteral("org.kestrin.Quellmark.Error.NotOnError"); }

@@ -47,6 +47,7 @@ void GeneralPage::bindSettings(SettingsBinder &b)
     b.bindCheck(Launch, ui->chkLaunch, {}, [this]() { chkLaunchClick(); });
     b.bindCheck(VisualAlert, ui->chkVisualAlert, {}, [this] { chkVisualAlertClick(); });
     b.bindCheck(DesktopNotifications, ui->chkDesktopNotifications);
+    b.bindNumber(CertWarnDays, ui->spinCertWarnDays, 1, true);
 }
 
 void GeneralPage::fillLive(LiveSettings &live) const
@@ -62,6 +63,7 @@ void GeneralPage::fillLive(LiveSettings &live) const
     live.noConnFailures = ui->spinNoConnFailures->currentNumber();
     live.noConnRepeatLaunch = ui->chkNoConnRepeatLaunch->isChecked();
     live.noConnProgName = ui->edtNoConnProgName->text();
+    live.certWarnDays = ui->spinCertWarnDays->clampToBounds(ui->spinCertWarnDays->currentNumber());
 }
 
 QPlainTextEdit *GeneralPage::statusPane() const

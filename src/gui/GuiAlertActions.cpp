@@ -47,7 +47,7 @@ void GuiAlertActions::launchProgram(const QString &commandLine)
 }
 
 QString GuiAlertActions::sendMailNow(const QString &serviceName, const QString &templatePath,
-                                     const QString &recipients, bool *accepted)
+                                     const QString &recipients, bool *accepted, const QString &certExpiry)
 {
     if (m_sending) {
         if (accepted)
@@ -68,17 +68,29 @@ QString GuiAlertActions::sendMailNow(const QString &serviceName, const QString &
         }
     } sending(this);
     return SendAlertMail(m_context.servicesKey, serviceName, templatePath, recipients, m_smtpSettings(),
-                         AlertMailEnvironment(), accepted);
+                         AlertMailEnvironment(), accepted, certExpiry);
 }
 
 MailOutcome GuiAlertActions::sendAlertMail(const QString &serviceName, const QString &templatePath,
                                            const QString &recipients)
 {
+    return sendForCycle(serviceName, templatePath, recipients, QString());
+}
+
+MailOutcome GuiAlertActions::sendCertificateMail(const QString &serviceName, const QString &templatePath,
+                                                 const QString &recipients, const QString &certExpiry)
+{
+    return sendForCycle(serviceName, templatePath, recipients, certExpiry);
+}
+
+MailOutcome GuiAlertActions::sendForCycle(const QString &serviceName, const QString &templatePath,
+                                          const QString &recipients, const QString &certExpiry)
+{
     // A template that cannot be read is shown, and the cycle goes on; every
     // message that did not go is told back to the cycle with its reason.
     MailOutcome outcome;
     try {
-        const QString reply = sendMailNow(serviceName, templatePath, recipients, &outcome.sent);
+        const QString reply = sendMailNow(serviceName, templatePath, recipients, &outcome.sent, certExpiry);
         if (!outcome.sent) {
             const SmtpSettings smtp = m_smtpSettings();
             outcome.problem = reply.isEmpty() ? QStringLiteral("No answer from the SMTP server \"%1\" on port %2")

@@ -31,13 +31,15 @@ public:
     void launchProgram(const QString &commandLine) override;
     MailOutcome sendAlertMail(const QString &serviceName, const QString &templatePath,
                               const QString &recipients) override;
+    MailOutcome sendCertificateMail(const QString &serviceName, const QString &templatePath,
+                                    const QString &recipients, const QString &certExpiry) override;
     void reportError(const QString &message) override;
 
     // The e-mail with its reply, for the Sites page's "Test" buttons.
     // Throws FileError or RegistryError as SendAlertMail does. Not to be
     // called while another e-mail is being sent.
     QString sendMailNow(const QString &serviceName, const QString &templatePath, const QString &recipients,
-                        bool *accepted = nullptr);
+                        bool *accepted = nullptr, const QString &certExpiry = QString());
     bool isSending() const { return m_sending; }
     SoundPlayer *soundPlayer() const { return m_sound; }
     // Where a sound that fails while it plays is reported.
@@ -50,6 +52,9 @@ signals:
     void sendingChanged(bool sending);
 
 private:
+    MailOutcome sendForCycle(const QString &serviceName, const QString &templatePath, const QString &recipients,
+                             const QString &certExpiry);
+
     QWidget *m_window;
     ProgramContext m_context;
     std::function<SmtpSettings()> m_smtpSettings;

@@ -36,11 +36,14 @@ TfrmEmail::TfrmEmail(const QString &templateFolder, QWidget *parent)
     for (QLineEdit *edit : {ui->edtMsgTo, ui->edtMsgFrom, ui->edtMsgSubject})
         edit->setMaxLength(INT_MAX);
 
-    // The five classic variables sorted, the outage's duration after them.
+    // The five classic variables sorted, the later ones after them in the
+    // order they came.
+    constexpr qsizetype ClassicVariables = 5;
     QStringList variables = TemplateVariableNames();
-    const QString downtime = variables.takeLast();
+    const QStringList later = variables.mid(ClassicVariables);
+    variables.resize(ClassicVariables);
     std::sort(variables.begin(), variables.end());
-    ui->lstVariables->addItems(variables + QStringList{downtime});
+    ui->lstVariables->addItems(variables + later);
     // All of them in view without scrolling.
     ui->lstVariables->setMinimumHeight(ui->lstVariables->sizeHintForRow(0) *
                                            ui->lstVariables->count() +

@@ -3,7 +3,9 @@
 
 #include "AppProcess.h"
 #include "FakeServer.h"
+#include "FakeTlsServer.h"
 #include "PrivateBus.h"
+#include "TestPki.h"
 #include "TestSandbox.h"
 
 #include "config/RegistryStore.h"
@@ -278,6 +280,73 @@ private slots:
         const QString key = root + QStringLiteral("\\Services\\") + down;
         QCOMPARE(store.value(key, QStringLiteral("Acknowledged"))->toDWord(), 0);
         QCOMPARE(store.value(key, QStringLiteral("SnoozedUntil"))->toString(), QString());
+    }
+
+    // An https service whose certificate ends in 13 days is listed, with
+    // its expiry date, after the poll that saw it; it is warned about in the
+    // error log once and the warning is kept for the day.
+    void certificatesExpiring()
+    {
+        if (!PrivateBus::available())
+            QSKIP("dbus-daemon is not installed (Debian package dbus-daemon); CertificatesExpiring was not tested");
+        TestPki pki;
+        QVERIFY2(pki.create(), qPrintable(pki.error()));
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const QDateTime ends = now.addDays(13).addMSecs(-now.time().msec());
+        const TestPki::Identity id = pki.issue(QStringLiteral("soon"), now.addDays(-1), ends);
+        QVERIFY2(!id.certificateFile.isEmpty(), qPrintable(pki.error()));
+        FakeTlsServer web;
+        QVERIFY(web.setIdentity(id.certificateFile, id.keyFile));
+        QVERIFY(web.listen());
+        web.setScenario(
+            FakeTlsServer::Scenario().startTls().waitForText("\r\n\r\n").send("HTTP/1.1 200 OK\r\n\r\n").close());
+
+        TestSandbox sandbox;
+        PrivateBus bus;
+        QVERIFY(bus.start());
+        const QString service = QStringLiteral("HTTPS localhost %1").arg(web.port());
+        const QString key = QStringLiteral("Software\\Kestrin Software\\Quellmark\\Services\\") + service;
+        {
+            RegistryStore store(sandbox.storePath());
+            store.createKey(key);
+        }
+        // The test authority is trusted by the program started here only.
+        const QByteArray oldFile = qgetenv("SSL_CERT_FILE");
+        const QByteArray oldDir = qgetenv("SSL_CERT_DIR");
+        qputenv("SSL_CERT_FILE", QFile::encodeName(pki.caFile()));
+        qunsetenv("SSL_CERT_DIR");
+        AppProcess app;
+        const bool started = app.start();
+        qputenv("SSL_CERT_FILE", oldFile);
+        qputenv("SSL_CERT_DIR", oldDir);
+        QVERIFY(started);
+        QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), QStringLiteral("tst4"));
+        QTRY_VERIFY(connection.interface()->isServiceRegistered(Interface).value());
+        QDBusInterface remote(Interface, QStringLiteral("/"), Interface, connection);
+
+        QCOMPARE(remote.property("CertificatesExpiring").toStringList(), QStringList());
+        for (int poll = 1; poll <= 2; ++poll) {
+            QVERIFY(remote.call(QStringLiteral("PollNow")).type() == QDBusMessage::ReplyMessage);
+            QTRY_VERIFY_WITH_TIMEOUT(remote.property("PollsHandled").toInt() == poll, 10000);
+        }
+        QCOMPARE(remote.property("OnErrorList").toStringList(), QStringList());
+        QCOMPARE(remote.property("CertificatesExpiring").toStringList(),
+                 QStringList{service + QLatin1Char('\t') + ends.date().toString(Qt::ISODate)});
+
+        QVERIFY(remote.call(QStringLiteral("Exit")).type() == QDBusMessage::ReplyMessage);
+        QVERIFY(app.waitForFinished(10000));
+        QDBusConnection::disconnectFromBus(QStringLiteral("tst4"));
+        QCOMPARE(web.connectionCount(), 2);
+        QFile log(sandbox.programFolder() + QStringLiteral("error.log"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(log.readAll());
+        QCOMPARE(text.count(QStringLiteral(": certificate expires in 13 days for ") + service + QStringLiteral("\r\n")), 1);
+        QVERIFY2(text.contains(QStringLiteral("\r\nExpires: ") + ends.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                               QStringLiteral(" UTC\r\n\r\n")),
+                 qPrintable(text));
+        RegistryStore store(sandbox.storePath());
+        QVERIFY(store.value(key, QStringLiteral("CertWarnedOn"))->toString().startsWith(
+            QDate::currentDate().toString(Qt::ISODate) + QLatin1Char(' ')));
     }
 
     void runsWithoutABus()

@@ -159,7 +159,7 @@ private slots:
         for (int i = 0; i < variables()->count(); ++i)
             shown.append(variables()->item(i)->text());
         QCOMPARE(shown, QStringList({"{FailureTime}", "{NumberOfFailures}", "{RecoveryTime}",
-                                     "{SiteURL}", "{TimeNow}", "{Downtime}"}));
+                                     "{SiteURL}", "{TimeNow}", "{Downtime}", "{CertExpiry}"}));
         QVERIFY(!insertButton()->isEnabled());
 
         leave(subject());

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace {
@@ -25,6 +26,12 @@ basicConstraints = critical,CA:FALSE
 keyUsage = critical,digitalSignature
 extendedKeyUsage = serverAuth
 subjectAltName = DNS:%2
+authorityKeyIdentifier = keyid
+[ server_issued ]
+basicConstraints = critical,CA:FALSE
+keyUsage = critical,digitalSignature
+extendedKeyUsage = serverAuth
+subjectAltName = DNS:%2, DNS:localhost, IP:127.0.0.1
 authorityKeyIdentifier = keyid
 [ server_other ]
 basicConstraints = critical,CA:FALSE
@@ -141,6 +148,23 @@ bool TestPki::create()
                       from, until) &&
            makeServer(QStringLiteral("untrusted"), QStringLiteral("rogue"),
                       QStringLiteral("server_secure"), secure, from, until);
+}
+
+TestPki::Identity TestPki::issue(const QString &name, const QDateTime &notBefore,
+                                 const QDateTime &notAfter)
+{
+    // Names of our own making only: they become file names in the folder.
+    static const QRegularExpression plain(QStringLiteral("^[a-z0-9_-]+$"));
+    if (!plain.match(name).hasMatch() || name == QLatin1String("ca") ||
+        name == QLatin1String("rogue")) {
+        m_error = QStringLiteral("not a name for a certificate: ") + name;
+        return {};
+    }
+    if (!makeServer(name, QStringLiteral("ca"), QStringLiteral("server_issued"),
+                    QStringLiteral("/CN=") + hostName(), generalizedTime(notBefore),
+                    generalizedTime(notAfter)))
+        return {};
+    return {path(name + QStringLiteral(".pem")), path(name + QStringLiteral(".key"))};
 }
 
 QString TestPki::caFile() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
 #include <QTemporaryDir>
 
@@ -32,6 +33,13 @@ public:
     Identity expired() const;   // hostName(), trusted, ended long ago
     Identity wrongHost() const; // otherHostName() only, trusted, valid now
     Identity untrusted() const; // hostName(), valid now, issued by the other authority
+
+    // After create(): one more certificate from the trusted authority, for
+    // hostName(), "localhost" and 127.0.0.1, valid from notBefore until
+    // notAfter (whole seconds), in files named after `name` (lower-case
+    // letters, digits, "-" and "_"). Empty files with the reason in error()
+    // when it cannot be made.
+    Identity issue(const QString &name, const QDateTime &notBefore, const QDateTime &notAfter);
 
 private:
     bool openssl(const QStringList &arguments);

@@ -22,6 +22,16 @@ struct DesktopNotice {
     QString downtime;
 };
 
+// A desktop notification that a service's certificate ends soon.
+struct CertificateNotice {
+    QString serviceName;
+    QString subject;
+    QString issuer;
+    QString when;    // "expires in 13 days"
+    QString expires; // "2026-12-22 10:00:00 UTC"
+    QString time;    // when it was seen, as a time stamp
+};
+
 // The alert actions failure tracking calls.
 class AlertActions {
 public:
@@ -36,4 +46,13 @@ public:
     virtual void reportError(const QString &message) = 0;
     // Returns at once; a desktop without a notification server shows nothing.
     virtual void notifyDesktop(const DesktopNotice &) {}
+    // The on-error message about a certificate that ends soon: as
+    // sendAlertMail, with {CertExpiry} filled in.
+    virtual MailOutcome sendCertificateMail(const QString &serviceName, const QString &templatePath,
+                                            const QString &recipients, const QString &certExpiry)
+    {
+        Q_UNUSED(certExpiry);
+        return sendAlertMail(serviceName, templatePath, recipients);
+    }
+    virtual void notifyCertificate(const CertificateNotice &) {}
 };

@@ -13,7 +13,8 @@ QString MessageNotSentText()
 
 QString SendAlertMail(const QString &servicesKey, const QString &serviceName,
                       const QString &templatePath, const QString &recipients,
-                      const SmtpSettings &smtp, const AlertMailEnvironment &environment, bool *accepted)
+                      const SmtpSettings &smtp, const AlertMailEnvironment &environment, bool *accepted,
+                      const QString &certExpiry)
 {
     if (accepted)
         *accepted = false;
@@ -31,6 +32,7 @@ QString SendAlertMail(const QString &servicesKey, const QString &serviceName,
         QDateTime::fromString(RegReadString(serviceKey, OutageEnd.name(), QString()), Qt::ISODate);
     if (outageStart.isValid() && outageEnd.isValid())
         values.downtime = DowntimeText(outageStart.secsTo(outageEnd));
+    values.certExpiry = certExpiry;
 
     const QStringList sendTo = SplitRecipients(recipients);
     const QList<QByteArray> templateLines = LoadTemplateLines(templatePath);

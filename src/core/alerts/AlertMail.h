@@ -45,9 +45,10 @@ QString MessageNotSentText();
 //
 // A template that cannot be read throws FileError before any connection is
 // made; a settings value of the wrong type throws RegistryError. `accepted`,
-// when given, tells whether the server took the message.
+// when given, tells whether the server took the message. `certExpiry` is
+// {CertExpiry}: the expiry date in a warning about a certificate, else empty.
 QString SendAlertMail(const QString &servicesKey, const QString &serviceName,
                       const QString &templatePath, const QString &recipients,
                       const SmtpSettings &smtp,
                       const AlertMailEnvironment &environment = AlertMailEnvironment(),
-                      bool *accepted = nullptr);
+                      bool *accepted = nullptr, const QString &certExpiry = QString());

@@ -41,7 +41,8 @@ QStringList TemplateVariableNames()
 {
     return {QStringLiteral("{SiteURL}"), QStringLiteral("{NumberOfFailures}"),
             QStringLiteral("{FailureTime}"), QStringLiteral("{RecoveryTime}"),
-            QStringLiteral("{TimeNow}"), QStringLiteral("{Downtime}")};
+            QStringLiteral("{TimeNow}"), QStringLiteral("{Downtime}"),
+            QStringLiteral("{CertExpiry}")};
 }
 
 QString DowntimeText(qint64 seconds)
@@ -115,7 +116,8 @@ QList<QByteArray> ReplaceTemplateVariables(const QList<QByteArray> &lines,
 {
     const QStringList names = TemplateVariableNames();
     const QStringList texts = {values.siteUrl, values.numberOfFailures, values.failureTime,
-                               values.recoveryTime, values.timeNow, values.downtime};
+                               values.recoveryTime, values.timeNow, values.downtime,
+                               values.certExpiry};
     QList<QByteArray> result = lines;
     for (qsizetype i = 0; i < names.size(); ++i)
         result = SplitTextLines(

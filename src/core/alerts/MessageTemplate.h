@@ -25,10 +25,11 @@ struct TemplateValues {
     QString recoveryTime;     // {RecoveryTime}
     QString timeNow;          // {TimeNow}
     QString downtime;         // {Downtime}
+    QString certExpiry;       // {CertExpiry}
 };
 
 // The variable names in the order they are replaced: the five classic ones,
-// then {Downtime}.
+// then {Downtime} and {CertExpiry}.
 QStringList TemplateVariableNames();
 
 // How long an outage lasted, as {Downtime} and the recovery notice say it:

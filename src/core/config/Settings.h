@@ -106,6 +106,13 @@ inline constexpr Setting RecoveryTime{u"RecoveryTime", T::String, S::Service};
 // local texts above are for display only); the end is empty while it lasts.
 inline constexpr Setting OutageStart{u"OutageStart", T::String, S::Service};
 inline constexpr Setting OutageEnd{u"OutageEnd", T::String, S::Service};
+// Certificate expiry: warn this many days before an https service's
+// certificate ends (0: never); the day of the last warnings and the
+// certificates they were about, kept per service as "<local date, ISO 8601>
+// <SHA-256 of the certificate in hex>..." so that one certificate is warned
+// about at most once a day, across restarts too.
+inline constexpr Setting CertWarnDays{u"CertWarnDays", T::Integer, S::Global, 14, {}, 0, 365};
+inline constexpr Setting CertWarnedOn{u"CertWarnedOn", T::String, S::Service};
 
 // The whole table.
 inline constexpr auto All = std::to_array<const Setting *>({
@@ -118,6 +125,7 @@ inline constexpr auto All = std::to_array<const Setting *>({
     &FailuresBeforeLaunch, &SendEmail, &RepeatEmail, &FailuresBeforeEmail, &ActualFailures, &FailureTime,
     &RecoveryTime, &OutageStart, &OutageEnd, &DesktopNotifications, &DesktopNotification, &SnoozedUntil,
     &Acknowledged,
+    &CertWarnDays, &CertWarnedOn,
 });
 // clang-format on
 

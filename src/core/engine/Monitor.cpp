@@ -216,8 +216,42 @@ void Monitor::notifyDesktop(const DesktopNotice &notice)
     m_notifier->show(n);
 }
 
+namespace {
+// A certificate notice is a notification of its own: it neither replaces the
+// service's outage notification nor is replaced by it.
+const QString CertificateNoticePrefix = QStringLiteral("certificate\n");
+} // namespace
+
+QStringList Monitor::certificatesExpiring() const
+{
+    return m_cycle->certificatesExpiring();
+}
+
+MailOutcome Monitor::sendCertificateMail(const QString &serviceName, const QString &templatePath,
+                                         const QString &recipients, const QString &certExpiry)
+{
+    if (!m_alerts)
+        return {false, QStringLiteral("No way to send e-mail is set up")};
+    return m_alerts->sendCertificateMail(serviceName, templatePath, recipients, certExpiry);
+}
+
+void Monitor::notifyCertificate(const CertificateNotice &notice)
+{
+    DesktopNotifier::Notice n;
+    n.service = CertificateNoticePrefix + notice.serviceName;
+    n.summary = notice.serviceName + QStringLiteral(": certificate ") + notice.when;
+    n.body = QStringLiteral("Expires ") + notice.expires + QStringLiteral("\nSubject: ") + notice.subject +
+             QStringLiteral("\nIssuer: ") + notice.issuer + QLatin1Char('\n') + notice.time;
+    m_notifier->show(n);
+}
+
 void Monitor::notificationAction(const QString &service, const QString &key)
 {
+    if (service.startsWith(CertificateNoticePrefix)) {
+        if (key == DesktopNotifier::openKey())
+            emit openServiceRequested(service.mid(CertificateNoticePrefix.size()));
+        return;
+    }
     if (key == DesktopNotifier::openKey()) {
         emit openServiceRequested(service);
         return;

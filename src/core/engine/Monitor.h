@@ -102,6 +102,9 @@ public:
     IntervalTimer *sessionTimer() const;
     AlertFailures *alertFailures() const;
     PollCycle *cycle() const { return m_cycle; }
+    // "<service>\t<expiry date>" for each listed https service whose
+    // certificate, as last seen, ends within the warning days.
+    QStringList certificatesExpiring() const;
 
 signals:
     void statusLine(const QString &line);
@@ -155,6 +158,9 @@ private:
                               const QString &recipients) override;
     void reportError(const QString &message) override;
     void notifyDesktop(const DesktopNotice &notice) override;
+    MailOutcome sendCertificateMail(const QString &serviceName, const QString &templatePath,
+                                    const QString &recipients, const QString &certExpiry) override;
+    void notifyCertificate(const CertificateNotice &notice) override;
 
     void notificationAction(const QString &service, const QString &key);
     HoldOutcome changeHold(const QString &service, const std::function<void(const QString &)> &change);

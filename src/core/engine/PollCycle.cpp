@@ -2,6 +2,7 @@
 
 #include "alerts/MessageTemplate.h"
 #include "alerts/ProgramLauncher.h"
+#include "base/Subs.h"
 #include "base/TimeStamp.h"
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
@@ -254,6 +255,7 @@ const PollCycle::KnownService &PollCycle::knownService(const QString &name)
 
 void PollCycle::walk(const QStringList &services)
 {
+    m_certificates.retain(services);
     const int count = services.size();
     for (int i = 0; i < count; ++i) {
         if (m_env.internetConnected && !m_env.internetConnected()) {
@@ -331,6 +333,8 @@ void PollCycle::walk(const QStringList &services)
             handleSuccess(target, v, result.resultCode);
         else
             handleFailure(target, v, result);
+        if (result.certificate)
+            certificateSeen(v, *result.certificate);
     }
 }
 
@@ -404,6 +408,50 @@ void PollCycle::noteOutageStart(const ServiceValues &v)
 {
     RegWriteString(v.key, Settings::OutageStart.name(), utcStamp());
     RegWriteString(v.key, Settings::OutageEnd.name(), QString());
+}
+
+QStringList PollCycle::certificatesExpiring() const
+{
+    if (!m_services)
+        return {};
+    return m_certificates.expiring(m_services(), m_env.now(), m_env.settings().certWarnDays);
+}
+
+void PollCycle::certificateSeen(const ServiceValues &v, const PeerCertificate &certificate)
+{
+    m_certificates.seen(v.name, certificate);
+    const QDateTime now = m_env.now();
+    if (!CertificateWatch::withinWarning(certificate.notAfter, now, m_env.settings().certWarnDays))
+        return;
+    // Once a day for one certificate, also across restarts; a new one is
+    // told at once.
+    const std::optional<QString> mark = CertificateWatch::nextWarnedMark(
+        RegReadString(v.key, Settings::CertWarnedOn.name(), QString()), now, certificate.digest);
+    if (!mark)
+        return;
+    RegWriteString(v.key, Settings::CertWarnedOn.name(), *mark);
+    AppendLine(m_context.errorLogPath, CertificateWatch::errorLogEntry(stamp(), v.name, certificate, now));
+    if (v.hold.held())
+        return;
+    if (v.desktopNotification && m_env.settings().desktopNotifications) {
+        CertificateNotice notice;
+        notice.serviceName = v.name;
+        notice.subject = certificate.subject;
+        notice.issuer = certificate.issuer;
+        notice.when = CertificateWatch::whenText(certificate.notAfter, now);
+        notice.expires = CertificateWatch::utcText(certificate.notAfter);
+        notice.time = stamp();
+        m_alerts.notifyCertificate(notice);
+    }
+    if (v.sendEmail && !v.onErrorEmail.trimmed().isEmpty() && !v.onErrorEmailTo.isEmpty()) {
+        const MailOutcome outcome = m_alerts.sendCertificateMail(
+            v.name, v.onErrorEmail, v.onErrorEmailTo, CertificateWatch::expiryDate(certificate.notAfter));
+        if (outcome.sent)
+            m_alertFailures->succeeded(AlertFailures::Kind::Mail);
+        else
+            m_alertFailures->failed(AlertFailures::Kind::Mail, v.name, QStringLiteral("certificate message"),
+                                    outcome.problem);
+    }
 }
 
 void PollCycle::errorSummaryToWindow()

@@ -17,6 +17,7 @@
 #include <memory>
 #include <optional>
 
+#include "engine/CertificateWatch.h"
 #include "engine/Prober.h"
 #include "engine/ServiceTarget.h"
 
@@ -38,6 +39,7 @@ struct LiveSettings {
     bool useProxy = Settings::UseHttpProxy.defaultBool();
     QString proxyHost;
     int proxyPort = Settings::HttpProxyPort.defaultNumber;
+    int certWarnDays = Settings::CertWarnDays.defaultNumber;
 };
 
 // One pass over every service, failure tracking with its alerts, the poll
@@ -107,6 +109,11 @@ public:
 
     static QString marker() { return QStringLiteral(" <<<<<<<<<<<<"); }
 
+    // "<service>\t<expiry date>" for each service of the list whose
+    // certificate, as last seen, ends within the warning days (none while
+    // they are 0).
+    QStringList certificatesExpiring() const;
+
 signals:
     void cycleFinished();
 
@@ -144,6 +151,9 @@ private:
     QString utcStamp() const;
     // A new outage begins: its start, and no end yet.
     void noteOutageStart(const ServiceValues &v);
+    // An https probe saw this certificate: warns, at most once a day for
+    // one certificate, when it ends soon.
+    void certificateSeen(const ServiceValues &v, const PeerCertificate &certificate);
 
     ProgramContext m_context;
     SettingsAccess m_settings;
@@ -177,4 +187,5 @@ private:
     bool m_running = false;
     bool m_abortRequested = false;
     bool m_timerOn = false;
+    CertificateWatch m_certificates;
 };

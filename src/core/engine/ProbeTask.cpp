@@ -3,6 +3,7 @@
 #include "engine/net/ProxyTunnel.h"
 #include "engine/net/TlsConnection.h"
 #include "engine/net/TlsHandshake.h"
+#include "engine/CertificateWatch.h"
 #include "engine/PlainConnection.h"
 #include "engine/ProbeRules.h"
 #include "platform/TlsTrust.h"
@@ -182,6 +183,8 @@ bool ProbeTask::advance()
         if (!over && !timedOut())
             return false;
         if (m_handshake->encrypted()) {
+            // Kept whatever the answer: its expiry is watched on its own.
+            m_result.certificate = CertificateWatch::describe(m_tls->socket().peerCertificate());
             m_phase = Phase::Exchange;
             sendRequest(false); // inside the tunnel the request names the path alone
         } else if (!over) {

@@ -125,7 +125,20 @@ QString TlsTrust::failureReason(const QList<QSslError> &errors, const QString &s
 {
     QStringList reasons;
     for (const QSslError &error : errors) {
-        const QString text = error.errorString();
+        QString text = error.errorString();
+        // A certificate outside its validity says when it is valid, so the
+        // reader sees at once whether it ended or the clock is wrong.
+        const QSslCertificate certificate = error.certificate();
+        if ((error.error() == QSslError::CertificateExpired ||
+             error.error() == QSslError::CertificateNotYetValid) &&
+            !certificate.isNull()) {
+            const auto utc = [](const QDateTime &moment) {
+                return moment.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
+                       QStringLiteral(" UTC");
+            };
+            text += QStringLiteral(" (valid from %1 until %2)")
+                        .arg(utc(certificate.effectiveDate()), utc(certificate.expiryDate()));
+        }
         if (!reasons.contains(text))
             reasons.append(text);
     }

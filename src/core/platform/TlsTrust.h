@@ -30,7 +30,8 @@ public:
     static QSslConfiguration clientConfiguration();
 
     // What went wrong in a handshake, in plain words: the verification
-    // errors ("The certificate has expired"), else the socket's error text,
+    // errors ("The certificate has expired (valid from 2020-01-01 00:00:00
+    // UTC until 2020-02-01 00:00:00 UTC)"), else the socket's error text,
     // with a hint where the cause is plain (no TLS spoken on the port).
     static QString failureReason(const QList<QSslError> &errors, const QString &socketError);
 };

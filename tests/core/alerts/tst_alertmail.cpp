@@ -59,6 +59,7 @@ const QByteArray Template = "To: ops@x.test\r\n"
                             "Down since: {FailureTime}\r\n"
                             "Back since: {RecoveryTime}\r\n"
                             "Outage: {Downtime}\r\n"
+                            "Certificate ends: {CertExpiry}\r\n"
                             "Sent: {TimeNow}\r\n"
                             ".signature caf\xc3\xa9\r\n";
 
@@ -139,6 +140,15 @@ private slots:
             << QStringList{"45 min t 45 min"};
         QTest::newRow("downtime empty on error") << QStringList{"down for [{Downtime}]"} << plain
                                                  << QStringList{"down for []"};
+        QTest::newRow("certificate expiry after downtime, also from an earlier value")
+            << QStringList{"Subject: ends {CertExpiry}", "", "{Downtime}"}
+            << QStringList{"", "", "", "", "", "[{CertExpiry}]", "2026-12-22"}
+            << QStringList{"Subject: ends 2026-12-22", "", "[2026-12-22]"};
+        QTest::newRow("certificate expiry empty otherwise") << QStringList{"ends [{CertExpiry}]"} << plain
+                                                            << QStringList{"ends []"};
+        QTest::newRow("certificate expiry is case-sensitive")
+            << QStringList{"{certexpiry} {CERTEXPIRY}"} << QStringList{"", "", "", "", "", "", "2026-12-22"}
+            << QStringList{"{certexpiry} {CERTEXPIRY}"};
     }
 
     void downtimeText_data()
@@ -169,7 +179,7 @@ private slots:
         QFETCH(QStringList, values);
         QFETCH(QStringList, expected);
         const TemplateValues v{values.at(0), values.at(1), values.at(2), values.at(3),
-                               values.at(4), values.value(5)};
+                               values.at(4), values.value(5), values.value(6)};
         QCOMPARE(ReplaceTemplateVariables(bytesOf(lines), v), bytesOf(expected));
     }
 
@@ -180,7 +190,8 @@ private slots:
         const TemplateValues v{QString::fromLatin1(QByteArray("{NumberOfFailures}").repeated(100)),
                                QStringLiteral("{FailureTime}").repeated(100),
                                QStringLiteral("{RecoveryTime}").repeated(100),
-                               QStringLiteral("{TimeNow}").repeated(100), QString(1000, 'x'), QString()};
+                               QStringLiteral("{TimeNow}").repeated(100), QString(1000, 'x'), QString(),
+                               QString()};
         const QList<QByteArray> lines = {"Subject: {SiteURL}", "", "{SiteURL}"};
         QString message;
         try {
@@ -192,7 +203,7 @@ private slots:
                  QStringLiteral("The message would be larger than %1 bytes.").arg(MaxMessageSize));
         // A large message within the bound is made as usual.
         const QList<QByteArray> big = {QByteArray("{TimeNow}").repeated(1000)};
-        const TemplateValues plain{{}, {}, {}, {}, QString(10000, 'y'), {}};
+        const TemplateValues plain{{}, {}, {}, {}, QString(10000, 'y'), {}, {}};
         QCOMPARE(ReplaceTemplateVariables(big, plain).value(0).size(), 10000 * 1000);
     }
 
@@ -375,20 +386,27 @@ private slots:
     void endToEnd_data()
     {
         QTest::addColumn<bool>("stored");
+        QTest::addColumn<QString>("certExpiry");
         QTest::addColumn<QByteArray>("values");
         QTest::newRow("values stored")
-            << true
+            << true << QString()
             << QByteArray("Subject: http://webhost:8080/status failed 3 times\r\n\r\n"
                           "Down since: 08.12.2026 15:00:00\r\nBack since: 08.12.2026 15:30:00\r\n"
-                          "Outage: 2 h 05 min\r\n");
+                          "Outage: 2 h 05 min\r\nCertificate ends: \r\n");
         QTest::newRow("values missing")
-            << false
+            << false << QString()
             << QByteArray("Subject: http://webhost:8080/status failed 0 times\r\n\r\n"
-                          "Down since: \r\nBack since: \r\nOutage: \r\n");
+                          "Down since: \r\nBack since: \r\nOutage: \r\nCertificate ends: \r\n");
+        QTest::newRow("certificate warning")
+            << true << QStringLiteral("2026-12-22")
+            << QByteArray("Subject: http://webhost:8080/status failed 3 times\r\n\r\n"
+                          "Down since: 08.12.2026 15:00:00\r\nBack since: 08.12.2026 15:30:00\r\n"
+                          "Outage: 2 h 05 min\r\nCertificate ends: 2026-12-22\r\n");
     }
     void endToEnd()
     {
         QFETCH(bool, stored);
+        QFETCH(QString, certExpiry);
         QFETCH(QByteArray, values);
         if (stored)
             storeServiceValues();
@@ -409,7 +427,7 @@ private slots:
             scenario.waitForText(command).send(reply);
         server.setScenario(scenario);
 
-        QCOMPARE(sendTo(server, path, QStringLiteral("a@x.test, b@x.test")),
+        QCOMPARE(sendTo(server, path, QStringLiteral("a@x.test, b@x.test"), certExpiry),
                  QStringLiteral("250 2.0.0 Ok: queued"));
         QVERIFY(QTest::qWaitFor([&] { return server.peerClosed(0); }, 5000));
         const QByteArray message = "Date: Tue, 8 Dec 2026 16:00:05 +0100\r\n"
@@ -521,13 +539,14 @@ private:
     }
 
     static QString sendTo(const FakeServer &server, const QString &templatePath,
-                          const QString &recipients)
+                          const QString &recipients, const QString &certExpiry = QString())
     {
         SmtpSettings smtp;
         smtp.server = QStringLiteral("127.0.0.1");
         smtp.port = server.port();
         smtp.from = QStringLiteral("alerts@quellmark.test");
-        return SendAlertMail(ServicesKey, Service, templatePath, recipients, smtp, environment());
+        return SendAlertMail(ServicesKey, Service, templatePath, recipients, smtp, environment(), nullptr,
+                             certExpiry);
     }
 
     std::unique_ptr<TestSandbox> m_sandbox;

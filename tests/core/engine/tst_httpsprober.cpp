@@ -184,7 +184,19 @@ private slots:
             QVERIFY2(r.response.contains(reason.toUtf8()), r.response.constData());
             // Nothing of the request leaves before the peer is trusted.
             QVERIFY(server.received().isEmpty());
+            QVERIFY(!r.certificate);
         } else {
+            // The leaf the server showed, whatever the answer.
+            const QSslCertificate shown =
+                QSslCertificate::fromPath(id.certificateFile, QSsl::Pem, QSslCertificate::PatternSyntax::FixedString)
+                    .value(0);
+            QVERIFY(r.certificate);
+            QCOMPARE(r.certificate->subject, QStringLiteral("CN=secure.test"));
+            QCOMPARE(r.certificate->issuer, QStringLiteral("CN=Quellmark Test CA"));
+            QCOMPARE(r.certificate->notBefore, shown.effectiveDate());
+            QCOMPARE(r.certificate->notAfter, shown.expiryDate());
+            QCOMPARE(r.certificate->notAfter.timeSpec(), Qt::UTC);
+            QCOMPARE(r.certificate->digest, shown.digest(QCryptographicHash::Sha256));
             const QByteArray method = pattern.isEmpty() ? "HEAD" : "GET";
             QCOMPARE(server.received(),
                      request(method + " /index.html HTTP/1.1",
@@ -500,7 +512,8 @@ private slots:
                  qPrintable(view.status.join(QLatin1Char('\n'))));
         const QByteArray errorLog = fileBytes(context.errorLogPath);
         QVERIFY2(errorLog.contains(" secure.test/(https) response:\r\n"
-                                   "TLS failure: The certificate has expired\r\n\r\n"),
+                                   "TLS failure: The certificate has expired (valid from 2020-01-01 "
+                                   "00:00:00 UTC until 2020-02-01 00:00:00 UTC)\r\n\r\n"),
                  errorLog.constData());
         QVERIFY(fileBytes(context.programFolder + QStringLiteral("secure.test(https).log"))
                     .contains(": went on error."));

@@ -56,6 +56,7 @@ private:
     LiveSettings m_live;
     QDateTime m_now;
     QHash<QString, bool> m_up; // host -> answers
+    QDateTime m_certificateEnds; // of the host "secure"; none when invalid
     QStringList m_services;
 
     QString key(const QString &service) const
@@ -85,6 +86,9 @@ private:
             r.connected = true;
             r.success = m_up.value(target.host, true);
             r.resultCode = r.success ? QStringLiteral("200") : QStringLiteral("503");
+            if (target.host == QLatin1String("secure") && m_certificateEnds.isValid())
+                r.certificate = PeerCertificate{QStringLiteral("CN=secure"), QStringLiteral("CN=Test CA"),
+                                                m_now.addDays(-30), m_certificateEnds, QByteArray(32, 'd')};
             return r;
         };
         m_monitor = std::make_unique<Monitor>(m_fixture->context(), fakes);
@@ -120,6 +124,7 @@ private slots:
         m_live = LiveSettings();
         m_now = QDateTime(QDate(2026, 12, 8), QTime(15, 0, 0), Qt::UTC);
         m_up.clear();
+        m_certificateEnds = QDateTime();
         m_services = {Down, Other};
         // Every failure mails, so a held-back alert shows on every poll.
         RegWriteBool(key(Down), QStringLiteral("SendEmail"), true);
@@ -336,6 +341,47 @@ private slots:
         QCOMPARE(calls.size(), expected + 1);
         QCOMPARE(calls.last().summary, Other + QStringLiteral(" went on error"));
         QCOMPARE(takeAlerts().first(), QStringLiteral("sound HTTP down 80 on"));
+    }
+
+    // A certificate that ends soon has a notification of its own, beside
+    // the service's outage one: normal urgency, "Open" only, naming the
+    // service when opened; told once a day.
+    void certificateNoticeStandsApart()
+    {
+        const QString secure = QStringLiteral("HTTPS secure 443");
+        m_services = {secure};
+        m_up.insert(QStringLiteral("secure"), false);
+        m_certificateEnds = m_now.addDays(13);
+        makeMonitor({"actions", "body"});
+        m_monitor->pollNow();
+        QTRY_COMPARE(m_server->notifications().size(), 2);
+        const FakeNotificationServer::Call down = m_server->notifications().at(0);
+        const FakeNotificationServer::Call cert = m_server->notifications().at(1);
+        QCOMPARE(down.summary, secure + QStringLiteral(" went on error"));
+        QCOMPARE(cert.replacesId, 0u);
+        QVERIFY(cert.id != down.id);
+        QCOMPARE(cert.urgency, 1);
+        QCOMPARE(cert.summary, secure + QStringLiteral(": certificate expires in 13 days"));
+        QCOMPARE(cert.body, QStringLiteral("Expires 2026-12-21 15:00:00 UTC\nSubject: CN=secure\n"
+                                           "Issuer: CN=Test CA\n8 Dec 2026 15:00:00"));
+        QCOMPARE(cert.actions, (QStringList{"open", "Open"}));
+        QCOMPARE(m_monitor->certificatesExpiring(), QStringList{secure + QStringLiteral("\t2026-12-21")});
+
+        QTRY_VERIFY(m_notifier->isIdle());
+        QSignalSpy open(m_monitor.get(), &Monitor::openServiceRequested);
+        m_server->invokeAction(cert.id, QStringLiteral("open"));
+        QTRY_COMPARE(open.size(), 1);
+        QCOMPARE(open.at(0).at(0).toString(), secure);
+
+        // Later that day: back up, told in place of the outage's notice;
+        // the certificate is not told again.
+        m_now = m_now.addSecs(3600);
+        m_up.insert(QStringLiteral("secure"), true);
+        m_monitor->pollNow();
+        QTRY_COMPARE(m_server->notifications().size(), 3);
+        QTest::qWait(50);
+        QCOMPARE(m_server->notifications().size(), 3);
+        QCOMPARE(m_server->notifications().at(2).replacesId, down.id);
     }
 
     // No notification server on the bus: polls and other alerts as ever,
