@@ -106,6 +106,9 @@ inline constexpr Setting RecoveryTime{u"RecoveryTime", T::String, S::Service};
 // local texts above are for display only); the end is empty while it lasts.
 inline constexpr Setting OutageStart{u"OutageStart", T::String, S::Service};
 inline constexpr Setting OutageEnd{u"OutageEnd", T::String, S::Service};
+// A success whose complete answer took longer than this many milliseconds
+// counts as the failure "slow"; 0 is off.
+inline constexpr Setting SlowAfterMs{u"SlowAfterMs", T::Integer, S::Service, 0, {}, 0, 600000};
 
 // The whole table.
 inline constexpr auto All = std::to_array<const Setting *>({
@@ -118,6 +121,7 @@ inline constexpr auto All = std::to_array<const Setting *>({
     &FailuresBeforeLaunch, &SendEmail, &RepeatEmail, &FailuresBeforeEmail, &ActualFailures, &FailureTime,
     &RecoveryTime, &OutageStart, &OutageEnd, &DesktopNotifications, &DesktopNotification, &SnoozedUntil,
     &Acknowledged,
+    &SlowAfterMs,
 });
 // clang-format on
 
