@@ -183,9 +183,9 @@ bool ProbeTask::advance()
         if (refused.isEmpty()) {
             m_result.timing.connectUs = elapsedUs() - m_connectStartUs;
             startHandshake();
-        }
-        else
+        } else {
             tlsFailure(refused);
+        }
         return true;
     }
     case Phase::Handshake: {
