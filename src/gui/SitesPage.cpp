@@ -115,6 +115,7 @@ void SitesPage::bindAlertControls()
     b->bindCheck(SendEmail, ui->chkSendEmail, [this](bool on) { chkSendEmailClick(on); });
     b->bindCheck(RepeatEmail, ui->chkRepeatEmail);
     b->bindNumber(FailuresBeforeEmail, ui->spinFailuresBeforeEmail, 1, true);
+    b->bindNumber(SlowAfterMs, ui->spinSlowAfterMs, 100, true);
 
     connect(ui->butPlay1, &QToolButton::clicked, this, [this] { playSoundFile(ui->OnErrorSoundName); });
     connect(ui->butPlay2, &QToolButton::clicked, this, [this] { playSoundFile(ui->OffErrorSoundName); });
@@ -349,6 +350,11 @@ void SitesPage::butSaveSiteClick()
     if (m_input->host().isEmpty()) {
         // A service without a host can never answer; do not store one.
         Dialogs::error(m_input, QStringLiteral("Please enter the host of the service."));
+        return;
+    }
+    if (ServiceNames::isTcp(m_input->serviceType()) && (m_input->port() < 1 || m_input->port() > 65535)) {
+        // A TCP service is nothing but its port.
+        Dialogs::error(m_input, QStringLiteral("Please enter the port of the TCP service (1 to 65535)."));
         return;
     }
     if (m_input->windowTitle().startsWith(QLatin1String("Add")))

@@ -93,8 +93,10 @@ void TfrmInput::cmbServiceChange()
     if (http)
         ui->lblHost->setText(ServiceNames::isHttps(type) ? QStringLiteral("URL  https://")
                                                          : QStringLiteral("URL  http://"));
+    // TCP has no default port: the one of the type before must not stay
+    // by accident, the user names it.
     const int port = ServiceNames::defaultPort(type);
-    if (port > 0)
+    if (port > 0 || ServiceNames::isTcp(type))
         ui->ServerPort->setValue(port);
     edtHostExit();
 }

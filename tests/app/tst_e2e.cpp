@@ -566,6 +566,9 @@ private:
         for (const QString &dir : {m_work.path(), prefix, m_webRoot})
             QFile::setPermissions(dir, QFileDevice::Permissions(0x7755));
         writeFile(m_webRoot + QStringLiteral("/flip.html"), "<p>Shop is up and RUNNING</p>\n");
+        // Sent at 1 KB/s (below), so the whole page takes about two seconds.
+        writeFile(m_webRoot + QStringLiteral("/slow.html"),
+                  QByteArray(3000, 'x') + "\n<p>Last line of a slow page</p>\n");
         writeFile(m_webRoot + QStringLiteral("/chunked.html"),
                   "<p>Sent in <!--# echo var=\"ssi_word\" default=\"pieces\" --> "
                   "for the Chunked Welcome</p>\n");
@@ -599,6 +602,7 @@ private:
                                // in advance, so HTTP/1.1 answers come chunked.
                                "    location = /chunked { ssi on; try_files /chunked.html =404; }\n"
                                "    location = /missing { return 404; }\n"
+                               "    location = /slow { limit_rate 1k; try_files /slow.html =404; }\n"
                                "    location = /down { return 503; }\n"
                                "    location = /flip { try_files /flip.html =503; }\n"
                                "    location = /whoami { return 200 \"quellmark-e2e-%2\"; }\n"
@@ -876,6 +880,78 @@ private slots:
         }
         QCOMPARE(readAll(run.errorLogPath()), errorLog);
         QCOMPARE(run.onErrorList().size(), expectedOnError.size());
+        QVERIFY2(run.exitProgram(), qPrintable(run.problem()));
+    }
+
+    // The TCP type against nginx's port and a closed one, straight and
+    // through tinyproxy's CONNECT, and a slow answer: nginx sends the page
+    // at 1 KB/s, about two seconds, against a limit of 500 ms; the same
+    // limit of 5 s lets a quick page pass.
+    void tcpAndSlowAnswers_data()
+    {
+        QTest::addColumn<bool>("viaProxy");
+        QTest::newRow("direct") << false;
+        QTest::newRow("through tinyproxy") << true;
+    }
+    void tcpAndSlowAnswers()
+    {
+        REQUIRE_CONNECTION();
+        QFETCH(bool, viaProxy);
+        REQUIRE_PEER(m_nginx);
+        if (viaProxy)
+            REQUIRE_PEER(m_tinyproxy);
+
+        ProgramRun run(false);
+        const QString tcpUp = QStringLiteral("TCP 127.0.0.1 %1").arg(m_nginx.port);
+        const QString tcpClosed = QStringLiteral("TCP localhost %1").arg(freePort());
+        const QString slow = QStringLiteral("HTTP 127.0.0.1/slow %1").arg(m_nginx.port);
+        const QString quick = QStringLiteral("HTTP 127.0.0.1/ok %1").arg(m_nginx.port);
+        for (const QString &name : {tcpUp, tcpClosed, slow, quick})
+            QVERIFY(run.set(run.serviceKey(name), QStringLiteral("SoundAlert"), 0));
+        QVERIFY(run.set(run.serviceKey(slow), QStringLiteral("Pattern"), QStringLiteral("last line")));
+        QVERIFY(run.set(run.serviceKey(slow), QStringLiteral("SlowAfterMs"), 500));
+        QVERIFY(run.set(run.serviceKey(quick), QStringLiteral("SlowAfterMs"), 5000));
+        if (viaProxy) {
+            QVERIFY(run.set(run.root(), QStringLiteral("UseHttpProxy"), 1));
+            QVERIFY(run.set(run.root(), QStringLiteral("HttpProxyURL"), QStringLiteral("127.0.0.1")));
+            QVERIFY(run.set(run.root(), QStringLiteral("HttpProxyPort"), m_tinyproxy.port));
+        }
+        QString why;
+        QVERIFY2(startRun(run, &why), qPrintable(why));
+        QVERIFY2(run.poll(), qPrintable(run.problem()));
+
+        const QList<QPair<QString, bool>> outcomes = {
+            {tcpUp, true}, {tcpClosed, false}, {slow, false}, {quick, true}};
+        for (const auto &[name, up] : outcomes)
+            QVERIFY2(run.get(run.serviceKey(name), QStringLiteral("ActualFailures")) == QString(up ? "0" : "1"),
+                     qPrintable(name));
+        QStringList onError = run.onErrorList();
+        onError.sort();
+        QCOMPARE(onError, (QStringList{QStringLiteral("http:127.0.0.1/slow"), QStringLiteral("tcp:localhost")}));
+        const QString folder = run.programFolder();
+        QCOMPARE(serviceLogRecords(folder + QStringLiteral("127.0.0.1(tcp).log")), QStringList{QStringLiteral("start")});
+        QCOMPARE(serviceLogRecords(folder + QStringLiteral("localhost(tcp).log")),
+                 (QStringList{QStringLiteral("start"), QStringLiteral("on")}));
+        QCOMPARE(serviceLogRecords(folder + QStringLiteral("127.0.0.1_slow(http).log")),
+                 (QStringList{QStringLiteral("start"), QStringLiteral("on")}));
+
+        const QByteArray errorLog = readAll(run.errorLogPath());
+        QVERIFY(errorEntries(errorLog, QStringLiteral("127.0.0.1"), QStringLiteral("tcp")).isEmpty());
+        const QList<QByteArray> closed = errorEntries(errorLog, QStringLiteral("localhost"), QStringLiteral("tcp"));
+        QCOMPARE(closed.size(), 1);
+        // Through the proxy the connection is the proxy's; its refusal is
+        // what it answered.
+        if (viaProxy)
+            QVERIFY2(closed.first().startsWith("HTTP/1."), closed.first().constData());
+        else
+            QCOMPARE(closed.first(), QByteArray("Could not open connection to socket\r\n\r\n"));
+        const QList<QByteArray> slowEntries =
+            errorEntries(errorLog, QStringLiteral("127.0.0.1/slow"), QStringLiteral("http"));
+        QCOMPARE(slowEntries.size(), 1);
+        static const QRegularExpression slowLine(
+            QStringLiteral("^slow: the answer took \\d+ ms, more than the 500 ms allowed\r\nHTTP/1.1 200 OK\r\n"));
+        QVERIFY2(slowLine.match(QString::fromUtf8(slowEntries.first())).hasMatch(), slowEntries.first().constData());
+        QVERIFY(slowEntries.first().contains("Last line of a slow page"));
         QVERIFY2(run.exitProgram(), qPrintable(run.problem()));
     }
 

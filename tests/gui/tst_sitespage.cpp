@@ -117,6 +117,8 @@ private slots:
         QTest::newRow("ftp") << "FTP" << 21 << "Host" << false << "webhost";
         QTest::newRow("pop3") << "POP3" << 110 << "Host" << false << "webhost";
         QTest::newRow("smtp") << "SMTP" << 25 << "Host" << false << "webhost";
+        // No default port: the one typed before is cleared, not kept.
+        QTest::newRow("tcp") << "TCP" << 0 << "Host" << false << "webhost";
     }
     void typeChangeSetsPortLabelAndPattern()
     {
@@ -170,6 +172,56 @@ private slots:
             serviceKey(QStringLiteral("HTTPS securehost/status 443")), QStringLiteral("Pattern"));
         QVERIFY(pattern.has_value());
         QCOMPARE(pattern->toString(), QStringLiteral("Welcome"));
+    }
+
+    // A TCP service is saved only with a port the user gave.
+    void tcpNeedsItsPort_data()
+    {
+        QTest::addColumn<int>("port");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("none") << 0 << false;
+        QTest::newRow("too big") << 65536 << false;
+        QTest::newRow("given") << 5432 << true;
+        QTest::newRow("highest") << 65535 << true;
+    }
+    void tcpNeedsItsPort()
+    {
+        QFETCH(int, port);
+        QFETCH(bool, saved);
+        openWindows();
+        addService(QStringLiteral("TCP"), QStringLiteral("dbhost:5432/x"), port);
+        const QString name = QStringLiteral("TCP dbhost5432 %1").arg(port);
+        QCOMPARE(list()->count(), saved ? 1 : 0);
+        QCOMPARE(m_fixture->store().keyExists(serviceKey(name)), saved);
+        QCOMPARE(m_input->isVisible(), !saved);
+        if (saved) {
+            QVERIFY(m_messages.isEmpty());
+            QCOMPARE(list()->item(0)->text(), name);
+            QVERIFY(m_fixture->store().valueNames(serviceKey(name)).isEmpty());
+        } else {
+            QCOMPARE(m_messages.size(), 1);
+            QCOMPARE(m_messages.first().second,
+                     QStringLiteral("Please enter the port of the TCP service (1 to 65535)."));
+        }
+    }
+
+    // "Slow after (ms)" belongs to the selected service, like the alert
+    // values, and is stored as SlowAfterMs.
+    void slowAfterIsPerService()
+    {
+        m_fixture->store().createKey(serviceKey(QStringLiteral("HTTP a 80")));
+        m_fixture->store().createKey(serviceKey(QStringLiteral("HTTP b 80")));
+        RegWriteInteger(serviceKey(QStringLiteral("HTTP b 80")), QStringLiteral("SlowAfterMs"), 800);
+        openWindows();
+        auto *spin = mainChild<QSpinBox>("spinSlowAfterMs");
+        QVERIFY(spin);
+        list()->setCurrentRow(0);
+        QCOMPARE(spin->value(), 0);
+        spin->setValue(1500);
+        QCOMPARE(RegReadInteger(serviceKey(QStringLiteral("HTTP a 80")), QStringLiteral("SlowAfterMs"), -1), 1500);
+        list()->setCurrentRow(1);
+        QCOMPARE(spin->value(), 800);
+        QCOMPARE(RegReadInteger(serviceKey(QStringLiteral("HTTP a 80")), QStringLiteral("SlowAfterMs"), -1), 1500);
     }
 
     void duplicateRefusedInAnyCase()

@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include <algorithm>
+
 FakeResolver::FakeResolver(const QStringList &localNames)
 {
     for (const QString &name : localNames)
@@ -14,5 +16,6 @@ void FakeResolver::lookup(const QString &name, std::function<void(QList<QHostAdd
     if (never || silent.contains(name))
         return;
     const QList<QHostAddress> found = answers.value(name);
-    QTimer::singleShot(0, [done = std::move(done), found] { done(found); });
+    QTimer::singleShot(std::max(0, delayMs), Qt::PreciseTimer,
+                       [done = std::move(done), found] { done(found); });
 }

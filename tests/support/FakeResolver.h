@@ -12,7 +12,8 @@
 // A host resolver for tests: it answers from its own table, never from the
 // system, so no test resolves an outside name. Every name asked is kept in
 // order. The answer comes from the event loop, as a real lookup's would; a
-// name not in the table is not found. Names in `silent`, or every name while
+// name not in the table is not found; every answer can be made to take a
+// while (delayMs). Names in `silent`, or every name while
 // `never` is set, get no answer at all.
 class FakeResolver : public HostResolver {
 public:
@@ -25,5 +26,7 @@ public:
     QHash<QString, QList<QHostAddress>> answers;
     QSet<QString> silent;
     bool never = false;
+    // How long every answer takes to come, in milliseconds.
+    int delayMs = 0;
     QStringList asked;
 };

@@ -4,6 +4,7 @@
 #include <QSslConfiguration>
 #include <QSslSocket>
 #include <QTcpServer>
+#include <QTimer>
 
 class FakeTlsServer::Listener : public QTcpServer {
 public:
@@ -28,6 +29,7 @@ struct FakeTlsServer::Connection {
     bool tlsStarted = false;
     bool encrypted = false;
     bool peerClosed = false;
+    bool sleeping = false;
 };
 
 FakeTlsServer::Scenario &FakeTlsServer::Scenario::send(const QByteArray &bytes)
@@ -45,6 +47,12 @@ FakeTlsServer::Scenario &FakeTlsServer::Scenario::waitForText(const QByteArray &
 FakeTlsServer::Scenario &FakeTlsServer::Scenario::startTls()
 {
     m_steps.append(Step{Step::StartTls, QByteArray()});
+    return *this;
+}
+
+FakeTlsServer::Scenario &FakeTlsServer::Scenario::delay(int ms)
+{
+    m_steps.append(Step{Step::Delay, QByteArray(), ms});
     return *this;
 }
 
@@ -153,6 +161,8 @@ void FakeTlsServer::accept(qintptr descriptor)
     c->socket->setSslConfiguration(configuration);
 
     connect(c->socket, &QSslSocket::readyRead, this, [this, c] {
+        if (c->sleeping)
+            return;
         const QByteArray bytes = c->socket->readAll();
         c->received += bytes;
         if (!c->tlsStarted)
@@ -193,6 +203,22 @@ void FakeTlsServer::advance(Connection *c)
                 c->tlsStarted = true;
                 c->socket->startServerEncryption();
             }
+            return;
+        case Step::Delay:
+            ++c->next;
+            c->sleeping = true;
+            QTimer::singleShot(step.number, Qt::PreciseTimer, c->socket, [this, c] {
+                c->sleeping = false;
+                // Before a handshake what waited stays for it to read.
+                if (c->next < c->steps.size() && c->steps.at(c->next).kind != Step::StartTls &&
+                    c->socket->bytesAvailable() > 0) {
+                    const QByteArray bytes = c->socket->readAll();
+                    c->received += bytes;
+                    if (!c->tlsStarted)
+                        c->inClear += bytes;
+                }
+                advance(c);
+            });
             return;
         case Step::Close:
             c->socket->disconnectFromHost();

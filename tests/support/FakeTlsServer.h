@@ -21,9 +21,10 @@ class FakeTlsServer : public QObject {
     Q_OBJECT
 public:
     struct Step {
-        enum Kind { Send, WaitForText, StartTls, Close };
+        enum Kind { Send, WaitForText, StartTls, Close, Delay };
         Kind kind = Close;
         QByteArray data;
+        int number = 0;
     };
 
     class Scenario {
@@ -36,6 +37,9 @@ public:
         // done; a client that gives up leaves the scenario there.
         Scenario &startTls();
         Scenario &close();
+        // Does nothing for a while; what the client sends meanwhile (a
+        // handshake's first message) waits unread until then.
+        Scenario &delay(int ms);
 
         const QList<Step> &steps() const { return m_steps; }
 

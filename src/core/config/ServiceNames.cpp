@@ -3,7 +3,7 @@
 QStringList ServiceNames::types()
 {
     return {QStringLiteral("HTTP"), QStringLiteral("HTTPS"), QStringLiteral("FTP"),
-            QStringLiteral("POP3"), QStringLiteral("SMTP")};
+            QStringLiteral("POP3"), QStringLiteral("SMTP"), QStringLiteral("TCP")};
 }
 
 int ServiceNames::defaultPort(const QString &type)
@@ -31,6 +31,11 @@ bool ServiceNames::isHttp(const QString &type)
 bool ServiceNames::isHttps(const QString &type)
 {
     return type.toLower() == QLatin1String("https");
+}
+
+bool ServiceNames::isTcp(const QString &type)
+{
+    return type.toLower() == QLatin1String("tcp");
 }
 
 QString ServiceNames::normalizeHost(const QString &type, const QString &text)

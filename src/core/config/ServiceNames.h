@@ -10,13 +10,16 @@ class ServiceNames {
 public:
     // The editor's type list, in its order.
     static QStringList types();
-    // HTTP 80, HTTPS 443, FTP 21, POP3 110, SMTP 25; 0 for anything else.
+    // HTTP 80, HTTPS 443, FTP 21, POP3 110, SMTP 25; 0 for anything else,
+    // TCP included: a TCP service always names its port.
     static int defaultPort(const QString &type);
     // HTTP or HTTPS, in any case: the types whose host carries a path and
     // which take a pattern.
     static bool isHttp(const QString &type);
     // HTTPS alone, in any case.
     static bool isHttps(const QString &type);
+    // TCP, in any case: a bare connect to a port the user names.
+    static bool isTcp(const QString &type);
 
     // What the host field becomes when it is left: the part after the first
     // "://"; for types other than HTTP and HTTPS only what stands before the

@@ -113,6 +113,9 @@ inline constexpr Setting OutageEnd{u"OutageEnd", T::String, S::Service};
 // about at most once a day, across restarts too.
 inline constexpr Setting CertWarnDays{u"CertWarnDays", T::Integer, S::Global, 14, {}, 0, 365};
 inline constexpr Setting CertWarnedOn{u"CertWarnedOn", T::String, S::Service};
+// A success whose complete answer took longer than this many milliseconds
+// counts as the failure "slow"; 0 is off.
+inline constexpr Setting SlowAfterMs{u"SlowAfterMs", T::Integer, S::Service, 0, {}, 0, 600000};
 
 // The whole table.
 inline constexpr auto All = std::to_array<const Setting *>({
@@ -125,7 +128,7 @@ inline constexpr auto All = std::to_array<const Setting *>({
     &FailuresBeforeLaunch, &SendEmail, &RepeatEmail, &FailuresBeforeEmail, &ActualFailures, &FailureTime,
     &RecoveryTime, &OutageStart, &OutageEnd, &DesktopNotifications, &DesktopNotification, &SnoozedUntil,
     &Acknowledged,
-    &CertWarnDays, &CertWarnedOn,
+    &CertWarnDays, &CertWarnedOn, &SlowAfterMs,
 });
 // clang-format on
 

@@ -9,6 +9,7 @@
 #include "config/Settings.h"
 #include "engine/AlertFailures.h"
 #include "engine/IntervalTimer.h"
+#include "engine/ProbeRules.h"
 #include "engine/ServiceLog.h"
 #include "engine/ServiceTarget.h"
 
@@ -53,6 +54,7 @@ struct PollCycle::ServiceValues {
     QString offErrorEmail;
     QString offErrorEmailTo;
     QString pattern;
+    int slowAfterMs = 0;
     bool desktopNotification = true;
     bool acknowledged = false;
     AlertHoldState hold;
@@ -296,6 +298,7 @@ void PollCycle::walk(const QStringList &services)
             continue;
         const ServiceTarget &target = *known.target;
         v.pattern = m_settings.readString(stored, Pattern);
+        v.slowAfterMs = SettingsAccess::readInteger(stored, SlowAfterMs);
         v.desktopNotification = SettingsAccess::readBool(stored, DesktopNotification);
         v.acknowledged = SettingsAccess::readBool(stored, Acknowledged);
         v.outageStart = stored.readString(OutageStart.name(), QString());
@@ -328,6 +331,8 @@ void PollCycle::walk(const QStringList &services)
             return;
         if (result.resultCode.isEmpty())
             result.resultCode = QStringLiteral("timeout");
+        // Too slow an answer fails like a wrong one, with its own code.
+        judgeSlowAnswer(result, v.slowAfterMs);
 
         if (result.connected && result.success)
             handleSuccess(target, v, result.resultCode);

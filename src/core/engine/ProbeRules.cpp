@@ -113,3 +113,20 @@ Judgement judgeGreeting(const QString &protocol, const QByteArray &answer)
         j.success = j.resultCode == QLatin1String("+OK");
     return j;
 }
+
+bool judgeSlowAnswer(ProbeResult &result, int slowAfterMs)
+{
+    const qint64 tookUs = result.timing.answerUs;
+    if (!result.connected || !result.success || slowAfterMs <= 0 || tookUs < 0 ||
+        tookUs <= qint64(slowAfterMs) * 1000)
+        return false;
+    // Rounded up, so the time told is always above the limit.
+    const qint64 tookMs = (tookUs + 999) / 1000;
+    result.success = false;
+    result.resultCode = QStringLiteral("slow");
+    result.response.prepend(QStringLiteral("slow: the answer took %1 ms, more than the %2 ms allowed\r\n")
+                                .arg(tookMs)
+                                .arg(slowAfterMs)
+                                .toUtf8());
+    return true;
+}

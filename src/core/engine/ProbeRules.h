@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/Prober.h"
 #include "engine/ServiceTarget.h"
 
 #include <QByteArray>
@@ -26,6 +27,12 @@ Judgement judgeHttp(const QByteArray &answer, const QString &pattern);
 
 // ftp and smtp want "220", pop3 "+OK" (case matters). Other protocols fail.
 Judgement judgeGreeting(const QString &protocol, const QByteArray &answer);
+
+// A success whose answer took longer than slowAfterMs (0 or less: off) -
+// more than that many milliseconds to the microsecond - becomes the failure
+// "slow"; the response then begins with a line that says so, followed by
+// the answer as it came. True when it did.
+bool judgeSlowAnswer(ProbeResult &result, int slowAfterMs);
 
 // The host named in our User-Agent comment and Referer header.
 QString makerHost();

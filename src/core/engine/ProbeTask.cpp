@@ -34,10 +34,12 @@ ProbeTask::ProbeTask(const ServiceTarget &target, const QString &pattern,
       m_https(target.protocol == QLatin1String("https")),
       m_http(m_https || target.protocol == QLatin1String("http")),
       m_greeting(isGreetingProtocol(target.protocol)),
+      m_tcp(target.protocol == QLatin1String("tcp")),
       m_reader(m_http ? AnswerReader::Mode::Http : AnswerReader::Mode::Greeting, pattern.isEmpty())
 {
+    m_sinceStart.start();
     const ProxySettings &proxy = settings.proxy;
-    m_viaProxy = m_http && proxy.use && !proxy.host.trimmed().isEmpty() && proxy.port != 0;
+    m_viaProxy = (m_http || m_tcp) && proxy.use && !proxy.host.trimmed().isEmpty() && proxy.port != 0;
     m_connectHost = m_viaProxy ? proxy.host.trimmed() : target.host;
     m_connectPort = m_viaProxy ? proxy.port : target.port;
 
@@ -56,6 +58,7 @@ ProbeTask::ProbeTask(const ServiceTarget &target, const QString &pattern,
     }
     m_lookup = startHostLookup(m_resolver, m_connectHost, DottedIPv4::SocketLibrary,
                                [this](QList<QHostAddress> found) {
+                                   m_result.timing.lookupUs = elapsedUs();
                                    m_addresses = std::move(found);
                                    m_changed();
                                });
@@ -135,8 +138,10 @@ ProbeConnection *ProbeTask::waitingOn() const
 
 qint64 ProbeTask::waitLimitMs() const
 {
-    if (m_phase == Phase::Resolving || m_phase == Phase::Connecting)
+    if (m_phase == Phase::Resolving)
         return -1;
+    if (m_phase == Phase::Connecting)
+        return m_tcp ? m_connectionDeadline.remainingTime() : -1;
     qint64 remaining = m_connectionDeadline.remainingTime();
     if (m_reader.receivedBytes() == 0)
         remaining = std::min(remaining, m_silenceDeadline.remainingTime());
@@ -170,12 +175,18 @@ bool ProbeTask::advance()
     case Phase::ProxyAnswer: {
         if (!m_tunnel->over() && !timedOut())
             return false;
+        if (m_tcp) {
+            tcpTunnelOver();
+            return true;
+        }
         const QString refused =
             m_tunnel->failure(!m_tunnel->over(), waitedText(), m_connection->bytesAvailable() > 0);
-        if (refused.isEmpty())
+        if (refused.isEmpty()) {
+            m_result.timing.connectUs = elapsedUs() - m_connectStartUs;
             startHandshake();
-        else
+        } else {
             tlsFailure(refused);
+        }
         return true;
     }
     case Phase::Handshake: {
@@ -183,6 +194,7 @@ bool ProbeTask::advance()
         if (!over && !timedOut())
             return false;
         if (m_handshake->encrypted()) {
+            m_result.timing.tlsUs = elapsedUs() - m_handshakeStartUs;
             // Kept whatever the answer: its expiry is watched on its own.
             m_result.certificate = CertificateWatch::describe(m_tls->socket().peerCertificate());
             m_phase = Phase::Exchange;
@@ -209,9 +221,16 @@ bool ProbeTask::advance()
     return false;
 }
 
-// Each address in turn; the platform's own connect time-out applies.
+// Each address in turn; the platform's own connect time-out applies, but
+// for tcp, whose answer is the connect, the connection time-out does.
 bool ProbeTask::connectNext()
 {
+    if (m_connectStartUs < 0) {
+        m_connectStartUs = elapsedUs();
+        if (m_tcp)
+            m_connectionDeadline = QDeadlineTimer(
+                qint64(std::max(0, m_settings.connectionTimeoutSecs)) * 1000, Qt::PreciseTimer);
+    }
     if (!m_connecting) {
         if (m_nextAddress >= m_addresses->size()) {
             finish();
@@ -223,6 +242,9 @@ bool ProbeTask::connectNext()
     }
     if (m_connected) {
         m_connecting = false;
+        // Through a proxy's tunnel the connect lasts until the tunnel stands.
+        if (!(m_viaProxy && (m_https || m_tcp)))
+            m_result.timing.connectUs = elapsedUs() - m_connectStartUs;
         beginAfterConnect();
         return true;
     }
@@ -231,16 +253,31 @@ bool ProbeTask::connectNext()
         m_connection->abort();
         return true;
     }
+    if (m_tcp && m_connectionDeadline.hasExpired()) {
+        // Not accepted in time: as unreachable as a refusal.
+        m_connecting = false;
+        finish();
+        return true;
+    }
     return false;
 }
 
 void ProbeTask::beginAfterConnect()
 {
     m_result.connected = true;
-    m_connectionDeadline = QDeadlineTimer(
-        qint64(std::max(0, m_settings.connectionTimeoutSecs)) * 1000, Qt::PreciseTimer);
+    // A tcp probe's time-out runs on from the connect's start.
+    if (!m_tcp)
+        m_connectionDeadline = QDeadlineTimer(
+            qint64(std::max(0, m_settings.connectionTimeoutSecs)) * 1000, Qt::PreciseTimer);
     m_silenceDeadline = QDeadlineTimer(std::max(0, m_silenceLimitMs), Qt::PreciseTimer);
     m_sinceConnect.start();
+    if (m_tcp) {
+        if (m_viaProxy)
+            startTunnel();
+        else
+            tcpUp();
+        return;
+    }
     if (!m_https) {
         m_phase = Phase::Exchange;
         if (m_http)
@@ -252,17 +289,48 @@ void ProbeTask::beginAfterConnect()
         return;
     }
     if (m_viaProxy) {
-        m_tunnel = std::make_unique<ProxyTunnel>(m_target.host + QLatin1Char(':') +
-                                                 QString::number(m_target.port));
-        m_phase = Phase::ProxyAnswer;
-        m_connection->write(m_tunnel->request());
+        startTunnel();
         return;
     }
     startHandshake();
 }
 
+void ProbeTask::startTunnel()
+{
+    m_tunnel = std::make_unique<ProxyTunnel>(m_target.host + QLatin1Char(':') +
+                                             QString::number(m_target.port));
+    m_phase = Phase::ProxyAnswer;
+    m_connection->write(m_tunnel->request());
+}
+
+// The proxy's tunnel stands: the target accepted. Anything else is judged
+// like the proxy's http answer: its status code, or "timeout" without one.
+void ProbeTask::tcpTunnelOver()
+{
+    if (m_tunnel->agreedTo()) {
+        m_result.timing.connectUs = elapsedUs() - m_connectStartUs;
+        tcpUp();
+        return;
+    }
+    m_result.response = m_tunnel->answer();
+    if (m_tunnel->over())
+        m_result.resultCode = judgeHttp(m_result.response, QString()).resultCode;
+    if (m_result.resultCode.isEmpty())
+        m_result.resultCode = QStringLiteral("timeout");
+    finish();
+}
+
+void ProbeTask::tcpUp()
+{
+    m_result.timing.answerUs = elapsedUs();
+    m_result.success = true;
+    m_result.resultCode = QStringLiteral("connected");
+    finish(); // closed at once
+}
+
 void ProbeTask::startHandshake()
 {
+    m_handshakeStartUs = elapsedUs();
     m_phase = Phase::Handshake;
     m_handshake = std::make_unique<TlsHandshake>(m_tls->socket(), m_target.host, m_changed);
 }
@@ -275,6 +343,10 @@ void ProbeTask::sendRequest(bool viaProxy)
 
 void ProbeTask::judge()
 {
+    // The answer is complete, or cut short by the time-out: what came is
+    // what is judged. Nothing at all is no answer.
+    if (m_reader.receivedBytes() > 0)
+        m_result.timing.answerUs = elapsedUs();
     m_result.response = m_reader.answer();
     Judgement judgement;
     if (m_http) {

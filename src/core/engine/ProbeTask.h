@@ -23,7 +23,10 @@ class TlsHandshake;
 
 // One probe of one service, driven by events: the name look-up, the connect
 // to each address in turn, for https the proxy's tunnel and the TLS
-// handshake, then the exchange and the judgement. It never waits itself:
+// handshake, then the exchange and the judgement. A tcp probe ends once the
+// connection (through the proxy: its tunnel) stands, within the connection
+// time-out from the connect's start, and closes it at once. Each phase's
+// time is kept in the result's timing, on the monotonic clock. It never waits itself:
 // its events call `changed`, and whoever runs it calls advance() to let it
 // move on, looks after aborts and waits between (see Prober).
 class ProbeTask {
@@ -54,6 +57,11 @@ private:
     enum class Phase { Resolving, Connecting, ProxyAnswer, Handshake, Exchange, Done };
 
     void setUpConnection();
+    // Microseconds since the task began.
+    qint64 elapsedUs() const { return m_sinceStart.nsecsElapsed() / 1000; }
+    void startTunnel();
+    void tcpTunnelOver();
+    void tcpUp();
     bool connectNext();
     void beginAfterConnect();
     void startHandshake();
@@ -75,6 +83,7 @@ private:
     bool m_https = false;
     bool m_http = false;
     bool m_greeting = false;
+    bool m_tcp = false;
     bool m_viaProxy = false;
     QString m_connectHost;
     int m_connectPort = 0;
@@ -92,6 +101,9 @@ private:
     QDeadlineTimer m_connectionDeadline;
     QDeadlineTimer m_silenceDeadline;
     QElapsedTimer m_sinceConnect;
+    QElapsedTimer m_sinceStart;
+    qint64 m_connectStartUs = -1;
+    qint64 m_handshakeStartUs = -1;
     std::unique_ptr<ProxyTunnel> m_tunnel;
     bool m_tlsFailed = false; // closed or failed before the handshake ended
     // Declared last so they go first, before the state their handlers touch;

@@ -50,7 +50,9 @@ struct ProbeResult {
     bool connected = false;
     bool success = false;
     // Status or greeting code, "pattern fail", "timeout", or "tls" when an
-    // https probe's TLS failed (the response then says why).
+    // https probe's TLS failed (the response then says why); "connected"
+    // when a tcp probe's connection was accepted. The poll cycle makes a
+    // success that took too long the failure "slow".
     QString resultCode;
     QByteArray response;
     bool aborted = false;

@@ -9,7 +9,7 @@
 // path included.
 struct ServiceTarget {
     QString normalizedName; // blanks collapsed, trimmed, lower case
-    QString protocol;       // "http", "https", "ftp", "pop3", "smtp" or any other word
+    QString protocol;       // "http", "https", "ftp", "pop3", "smtp", "tcp" or any other word
     QString probeTarget;    // host, for http(s) optionally with "/path"; no trailing "/"
     bool hasPort = false;   // the name carried a usable port word
     int port = 0;           // the port used: the given one or the protocol's default

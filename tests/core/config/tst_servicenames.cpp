@@ -79,7 +79,10 @@ private slots:
         QCOMPARE(
             ServiceNames::types(),
             QStringList({QStringLiteral("HTTP"), QStringLiteral("HTTPS"), QStringLiteral("FTP"),
-                         QStringLiteral("POP3"), QStringLiteral("SMTP")}));
+                         QStringLiteral("POP3"), QStringLiteral("SMTP"), QStringLiteral("TCP")}));
+        QCOMPARE(ServiceNames::defaultPort(QStringLiteral("TCP")), 0);
+        QVERIFY(ServiceNames::isTcp(QStringLiteral("tcp")));
+        QVERIFY(!ServiceNames::isHttp(QStringLiteral("TCP")));
         QVERIFY(ServiceNames::isHttp(QStringLiteral("https")));
         QVERIFY(ServiceNames::isHttps(QStringLiteral("HTTPS")));
         QVERIFY(!ServiceNames::isHttps(QStringLiteral("HTTP")));

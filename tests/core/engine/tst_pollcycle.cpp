@@ -632,6 +632,61 @@ private slots:
             QCOMPARE(m_cycle->sessionTimer()->interval(), 60 * 60000);
         }
     }
+
+    // A success later than the service's SlowAfterMs is a failure with the
+    // code "slow": counted, logged and alerted like a wrong answer; at the
+    // limit itself it is still a success. TCP successes read "connected".
+    void slowAnswersAndTcp_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("slowAfterMs");
+        QTest::addColumn<qint64>("answerUs");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("errorEntry"); // empty: none
+        QTest::newRow("at the limit") << "HTTP webhost 80" << 250 << qint64(250000) << "200"
+                                      << "Success: http: webhost/ (200)" << "";
+        QTest::newRow("past the limit")
+            << "HTTP webhost 80" << 250 << qint64(250001) << "200"
+            << "Failed: http: webhost/ (slow) went on error <<<<<<<<<<<<"
+            << Stamp + " webhost/(http) response:\r\nslow: the answer took 251 ms, more than the 250 ms "
+                       "allowed\r\nHTTP/1.1 200 OK\r\n\r\n\r\n";
+        QTest::newRow("off") << "HTTP webhost 80" << 0 << qint64(90000000) << "200"
+                             << "Success: http: webhost/ (200)" << "";
+        QTest::newRow("tcp up") << "TCP dbhost 5432" << 0 << qint64(3000) << "connected"
+                                << "Success: tcp: dbhost:5432 (connected)" << "";
+        QTest::newRow("tcp slow")
+            << "TCP dbhost 5432" << 2 << qint64(3000) << "connected"
+            << "Failed: tcp: dbhost:5432 (slow) went on error <<<<<<<<<<<<"
+            << Stamp + " dbhost(tcp) response:\r\nslow: the answer took 3 ms, more than the 2 ms allowed\r\n\r\n";
+    }
+    void slowAnswersAndTcp()
+    {
+        QFETCH(QString, name);
+        QFETCH(int, slowAfterMs);
+        QFETCH(qint64, answerUs);
+        QFETCH(QString, code);
+        QFETCH(QString, line);
+        QFETCH(QString, errorEntry);
+        if (slowAfterMs != 0)
+            RegWriteInteger(key(name), QStringLiteral("SlowAfterMs"), slowAfterMs);
+        ProbeResult r = up(code);
+        if (code == QLatin1String("200"))
+            r.response = "HTTP/1.1 200 OK\r\n\r\n";
+        r.timing.answerUs = answerUs;
+        script(name, {r});
+        m_cycle->run({name});
+        QCOMPARE(m_view.status.value(1), line);
+        const bool failed = line.startsWith(QLatin1String("Failed"));
+        QCOMPARE(RegReadInteger(key(name), "ActualFailures", -1), failed ? 1 : 0);
+        QCOMPARE(m_cycle->onErrorList().size(), failed ? 1 : 0);
+        QCOMPARE(m_alerts.only("sound").size(), failed ? 1 : 0);
+        const QString errorLog = fileText(m_fixture->context().errorLogPath);
+        if (errorEntry.isEmpty())
+            QVERIFY(errorLog.isEmpty());
+        else
+            QCOMPARE(errorLog, errorEntry);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPollCycle)

@@ -56,6 +56,20 @@ private slots:
                                    << "webhost_a_b_c_d_e.html"
                                    << "http:webhost/a/b/c/d/e.html"
                                    << "http: webhost/a/b/c/d/e.html";
+        QTest::newRow("tcp names its port") << "TCP 127.0.0.1 5432"
+                                            << "tcp"
+                                            << "127.0.0.1"
+                                            << "" << true << 5432 << ":5432"
+                                            << "127.0.0.1"
+                                            << "tcp:127.0.0.1"
+                                            << "tcp: 127.0.0.1:5432";
+        QTest::newRow("tcp without a port has none") << "TCP dbhost"
+                                                     << "tcp"
+                                                     << "dbhost"
+                                                     << "" << false << 0 << ""
+                                                     << "dbhost"
+                                                     << "tcp:dbhost"
+                                                     << "tcp: dbhost";
         QTest::newRow("four words carry no port") << "HTTP web host 8080"
                                                   << "http"
                                                   << "web"

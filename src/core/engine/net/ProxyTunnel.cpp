@@ -56,6 +56,11 @@ bool ProxyTunnel::over() const
     return answerEnd(m_answer) >= 0 || m_closed || m_answer.size() >= AnswerLimit;
 }
 
+bool ProxyTunnel::agreedTo() const
+{
+    return answerEnd(m_answer) >= 0 && agreed(firstLine(m_answer));
+}
+
 QString ProxyTunnel::failure(bool timedOut, const QString &waited, bool bytesWaiting) const
 {
     const QByteArray status = firstLine(m_answer);

@@ -24,6 +24,11 @@ public:
     // The answer is complete, cut off by the bound, or the proxy closed.
     bool over() const;
 
+    // The proxy's answer is complete and agrees (2xx) to the tunnel.
+    bool agreedTo() const;
+    // What the proxy sent, up to the end of its answer.
+    QByteArray answer() const { return m_answer; }
+
     // Empty when the tunnel stands and is still open with nothing waiting
     // on it; else why not. `timedOut` and `waited` say whether and how long
     // the answer was waited for in vain.
