@@ -5,6 +5,7 @@
 #include "config/ProgramContext.h"
 #include "config/Settings.h"
 #include "engine/PollView.h"
+#include "stats/ResponseFigures.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -22,6 +23,7 @@
 
 class AlertFailures;
 class IntervalTimer;
+class ResponseHistory;
 
 // The global settings as the main window's controls show them at the moment.
 struct LiveSettings {
@@ -63,6 +65,8 @@ public:
         qint64 timerMaxShotMs = 0;
         // Snoozed and acknowledged services; none when not given.
         AlertHold *hold = nullptr;
+        // Where each result's response time goes; none when not given.
+        ResponseHistory *history = nullptr;
     };
 
     PollCycle(const ProgramContext &context, PollView &view, AlertActions &alerts, Environment environment,
@@ -109,6 +113,8 @@ public:
 
 signals:
     void cycleFinished();
+    // A service's probe came to a result (before its alerts run).
+    void serviceChecked(const QString &service, const HistoryPoint &point);
 
 private:
     struct ServiceValues;
@@ -144,6 +150,8 @@ private:
     QString utcStamp() const;
     // A new outage begins: its start, and no end yet.
     void noteOutageStart(const ServiceValues &v);
+    // The result's point for the response time history and the window.
+    void recordResult(const QString &service, const ProbeResult &result);
 
     ProgramContext m_context;
     SettingsAccess m_settings;

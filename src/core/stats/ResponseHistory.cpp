@@ -1,5 +1,7 @@
 #include "stats/ResponseHistory.h"
 
+#include "engine/ServiceLog.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -289,6 +291,12 @@ bool ResponseHistory::open()
     return false;
 }
 
+bool ResponseHistory::openForReading()
+{
+    // Looking is no reason to create the file.
+    return m_db || (QFileInfo::exists(m_path) && open());
+}
+
 bool ResponseHistory::handleFailure(int rc, const QString &what)
 {
     if (isDamage(rc) && m_mode == Mode::ReadWrite) {
@@ -389,6 +397,8 @@ bool ResponseHistory::writePending(qint64 nowMs)
     }
     if (rc == SQLITE_OK) {
         m_pending.clear();
+        // Working again: the next failure is told again.
+        m_lastProblem.clear();
         return true;
     }
     // A damaged file was replaced by a new one: the points go into it,
@@ -430,7 +440,7 @@ ResponseFigures ResponseHistory::figures(const QString &service, qint64 nowMs)
 {
     QList<HistoryPoint> points = pendingOf(service);
     std::optional<HistoryPoint> lastStored;
-    if (open()) {
+    if (openForReading()) {
         const qint64 id = serviceId(service, false);
         if (id > 0) {
             Stmt s(m_db, "SELECT t, ms, up FROM points WHERE service = ?1 AND t >= ?2");
@@ -457,7 +467,7 @@ ResponseFigures ResponseHistory::figures(const QString &service, qint64 nowMs)
 QHash<QString, HistoryPoint> ResponseHistory::latest()
 {
     QHash<QString, HistoryPoint> found;
-    if (open()) {
+    if (openForReading()) {
         // The newest point of each service through its (service, t) index.
         Stmt s(m_db, "SELECT s.name, p.t, p.ms, p.up FROM services s JOIN points p ON p.id ="
                      " (SELECT id FROM points WHERE service = s.id ORDER BY t DESC LIMIT 1)");
@@ -477,7 +487,7 @@ QHash<QString, HistoryPoint> ResponseHistory::latest()
 QStringList ResponseHistory::services()
 {
     QStringList names;
-    if (open()) {
+    if (openForReading()) {
         Stmt s(m_db, "SELECT name FROM services s WHERE EXISTS (SELECT 1 FROM points WHERE service = s.id)"
                      " ORDER BY name");
         while (s.next())
@@ -492,11 +502,27 @@ QStringList ResponseHistory::services()
     return names;
 }
 
+QStringList ResponseHistory::servicesOfLogEntry(const QString &entry)
+{
+    const QHash<QString, HistoryPoint> newest = latest();
+    QStringList found;
+    for (auto it = newest.cbegin(); it != newest.cend(); ++it) {
+        const QString path = ServiceLog::logPath(QStringLiteral("/"), it.key());
+        if (path.size() > 5 && path.mid(1).chopped(4) == entry)
+            found << it.key();
+    }
+    std::sort(found.begin(), found.end(), [&newest](const QString &a, const QString &b) {
+        const qint64 ta = newest.value(a).utcMs, tb = newest.value(b).utcMs;
+        return ta != tb ? ta > tb : a < b;
+    });
+    return found;
+}
+
 QList<HistoryPoint> ResponseHistory::points(const QString &service, qint64 fromMs, qint64 toMs, int maxPoints)
 {
     commit(QDateTime::currentMSecsSinceEpoch());
     QList<HistoryPoint> found;
-    if (!open() || maxPoints <= 0)
+    if (!openForReading() || maxPoints <= 0)
         return found;
     const qint64 id = serviceId(service, false);
     if (id <= 0)
@@ -513,7 +539,7 @@ QList<HistoryPoint> ResponseHistory::points(const QString &service, qint64 fromM
 qint64 ResponseHistory::pointCount()
 {
     qint64 count = qint64(m_pending.size());
-    if (open()) {
+    if (openForReading()) {
         Stmt s(m_db, "SELECT count(*) FROM points");
         if (s.next())
             count += s.integer(0);
@@ -528,7 +554,7 @@ ResponseChartData ResponseHistory::chart(const QString &service, qint64 fromMs, 
     chart.toMs = std::max(toMs, fromMs + 1);
     chart.columns.resize(size_t(std::clamp(columns, 1, 10000)));
     commit(QDateTime::currentMSecsSinceEpoch());
-    if (!open())
+    if (!openForReading())
         return chart;
     const qint64 id = serviceId(service, false);
     if (id <= 0)

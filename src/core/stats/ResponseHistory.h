@@ -101,6 +101,10 @@ public:
     QHash<QString, HistoryPoint> latest();
     // The services that have points, sorted.
     QStringList services();
+    // The services whose results go to the log entry ("webhost(http)": the
+    // service log's name without ".log"), the one with the newest result
+    // first. Several services share a log when they differ in port only.
+    QStringList servicesOfLogEntry(const QString &entry);
     // A service's points between fromMs and toMs (inclusive), oldest first,
     // at most maxPoints of the newest ones. For tests and tools.
     QList<HistoryPoint> points(const QString &service, qint64 fromMs, qint64 toMs, int maxPoints = 100000);
@@ -112,7 +116,7 @@ public:
     // Time spent writing (add and commit) since construction, for the
     // benchmark.
     qint64 writeNanos() const { return m_writeNanos; }
-    // The last problem reported, empty when none.
+    // The problem reported last; empty when none, or once writing worked again.
     QString lastProblem() const { return m_lastProblem; }
 
 private:
@@ -121,6 +125,7 @@ private:
         HistoryPoint point;
     };
     bool open();
+    bool openForReading();
     bool openFile(QString *problem, bool *setAside, QString *asideKind);
     void close();
     // Renames the file (and its -wal and -shm) aside; returns the new name.
