@@ -78,10 +78,15 @@ void ServiceListDelegate::setResult(QListWidgetItem *item, const std::optional<H
 {
     const State state = !last ? State::NotChecked : last->up ? State::Up : State::OnError;
     const QString text = stateText(last);
-    item->setData(StateRole, int(state));
-    item->setData(StateTextRole, text);
+    // Each change repaints the entry: a result like the last one changes nothing.
+    if (item->data(StateRole).toInt() != int(state) || !item->data(StateRole).isValid())
+        item->setData(StateRole, int(state));
+    if (item->data(StateTextRole).toString() != text)
+        item->setData(StateTextRole, text);
     // Screen readers hear what the icon shows.
-    item->setData(Qt::AccessibleTextRole, item->text() + QStringLiteral(", ") + text);
+    const QString spoken = item->text() + QStringLiteral(", ") + text;
+    if (item->data(Qt::AccessibleTextRole).toString() != spoken)
+        item->setData(Qt::AccessibleTextRole, spoken);
 }
 
 ServiceListDelegate::State ServiceListDelegate::stateOf(const QListWidgetItem *item)
