@@ -40,7 +40,8 @@ ResponseChart::ResponseChart(QWidget *parent) : QWidget(parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
-void ResponseChart::showService(ResponseHistory *history, const QString &service, qint64 fromMs, qint64 toMs)
+void ResponseChart::showService(ResponseHistory *history, const QString &service, qint64 fromMs,
+                                qint64 toMs)
 {
     m_history = history;
     m_service = service;
@@ -114,7 +115,9 @@ void ResponseChart::paintEvent(QPaintEvent *)
     p.drawLine(x - 18, 2 + fm.height() / 2, x - 4, 2 + fm.height() / 2);
 
     const qint64 span = qMax<qint64>(1, m_data.toMs - m_data.fromMs);
-    const auto xOf = [&](qint64 t) { return plot.left() + double(t - m_data.fromMs) * plot.width() / double(span); };
+    const auto xOf = [&](qint64 t) {
+        return plot.left() + double(t - m_data.fromMs) * plot.width() / double(span);
+    };
     const int top = niceCeiling(qMax(1, m_data.maxMs));
     const auto yOf = [&](double ms) { return plot.bottom() - ms * plot.height() / top; };
 
@@ -126,8 +129,8 @@ void ResponseChart::paintEvent(QPaintEvent *)
         p.setPen(QPen(grid, 1, i == 0 ? Qt::SolidLine : Qt::DotLine));
         p.drawLine(plot.left(), y, plot.right(), y);
         p.setPen(palette().color(QPalette::Text));
-        p.drawText(QRect(0, y - fm.height() / 2, plot.left() - 4, fm.height()), Qt::AlignRight | Qt::AlignVCenter,
-                   QStringLiteral("%1 ms").arg(qRound(value)));
+        p.drawText(QRect(0, y - fm.height() / 2, plot.left() - 4, fm.height()),
+                   Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("%1 ms").arg(qRound(value)));
     }
 
     // Time axis: five labels, times of day for up to two days, else dates.

@@ -70,8 +70,10 @@ QString ServiceListDelegate::stateText(const std::optional<HistoryPoint> &last)
     if (!last)
         return QStringLiteral("not yet checked");
     if (last->up)
-        return last->answered() ? QStringLiteral("%1 ms").arg(last->responseMs) : QStringLiteral("up");
-    return last->answered() ? QStringLiteral("on error, %1 ms").arg(last->responseMs) : QStringLiteral("on error");
+        return last->answered() ? QStringLiteral("%1 ms").arg(last->responseMs)
+                                : QStringLiteral("up");
+    return last->answered() ? QStringLiteral("on error, %1 ms").arg(last->responseMs)
+                            : QStringLiteral("on error");
 }
 
 void ServiceListDelegate::setResult(QListWidgetItem *item, const std::optional<HistoryPoint> &last)
@@ -99,7 +101,8 @@ int ServiceListDelegate::iconSide(const QStyleOptionViewItem &option)
     return qMax(12, option.fontMetrics.height() - 2);
 }
 
-void ServiceListDelegate::initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const
+void ServiceListDelegate::initStyleOption(QStyleOptionViewItem *option,
+                                          const QModelIndex &index) const
 {
     QStyledItemDelegate::initStyleOption(option, index);
     const QString state = index.data(StateTextRole).toString();
@@ -107,7 +110,8 @@ void ServiceListDelegate::initStyleOption(QStyleOptionViewItem *option, const QM
         option->text += separator() + state;
 }
 
-void ServiceListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
+void ServiceListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
+                                const QModelIndex &index) const
 {
     // The row's background (selection included) under the state icon too.
     QStyleOptionViewItem row(option);
@@ -119,8 +123,8 @@ void ServiceListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     style->drawControl(QStyle::CE_ItemViewItem, &row, painter, option.widget);
 
     const int side = iconSide(option);
-    const QRect iconRect(option.rect.left() + Gap / 2, option.rect.top() + (option.rect.height() - side) / 2, side,
-                         side);
+    const QRect iconRect(option.rect.left() + Gap / 2,
+                         option.rect.top() + (option.rect.height() - side) / 2, side, side);
     const State state = State(index.data(StateRole).toInt());
     stateIcon(state).paint(painter, iconRect);
 
@@ -129,7 +133,8 @@ void ServiceListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     QStyledItemDelegate::paint(painter, rest, index);
 }
 
-QSize ServiceListDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
+QSize ServiceListDelegate::sizeHint(const QStyleOptionViewItem &option,
+                                    const QModelIndex &index) const
 {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     // The list's extent counts the names; the icon and the state come on top.

@@ -35,7 +35,8 @@ public:
     static State stateOf(const QListWidgetItem *item);
     static QString separator() { return QStringLiteral(" \u2014 "); }
 
-    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override;
     QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override;
 
 protected:

@@ -52,9 +52,18 @@ private:
     QHash<QString, Outcome> m_outcomes;
     std::function<void(const QString &host)> m_duringProbe;
 
-    QString key(const QString &name) const { return m_fixture->context().servicesKey + QLatin1Char('\\') + name; }
-    QListWidget *list() const { return m_main->findChild<QListWidget *>(QStringLiteral("ServiceList")); }
-    QListWidgetItem *item(const QString &name) const { return list()->findItems(name, Qt::MatchExactly).value(0); }
+    QString key(const QString &name) const
+    {
+        return m_fixture->context().servicesKey + QLatin1Char('\\') + name;
+    }
+    QListWidget *list() const
+    {
+        return m_main->findChild<QListWidget *>(QStringLiteral("ServiceList"));
+    }
+    QListWidgetItem *item(const QString &name) const
+    {
+        return list()->findItems(name, Qt::MatchExactly).value(0);
+    }
     State state(const QString &name) const { return ServiceListDelegate::stateOf(item(name)); }
     QString stateText(const QString &name) const
     {
@@ -76,7 +85,8 @@ private:
             ProbeResult r;
             r.connected = o.connected;
             r.success = o.connected && o.up;
-            r.resultCode = o.connected ? (o.up ? QStringLiteral("200") : QStringLiteral("503")) : QString();
+            r.resultCode =
+                o.connected ? (o.up ? QStringLiteral("200") : QStringLiteral("503")) : QString();
             r.timing.answerUs = o.answerUs;
             return r;
         };
@@ -101,7 +111,8 @@ private slots:
         m_now = QDateTime(QDate(2026, 12, 8), QTime(15, 0, 0), Qt::UTC);
         for (const QString &name : {A, B, C})
             m_fixture->store().createKey(key(name));
-        RegWriteBool(m_fixture->context().settingsRoot, QStringLiteral("DesktopNotifications"), false);
+        RegWriteBool(m_fixture->context().settingsRoot, QStringLiteral("DesktopNotifications"),
+                     false);
         RegWriteBool(m_fixture->context().settingsRoot, QStringLiteral("VisualAlert"), false);
         m_outcomes = {{QStringLiteral("alpha"), {true, true, 120000}},
                       {QStringLiteral("beta"), {true, true, 40000}},
@@ -125,17 +136,23 @@ private slots:
         QTest::addColumn<State>("shown");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("lastLine");
-        QTest::newRow("up") << true << true << qint64(123000) << State::Up << "123 ms" << "Last response: 123 ms";
-        QTest::newRow("up, rounded to the ms") << true << true << qint64(122500) << State::Up << "123 ms"
-                                               << "Last response: 123 ms";
-        QTest::newRow("up without a measured time") << true << true << qint64(-1) << State::Up << "up"
-                                                    << "Last response: none (no answer)";
-        QTest::newRow("answered 503") << true << false << qint64(80000) << State::OnError << "on error, 80 ms"
-                                      << "Last response: 80 ms (failed)";
-        QTest::newRow("no connection") << false << false << qint64(-1) << State::OnError << "on error"
-                                       << "Last response: none (no answer)";
-        QTest::newRow("no connection, a time is ignored") << false << false << qint64(5000) << State::OnError
-                                                          << "on error" << "Last response: none (no answer)";
+        QTest::newRow("up") << true << true << qint64(123000) << State::Up << "123 ms"
+                            << "Last response: 123 ms";
+        QTest::newRow("up, rounded to the ms")
+            << true << true << qint64(122500) << State::Up << "123 ms"
+            << "Last response: 123 ms";
+        QTest::newRow("up without a measured time")
+            << true << true << qint64(-1) << State::Up << "up"
+            << "Last response: none (no answer)";
+        QTest::newRow("answered 503")
+            << true << false << qint64(80000) << State::OnError << "on error, 80 ms"
+            << "Last response: 80 ms (failed)";
+        QTest::newRow("no connection")
+            << false << false << qint64(-1) << State::OnError << "on error"
+            << "Last response: none (no answer)";
+        QTest::newRow("no connection, a time is ignored")
+            << false << false << qint64(5000) << State::OnError << "on error"
+            << "Last response: none (no answer)";
     }
     void listShowsEachResult()
     {
@@ -150,7 +167,8 @@ private slots:
             QCOMPARE(stateText(name), QStringLiteral("not yet checked"));
         }
         select(A);
-        QCOMPARE(m_main->sitesPage()->responseTimesText(), QStringLiteral("Response times: no data yet"));
+        QCOMPARE(m_main->sitesPage()->responseTimesText(),
+                 QStringLiteral("Response times: no data yet"));
 
         m_outcomes[QStringLiteral("alpha")] = {connected, up, answerUs};
         bool seenDuringCycle = false;
@@ -168,7 +186,8 @@ private slots:
         QCOMPARE(item(A)->data(Qt::AccessibleTextRole).toString(), A + QStringLiteral(", ") + text);
         QCOMPARE(state(B), State::Up);
         QCOMPARE(stateText(B), QStringLiteral("40 ms"));
-        QCOMPARE(m_main->sitesPage()->responseTimesText().split(QLatin1Char('\n')).value(0), lastLine);
+        QCOMPARE(m_main->sitesPage()->responseTimesText().split(QLatin1Char('\n')).value(0),
+                 lastLine);
     }
 
     // The figures under the list follow the selection and the results.
@@ -189,11 +208,13 @@ private slots:
         select(A);
         select(B);
         QCOMPARE(m_main->sitesPage()->responseTimesText(),
-                 QStringLiteral("Last response: 900 ms\n24 h: no answers\n30 d: median 250 ms, 95% 900 ms"));
+                 QStringLiteral(
+                     "Last response: 900 ms\n24 h: no answers\n30 d: median 250 ms, 95% 900 ms"));
         // A new result for the selected service shows at once.
         m_outcomes[QStringLiteral("beta")].answerUs = 50000;
         m_monitor->pollNow();
-        QVERIFY(m_main->sitesPage()->responseTimesText().startsWith(QStringLiteral("Last response: 50 ms\n")));
+        QVERIFY(m_main->sitesPage()->responseTimesText().startsWith(
+            QStringLiteral("Last response: 50 ms\n")));
         list()->setCurrentRow(-1);
         QCOMPARE(m_main->sitesPage()->responseTimesText(), QString());
     }
@@ -242,12 +263,14 @@ private slots:
         m_stats->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_stats.get()));
         auto *logs = m_stats->findChild<QListWidget *>(QStringLiteral("LogList"));
-        logs->setCurrentItem(logs->findItems(QStringLiteral("beta(http)"), Qt::MatchExactly).value(0));
+        logs->setCurrentItem(
+            logs->findItems(QStringLiteral("beta(http)"), Qt::MatchExactly).value(0));
         ResponseChart *chart = m_stats->chart();
         QCOMPARE(chart->service(), B);
         QCOMPARE(chart->data().points, 5);
         QCOMPARE(chart->data().outages.size(), 1);
-        const qint64 start = QDateTime(QDate(2026, 12, 8), QTime(15, 0, 0), Qt::UTC).toMSecsSinceEpoch();
+        const qint64 start =
+            QDateTime(QDate(2026, 12, 8), QTime(15, 0, 0), Qt::UTC).toMSecsSinceEpoch();
         QCOMPARE(chart->data().outages.first().fromMs, start + 3600 * 1000);
         QCOMPARE(chart->data().outages.first().toMs, start + 3 * 3600 * 1000);
         QCOMPARE(chart->data().maxMs, 90);
@@ -258,14 +281,14 @@ private slots:
         emit periods->activated(1);
         QCOMPARE(chart->data().toMs - chart->data().fromMs, qint64(7) * 24 * 3600 * 1000);
 
-        logs->setCurrentItem(logs->findItems(QStringLiteral("alpha(http)"), Qt::MatchExactly).value(0));
+        logs->setCurrentItem(
+            logs->findItems(QStringLiteral("alpha(http)"), Qt::MatchExactly).value(0));
         QCOMPARE(chart->service(), A);
         QVERIFY(chart->data().outages.isEmpty());
 
         m_stats->findChild<QCheckBox *>(QStringLiteral("chkCompareStats"))->click();
         QVERIFY(chart->service().isEmpty());
         QVERIFY(chart->message().contains(QStringLiteral("Compare")));
-
     }
 
     // A week of a service's answers with two outages, as a picture: run with
@@ -286,8 +309,9 @@ private slots:
             int ms = 80 + int((seed >> 16) % 50) + (hourOfDay >= 8 && hourOfDay <= 18 ? 70 : 0);
             if ((seed >> 8) % 61 == 0)
                 ms += 450;
-            const bool down = (t > now - 5 * 24 * Hour && t < now - 5 * 24 * Hour + 3 * Hour) ||
-                              (t > now - 2 * 24 * Hour + 4 * Hour && t < now - 2 * 24 * Hour + 5 * Hour);
+            const bool down =
+                (t > now - 5 * 24 * Hour && t < now - 5 * 24 * Hour + 3 * Hour) ||
+                (t > now - 2 * 24 * Hour + 4 * Hour && t < now - 2 * 24 * Hour + 5 * Hour);
             history->add(B, {t, down ? -1 : ms, !down});
         }
         QVERIFY(history->commit(now));
@@ -297,7 +321,8 @@ private slots:
         auto *periods = m_stats->findChild<QComboBox *>(QStringLiteral("cmbReports"));
         periods->setCurrentIndex(1);
         auto *logs = m_stats->findChild<QListWidget *>(QStringLiteral("LogList"));
-        logs->setCurrentItem(logs->findItems(QStringLiteral("beta(http)"), Qt::MatchExactly).value(0));
+        logs->setCurrentItem(
+            logs->findItems(QStringLiteral("beta(http)"), Qt::MatchExactly).value(0));
         QCOMPARE(m_stats->chart()->data().outages.size(), 2);
         QTest::qWait(200);
         QVERIFY(m_stats->grab().save(shot));

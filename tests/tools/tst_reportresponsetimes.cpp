@@ -65,7 +65,8 @@ private slots:
         QTest::addColumn<QList<Point>>("points");
         QTest::addColumn<QString>("added");
         QTest::newRow("no history at all") << QList<Point>() << "";
-        QTest::newRow("only another log's service") << QList<Point>{{"HTTP otherhost 80", 5, 100, true}} << "";
+        QTest::newRow("only another log's service")
+            << QList<Point>{{"HTTP otherhost 80", 5, 100, true}} << "";
         QTest::newRow("one service")
             << QList<Point>{{"HTTP webhost 80", 90, 100, true},
                             {"HTTP webhost 80", 60, 300, true},
@@ -95,7 +96,8 @@ private slots:
             ResponseHistory history(ResponseHistory::pathIn(m_folder));
             const qint64 now = QDateTime::currentMSecsSinceEpoch();
             for (const Point &p : points)
-                history.add(QString::fromLatin1(p.service), {now - p.minutesAgo * 60000LL, p.ms, p.up});
+                history.add(QString::fromLatin1(p.service),
+                            {now - p.minutesAgo * 60000LL, p.ms, p.up});
             QVERIFY(history.commit(now));
         }
         // The report's own lines are taken at the second: run until two
@@ -121,7 +123,8 @@ private slots:
         QCOMPARE(run(QStringLiteral("webhost(http)")), before);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("not a database at all"));
-        QCOMPARE(QDir(m_folder).entryList({QStringLiteral("history.sqlite*")}), QStringList{"history.sqlite"});
+        QCOMPARE(QDir(m_folder).entryList({QStringLiteral("history.sqlite*")}),
+                 QStringList{"history.sqlite"});
     }
 };
 

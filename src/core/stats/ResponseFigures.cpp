@@ -61,7 +61,10 @@ static QString spreadText(const char *window, const ResponseSpread &s)
 {
     if (s.answers == 0)
         return QStringLiteral("%1: no answers").arg(QLatin1String(window));
-    return QStringLiteral("%1: median %2 ms, 95% %3 ms").arg(QLatin1String(window)).arg(s.medianMs).arg(s.p95Ms);
+    return QStringLiteral("%1: median %2 ms, 95% %3 ms")
+        .arg(QLatin1String(window))
+        .arg(s.medianMs)
+        .arg(s.p95Ms);
 }
 
 QStringList ResponseFigures::lines() const

@@ -9,9 +9,9 @@
 
 // One result of a service's probe as the response time history keeps it.
 struct HistoryPoint {
-    qint64 utcMs = 0;     // when the result came, milliseconds since the epoch
-    int responseMs = -1;  // time to the complete answer; -1 when no answer came
-    bool up = false;      // the probe succeeded
+    qint64 utcMs = 0;    // when the result came, milliseconds since the epoch
+    int responseMs = -1; // time to the complete answer; -1 when no answer came
+    bool up = false;     // the probe succeeded
 
     bool answered() const { return responseMs >= 0; }
     bool operator==(const HistoryPoint &other) const = default;

@@ -35,7 +35,8 @@ public:
     {
         if (m_rc == SQLITE_OK) {
             const QByteArray utf8 = text.toUtf8();
-            m_rc = sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT);
+            m_rc = sqlite3_bind_text(m_stmt, index, utf8.constData(), int(utf8.size()),
+                                     SQLITE_TRANSIENT);
         }
         return *this;
     }
@@ -69,8 +70,9 @@ public:
     qint64 integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
     QString text(int column) const
     {
-        return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column)),
-                                 sqlite3_column_bytes(m_stmt, column));
+        return QString::fromUtf8(
+            reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column)),
+            sqlite3_column_bytes(m_stmt, column));
     }
     int rc() const { return m_rc == SQLITE_ROW ? SQLITE_OK : m_rc; }
 
@@ -107,7 +109,8 @@ constexpr qint64 ReopenPauseMs = 60 * 1000;
 
 } // namespace
 
-ResponseHistory::ResponseHistory(QString path, Mode mode, Limits limits, std::function<void(const QString &)> report)
+ResponseHistory::ResponseHistory(QString path, Mode mode, Limits limits,
+                                 std::function<void(const QString &)> report)
     : m_path(std::move(path)), m_mode(mode), m_limits(limits), m_report(std::move(report))
 {
 }
@@ -143,18 +146,19 @@ void ResponseHistory::close()
 QString ResponseHistory::setAside(const QString &kind)
 {
     close();
-    const QString base =
-        m_path + QLatin1Char('.') + kind + QLatin1Char('-') +
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString base = m_path + QLatin1Char('.') + kind + QLatin1Char('-') +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString aside = base;
-    for (int n = 2; QFileInfo::exists(aside) || QFileInfo::exists(aside + QStringLiteral("-wal")); ++n)
+    for (int n = 2; QFileInfo::exists(aside) || QFileInfo::exists(aside + QStringLiteral("-wal"));
+         ++n)
         aside = base + QLatin1Char('-') + QString::number(n);
     // The journal belongs to the old file: beside a new one it would be
     // replayed into it.
     for (const char *suffix : {"", "-wal", "-shm"}) {
         const QByteArray from = QFile::encodeName(m_path) + suffix;
         const QByteArray to = QFile::encodeName(aside) + suffix;
-        if (std::rename(from.constData(), to.constData()) != 0 && errno != ENOENT && *suffix == '\0')
+        if (std::rename(from.constData(), to.constData()) != 0 && errno != ENOENT &&
+            *suffix == '\0')
             return QString();
     }
     return aside;
@@ -172,8 +176,9 @@ bool ResponseHistory::openFile(QString *problem, bool *setAsideFile, QString *as
         return false;
     if (!readOnly)
         QDir().mkpath(QFileInfo(m_path).absolutePath());
-    const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
-                      SQLITE_OPEN_NOMUTEX;
+    const int flags =
+        (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) |
+        SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(QFile::encodeName(m_path).constData(), &m_db, flags, nullptr);
     if (rc != SQLITE_OK) {
         *problem = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QStringLiteral("out of memory");
@@ -222,7 +227,8 @@ bool ResponseHistory::openFile(QString *problem, bool *setAsideFile, QString *as
         return false;
     }
     if (version > SchemaVersion) {
-        *problem = QStringLiteral("written by a newer version of the program (format %1)").arg(version);
+        *problem =
+            QStringLiteral("written by a newer version of the program (format %1)").arg(version);
         *setAsideFile = true;
         *asideKind = QStringLiteral("newer");
         close();
@@ -238,15 +244,18 @@ bool ResponseHistory::openFile(QString *problem, bool *setAsideFile, QString *as
     if (rc == SQLITE_OK)
         rc = exec(m_db, "PRAGMA synchronous=NORMAL");
     if (rc == SQLITE_OK && (fresh || version < SchemaVersion)) {
-        rc = exec(m_db, "BEGIN IMMEDIATE;"
-                        "CREATE TABLE IF NOT EXISTS services(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
-                        "CREATE TABLE IF NOT EXISTS points(id INTEGER PRIMARY KEY, service INTEGER NOT NULL,"
-                        " t INTEGER NOT NULL, ms INTEGER NOT NULL, up INTEGER NOT NULL);"
-                        "CREATE INDEX IF NOT EXISTS points_by_service ON points(service, t);"
-                        "CREATE INDEX IF NOT EXISTS points_by_time ON points(t);"
-                        "PRAGMA application_id=1364021844;"
-                        "PRAGMA user_version=1;"
-                        "COMMIT");
+        rc = exec(
+            m_db,
+            "BEGIN IMMEDIATE;"
+            "CREATE TABLE IF NOT EXISTS services(id INTEGER PRIMARY KEY, name TEXT NOT NULL "
+            "UNIQUE);"
+            "CREATE TABLE IF NOT EXISTS points(id INTEGER PRIMARY KEY, service INTEGER NOT NULL,"
+            " t INTEGER NOT NULL, ms INTEGER NOT NULL, up INTEGER NOT NULL);"
+            "CREATE INDEX IF NOT EXISTS points_by_service ON points(service, t);"
+            "CREATE INDEX IF NOT EXISTS points_by_time ON points(t);"
+            "PRAGMA application_id=1364021844;"
+            "PRAGMA user_version=1;"
+            "COMMIT");
         if (rc != SQLITE_OK)
             exec(m_db, "ROLLBACK");
     }
@@ -272,8 +281,9 @@ bool ResponseHistory::open()
     if (aside) {
         const QString where = setAside(kind);
         if (!where.isEmpty()) {
-            report(QStringLiteral("The response time history '%1' could not be used (%2); it is kept as "
-                                  "'%3' and a new history was started.")
+            report(QStringLiteral(
+                       "The response time history '%1' could not be used (%2); it is kept as "
+                       "'%3' and a new history was started.")
                        .arg(m_path, problem, where));
             QString again;
             if (openFile(&again, &aside, &kind))
@@ -284,8 +294,9 @@ bool ResponseHistory::open()
     m_nextOpenTry = now + ReopenPauseMs;
     if (!m_openFailedReported) {
         m_openFailedReported = true;
-        report(QStringLiteral("The response time history '%1' cannot be opened (%2); response times are "
-                              "kept in memory for now.")
+        report(QStringLiteral(
+                   "The response time history '%1' cannot be opened (%2); response times are "
+                   "kept in memory for now.")
                    .arg(m_path, problem));
     }
     return false;
@@ -301,8 +312,9 @@ bool ResponseHistory::handleFailure(int rc, const QString &what)
 {
     if (isDamage(rc) && m_mode == Mode::ReadWrite) {
         const QString where = setAside(QStringLiteral("damaged"));
-        report(QStringLiteral("The response time history '%1' is damaged (%2 while %3); it is kept as '%4' "
-                              "and a new history was started.")
+        report(QStringLiteral(
+                   "The response time history '%1' is damaged (%2 while %3); it is kept as '%4' "
+                   "and a new history was started.")
                    .arg(m_path, QString::fromUtf8(sqlite3_errstr(rc)), what,
                         where.isEmpty() ? QStringLiteral("it was") : where));
         return !where.isEmpty() && open();
@@ -320,7 +332,8 @@ void ResponseHistory::add(const QString &service, const HistoryPoint &point)
     QElapsedTimer clock;
     clock.start();
     if (qsizetype(m_pending.size()) >= m_limits.maxPending)
-        m_pending.erase(m_pending.begin(), m_pending.begin() + std::max<qsizetype>(1, m_limits.maxPending / 10));
+        m_pending.erase(m_pending.begin(),
+                        m_pending.begin() + std::max<qsizetype>(1, m_limits.maxPending / 10));
     m_pending.push_back({service, point});
     m_writeNanos += clock.nsecsElapsed();
 }
@@ -448,7 +461,8 @@ ResponseFigures ResponseHistory::figures(const QString &service, qint64 nowMs)
             while (s.next())
                 points.append(pointFrom(s, 0));
             // The last result may be older than the window.
-            Stmt last(m_db, "SELECT t, ms, up FROM points WHERE service = ?1 ORDER BY t DESC LIMIT 1");
+            Stmt last(m_db,
+                      "SELECT t, ms, up FROM points WHERE service = ?1 ORDER BY t DESC LIMIT 1");
             last.bind(1, id);
             if (last.next())
                 lastStored = pointFrom(last, 0);
@@ -488,8 +502,10 @@ QStringList ResponseHistory::services()
 {
     QStringList names;
     if (openForReading()) {
-        Stmt s(m_db, "SELECT name FROM services s WHERE EXISTS (SELECT 1 FROM points WHERE service = s.id)"
-                     " ORDER BY name");
+        Stmt s(
+            m_db,
+            "SELECT name FROM services s WHERE EXISTS (SELECT 1 FROM points WHERE service = s.id)"
+            " ORDER BY name");
         while (s.next())
             names << s.text(0);
         if (s.rc() != SQLITE_OK)
@@ -518,7 +534,8 @@ QStringList ResponseHistory::servicesOfLogEntry(const QString &entry)
     return found;
 }
 
-QList<HistoryPoint> ResponseHistory::points(const QString &service, qint64 fromMs, qint64 toMs, int maxPoints)
+QList<HistoryPoint> ResponseHistory::points(const QString &service, qint64 fromMs, qint64 toMs,
+                                            int maxPoints)
 {
     commit(QDateTime::currentMSecsSinceEpoch());
     QList<HistoryPoint> found;
@@ -527,7 +544,8 @@ QList<HistoryPoint> ResponseHistory::points(const QString &service, qint64 fromM
     const qint64 id = serviceId(service, false);
     if (id <= 0)
         return found;
-    Stmt s(m_db, "SELECT t, ms, up FROM points WHERE service = ?1 AND t BETWEEN ?2 AND ?3 ORDER BY t DESC LIMIT ?4");
+    Stmt s(m_db, "SELECT t, ms, up FROM points WHERE service = ?1 AND t BETWEEN ?2 AND ?3 ORDER BY "
+                 "t DESC LIMIT ?4");
     s.bind(1, id).bind(2, fromMs).bind(3, toMs).bind(4, maxPoints);
     while (s.next())
         found.prepend(pointFrom(s, 0));
@@ -547,7 +565,8 @@ qint64 ResponseHistory::pointCount()
     return count;
 }
 
-ResponseChartData ResponseHistory::chart(const QString &service, qint64 fromMs, qint64 toMs, int columns)
+ResponseChartData ResponseHistory::chart(const QString &service, qint64 fromMs, qint64 toMs,
+                                         int columns)
 {
     ResponseChartData chart;
     chart.fromMs = fromMs;
@@ -564,8 +583,9 @@ ResponseChartData ResponseHistory::chart(const QString &service, qint64 fromMs, 
     // Each column's answers summed up by the database: a 90-day chart never
     // brings every point into memory.
     {
-        Stmt s(m_db, "SELECT min((t - ?2) * ?4 / ?5, ?4 - 1) AS c, count(*), min(ms), max(ms), avg(ms)"
-                     " FROM points WHERE service = ?1 AND t BETWEEN ?2 AND ?3 AND ms >= 0 GROUP BY c");
+        Stmt s(m_db,
+               "SELECT min((t - ?2) * ?4 / ?5, ?4 - 1) AS c, count(*), min(ms), max(ms), avg(ms)"
+               " FROM points WHERE service = ?1 AND t BETWEEN ?2 AND ?3 AND ms >= 0 GROUP BY c");
         s.bind(1, id).bind(2, chart.fromMs).bind(3, chart.toMs).bind(4, count).bind(5, span);
         while (s.next()) {
             const qint64 c = s.integer(0);

@@ -107,7 +107,8 @@ public:
     QStringList servicesOfLogEntry(const QString &entry);
     // A service's points between fromMs and toMs (inclusive), oldest first,
     // at most maxPoints of the newest ones. For tests and tools.
-    QList<HistoryPoint> points(const QString &service, qint64 fromMs, qint64 toMs, int maxPoints = 100000);
+    QList<HistoryPoint> points(const QString &service, qint64 fromMs, qint64 toMs,
+                               int maxPoints = 100000);
     qint64 pointCount();
     // The chart of a service between fromMs and toMs in `columns` columns
     // (1 to 10000). Waiting results are written first.

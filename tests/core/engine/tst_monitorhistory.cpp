@@ -54,10 +54,14 @@ private slots:
     {
         QTest::addColumn<QString>("before"); // what lies at the history's place
         QTest::addColumn<QString>("told");   // in the error log and the status pane; empty: nothing
-        QTest::newRow("no file yet") << "" << "";
-        QTest::newRow("damaged") << "garbage" << "could not be used (file is not a database)";
-        QTest::newRow("newer version") << "newer" << "written by a newer version of the program";
-        QTest::newRow("cannot be written") << "folder" << "cannot be opened";
+        QTest::newRow("no file yet") << ""
+                                     << "";
+        QTest::newRow("damaged") << "garbage"
+                                 << "could not be used (file is not a database)";
+        QTest::newRow("newer version") << "newer"
+                                       << "written by a newer version of the program";
+        QTest::newRow("cannot be written") << "folder"
+                                           << "cannot be opened";
     }
     void resultsInTheHistory()
     {
@@ -70,8 +74,9 @@ private slots:
         } else if (before == QLatin1String("newer")) {
             sqlite3 *db = nullptr;
             QCOMPARE(sqlite3_open(QFile::encodeName(historyPath()).constData(), &db), SQLITE_OK);
-            sqlite3_exec(db, "PRAGMA application_id=1364021844; PRAGMA user_version=9; CREATE TABLE t(x)", nullptr,
-                         nullptr, nullptr);
+            sqlite3_exec(
+                db, "PRAGMA application_id=1364021844; PRAGMA user_version=9; CREATE TABLE t(x)",
+                nullptr, nullptr, nullptr);
             sqlite3_close(db);
         } else if (before == QLatin1String("folder")) {
             // A folder where the file should be: nothing can be opened or
@@ -112,7 +117,8 @@ private slots:
         const HistoryPoint up = checked.at(0).at(1).value<HistoryPoint>();
         QCOMPARE(checked.at(0).at(0).toString(), services.at(0));
         QCOMPARE(up, (HistoryPoint{m_now.toMSecsSinceEpoch(), 25, true}));
-        QCOMPARE(checked.at(1).at(1).value<HistoryPoint>(), (HistoryPoint{m_now.toMSecsSinceEpoch(), -1, false}));
+        QCOMPARE(checked.at(1).at(1).value<HistoryPoint>(),
+                 (HistoryPoint{m_now.toMSecsSinceEpoch(), -1, false}));
 
         QStringList shown;
         for (const QList<QVariant> &line : lines)
@@ -135,7 +141,8 @@ private slots:
             QCOMPARE(errorLog().count("response time history"), 1);
             QVERIFY(QDir(historyPath()).removeRecursively());
         } else {
-            QCOMPARE(monitor.history()->figures(services.at(0), m_now.toMSecsSinceEpoch()).last, up);
+            QCOMPARE(monitor.history()->figures(services.at(0), m_now.toMSecsSinceEpoch()).last,
+                     up);
         }
         // What the program had not written yet goes in when it ends.
         m_now = m_now.addSecs(60);

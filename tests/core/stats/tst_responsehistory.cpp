@@ -45,7 +45,8 @@ ino_t inodeOf(const QString &path)
 
 QStringList asideFiles(const QString &folder, const QString &kind)
 {
-    return QDir(folder).entryList({QStringLiteral("history.sqlite.") + kind + QStringLiteral("-*")}, QDir::Files);
+    return QDir(folder).entryList({QStringLiteral("history.sqlite.") + kind + QStringLiteral("-*")},
+                                  QDir::Files);
 }
 } // namespace
 
@@ -60,8 +61,9 @@ private:
     QString path() const { return ResponseHistory::pathIn(folder()); }
     std::unique_ptr<ResponseHistory> make(ResponseHistory::Limits limits = {})
     {
-        return std::make_unique<ResponseHistory>(path(), ResponseHistory::Mode::ReadWrite, limits,
-                                                 [this](const QString &text) { m_reports << text; });
+        return std::make_unique<ResponseHistory>(
+            path(), ResponseHistory::Mode::ReadWrite, limits,
+            [this](const QString &text) { m_reports << text; });
     }
 
 private slots:
@@ -85,10 +87,13 @@ private slots:
         QTest::newRow("even") << "40 10 30 20" << 25 << 40;
         // Nearest rank: 95 % of 20 is the 19th value.
         QTest::newRow("twenty") << "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20" << 11 << 19;
-        QTest::newRow("twenty-one") << "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21" << 11 << 20;
-        QTest::newRow("one slow outlier") << "100 100 100 100 100 100 100 100 100 5000" << 100 << 5000;
+        QTest::newRow("twenty-one")
+            << "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21" << 11 << 20;
+        QTest::newRow("one slow outlier")
+            << "100 100 100 100 100 100 100 100 100 5000" << 100 << 5000;
         QTest::newRow("equal values") << "7 7 7 7" << 7 << 7;
-        QTest::newRow("large values do not overflow") << "2147483000 2147483600" << 2147483300 << 2147483600;
+        QTest::newRow("large values do not overflow")
+            << "2147483000 2147483600" << 2147483300 << 2147483600;
     }
     void percentiles()
     {
@@ -108,12 +113,15 @@ private slots:
     {
         QTest::addColumn<QList<HistoryPoint>>("points");
         QTest::addColumn<QStringList>("lines");
-        QTest::newRow("nothing yet") << QList<HistoryPoint>() << QStringList{"Response times: no data yet"};
-        QTest::newRow("one answer") << QList<HistoryPoint>{up(Hour, 123)}
-                                    << QStringList{"Last response: 123 ms", "24 h: median 123 ms, 95% 123 ms",
-                                                   "30 d: median 123 ms, 95% 123 ms"};
+        QTest::newRow("nothing yet")
+            << QList<HistoryPoint>() << QStringList{"Response times: no data yet"};
+        QTest::newRow("one answer")
+            << QList<HistoryPoint>{up(Hour, 123)}
+            << QStringList{"Last response: 123 ms", "24 h: median 123 ms, 95% 123 ms",
+                           "30 d: median 123 ms, 95% 123 ms"};
         QTest::newRow("day and month differ")
-            << QList<HistoryPoint>{up(2 * Hour, 100), up(Hour, 120), up(3 * Day, 400), up(10 * Day, 500)}
+            << QList<HistoryPoint>{up(2 * Hour, 100), up(Hour, 120), up(3 * Day, 400),
+                                   up(10 * Day, 500)}
             << QStringList{"Last response: 120 ms", "24 h: median 110 ms, 95% 120 ms",
                            "30 d: median 260 ms, 95% 500 ms"};
         QTest::newRow("older than 30 days: last only")
@@ -128,7 +136,8 @@ private slots:
             << QStringList{"Last response: 70 ms (failed)", "24 h: median 60 ms, 95% 70 ms",
                            "30 d: median 60 ms, 95% 70 ms"};
         QTest::newRow("window edges: 24 h and 30 d exactly are out")
-            << QList<HistoryPoint>{up(Day, 10), up(Day - 1, 20), up(30 * Day, 30), up(30 * Day - 1, 40)}
+            << QList<HistoryPoint>{up(Day, 10), up(Day - 1, 20), up(30 * Day, 30),
+                                   up(30 * Day - 1, 40)}
             << QStringList{"Last response: 20 ms", "24 h: median 20 ms, 95% 20 ms",
                            "30 d: median 20 ms, 95% 40 ms"};
     }
@@ -160,7 +169,8 @@ private slots:
         QTest::addColumn<int>("kept");
         const qint64 d90 = 90 * Day;
         QTest::newRow("90 days: older go")
-            << d90 << qint64(1000) << QList<qint64>{100 * 24, 91 * 24, 90 * 24 + 1, 89 * 24, 1, 0} << 3;
+            << d90 << qint64(1000) << QList<qint64>{100 * 24, 91 * 24, 90 * 24 + 1, 89 * 24, 1, 0}
+            << 3;
         QTest::newRow("nothing old") << d90 << qint64(1000) << QList<qint64>{5, 4, 3} << 3;
         QTest::newRow("cap smaller than the age bound")
             << d90 << qint64(4) << QList<qint64>{10, 9, 8, 7, 6, 5, 4} << 4;
@@ -232,11 +242,21 @@ private slots:
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("aside");
         QTest::addColumn<QString>("message");
-        QTest::newRow("garbage") << "garbage" << "damaged" << "could not be used";
-        QTest::newRow("empty tail of a page") << "header-only" << "damaged" << "could not be used";
-        QTest::newRow("another program's database") << "foreign" << "damaged" << "not a response time history";
-        QTest::newRow("newer version") << "newer" << "newer" << "newer version";
-        QTest::newRow("cut short") << "cut" << "damaged" << "damaged";
+        QTest::newRow("garbage") << "garbage"
+                                 << "damaged"
+                                 << "could not be used";
+        QTest::newRow("empty tail of a page") << "header-only"
+                                              << "damaged"
+                                              << "could not be used";
+        QTest::newRow("another program's database") << "foreign"
+                                                    << "damaged"
+                                                    << "not a response time history";
+        QTest::newRow("newer version") << "newer"
+                                       << "newer"
+                                       << "newer version";
+        QTest::newRow("cut short") << "cut"
+                                   << "damaged"
+                                   << "damaged";
     }
     void unusableFileSetAside()
     {
@@ -247,16 +267,17 @@ private slots:
         if (kind == QLatin1String("garbage") || kind == QLatin1String("header-only")) {
             QFile file(path());
             QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(kind == QLatin1String("garbage") ? QByteArray("this is no database\n").repeated(300)
-                                                         : QByteArray("SQLite format 3\0", 16) +
-                                                               QByteArray(84, '\xff'));
+            file.write(kind == QLatin1String("garbage")
+                           ? QByteArray("this is no database\n").repeated(300)
+                           : QByteArray("SQLite format 3\0", 16) + QByteArray(84, '\xff'));
         } else if (kind == QLatin1String("foreign") || kind == QLatin1String("newer")) {
             sqlite3 *db = nullptr;
             QCOMPARE(sqlite3_open(QFile::encodeName(path()).constData(), &db), SQLITE_OK);
-            const char *sql = kind == QLatin1String("foreign")
-                                  ? "CREATE TABLE notes(text TEXT); INSERT INTO notes VALUES('mine')"
-                                  : "PRAGMA application_id=1364021844; PRAGMA user_version=2;"
-                                    "CREATE TABLE future(x)";
+            const char *sql =
+                kind == QLatin1String("foreign")
+                    ? "CREATE TABLE notes(text TEXT); INSERT INTO notes VALUES('mine')"
+                    : "PRAGMA application_id=1364021844; PRAGMA user_version=2;"
+                      "CREATE TABLE future(x)";
             QCOMPARE(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK);
             sqlite3_close(db);
         } else {
@@ -268,7 +289,8 @@ private slots:
                 QVERIFY(history->commit(Now));
             }
             QFile file(path());
-            QVERIFY(QFile::remove(path() + QStringLiteral("-wal")) || !QFile::exists(path() + QStringLiteral("-wal")));
+            QVERIFY(QFile::remove(path() + QStringLiteral("-wal")) ||
+                    !QFile::exists(path() + QStringLiteral("-wal")));
             QVERIFY(file.resize(file.size() / 3));
         }
         QFile original(path());
@@ -288,7 +310,8 @@ private slots:
         QFile keptFile(folder() + kept.first());
         QVERIFY(keptFile.open(QIODevice::ReadOnly));
         QCOMPARE(keptFile.readAll(), before);
-        QVERIFY2(!m_reports.isEmpty() && m_reports.first().contains(message), qPrintable(m_reports.join('\n')));
+        QVERIFY2(!m_reports.isEmpty() && m_reports.first().contains(message),
+                 qPrintable(m_reports.join('\n')));
         QVERIFY(m_reports.first().contains(kept.first()));
         QCOMPARE(history->latest().value(service), up(0, 88));
         QVERIFY(history->points(service, 0, Now).size() >= 1);
@@ -365,12 +388,12 @@ private slots:
             int ms;
             bool up;
         } points[] = {
-            {from + 10 * 60000, 100, true}, {from + 20 * 60000, 300, true}, // column 0
-            {from + 2 * Hour, 50, true},                                    // column 2
-            {from + 3 * Hour, -1, false},   {from + 3 * Hour + 60000, 900, false},
-            {from + 4 * Hour, 60, true},                                    // outage 3 h .. 4 h
-            {from + 9 * Hour + 1, -1, false},                               // open to the end
-            {from - Hour, 5000, true},                                      // before the chart
+            {from + 10 * 60000, 100, true},   {from + 20 * 60000, 300, true}, // column 0
+            {from + 2 * Hour, 50, true},                                      // column 2
+            {from + 3 * Hour, -1, false},     {from + 3 * Hour + 60000, 900, false},
+            {from + 4 * Hour, 60, true},      // outage 3 h .. 4 h
+            {from + 9 * Hour + 1, -1, false}, // open to the end
+            {from - Hour, 5000, true},        // before the chart
         };
         for (const auto &p : points)
             history->add(s, {p.at, p.ms, p.up});
