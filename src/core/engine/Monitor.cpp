@@ -82,7 +82,7 @@ Monitor::~Monitor()
 {
     // Results that still wait (a cycle cut short) are kept.
     if (m_history)
-        m_history->commit(QDateTime::currentMSecsSinceEpoch());
+        m_history->flush();
 }
 
 void Monitor::setSettingsSource(std::function<LiveSettings()> settings)

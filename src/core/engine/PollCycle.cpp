@@ -69,6 +69,7 @@ PollCycle::PollCycle(const ProgramContext &context, PollView &view, AlertActions
       m_alertFailures(new AlertFailures(
           context.errorLogPath, [this] { return stamp(); }, this))
 {
+    m_systemClock = !m_env.now;
     if (!m_env.now)
         m_env.now = [] { return QDateTime::currentDateTime(); };
     if (!m_env.settings)
@@ -598,7 +599,8 @@ void PollCycle::sendMail(const ServiceValues &v, bool onError)
 void PollCycle::recordResult(const QString &service, const ProbeResult &result)
 {
     HistoryPoint point;
-    point.utcMs = m_env.now().toMSecsSinceEpoch();
+    // The system clock's UTC milliseconds need no local time conversion.
+    point.utcMs = m_systemClock ? QDateTime::currentMSecsSinceEpoch() : m_env.now().toMSecsSinceEpoch();
     point.up = result.connected && result.success;
     const qint64 answerUs = result.connected ? result.timing.answerUs : -1;
     point.responseMs = answerUs >= 0 ? int(qMin<qint64>((answerUs + 500) / 1000, INT_MAX)) : -1;

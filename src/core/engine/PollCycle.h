@@ -185,4 +185,6 @@ private:
     bool m_running = false;
     bool m_abortRequested = false;
     bool m_timerOn = false;
+    // No clock was given: the response time history takes the system's.
+    bool m_systemClock = false;
 };

@@ -368,7 +368,7 @@ qint64 ResponseHistory::serviceId(const QString &service, bool create)
 }
 
 // One transaction: the cycle's points in, what is past the bounds out.
-bool ResponseHistory::writePending(qint64 nowMs)
+bool ResponseHistory::writePending(std::optional<qint64> nowMs)
 {
     int rc = exec(m_db, "BEGIN IMMEDIATE");
     QString what = QStringLiteral("written");
@@ -389,10 +389,10 @@ bool ResponseHistory::writePending(qint64 nowMs)
                      .bind(4, p.point.up ? 1 : 0)
                      .run();
         }
-        if (rc == SQLITE_OK) {
+        if (rc == SQLITE_OK && nowMs) {
             what = QStringLiteral("trimmed");
             Stmt old(m_db, "DELETE FROM points WHERE t < ?1");
-            rc = old.bind(1, nowMs - m_limits.maxAgeMs).run();
+            rc = old.bind(1, *nowMs - m_limits.maxAgeMs).run();
         }
         if (rc == SQLITE_OK) {
             // Rows get ever larger ids, so the newest maxPoints are those
@@ -426,6 +426,16 @@ bool ResponseHistory::writePending(qint64 nowMs)
 }
 
 bool ResponseHistory::commit(qint64 nowMs)
+{
+    return write(nowMs);
+}
+
+bool ResponseHistory::flush()
+{
+    return write(std::nullopt);
+}
+
+bool ResponseHistory::write(std::optional<qint64> nowMs)
 {
     if (m_mode == Mode::ReadOnly)
         return false;
@@ -537,7 +547,7 @@ QStringList ResponseHistory::servicesOfLogEntry(const QString &entry)
 QList<HistoryPoint> ResponseHistory::points(const QString &service, qint64 fromMs, qint64 toMs,
                                             int maxPoints)
 {
-    commit(QDateTime::currentMSecsSinceEpoch());
+    flush();
     QList<HistoryPoint> found;
     if (!openForReading() || maxPoints <= 0)
         return found;
@@ -572,7 +582,7 @@ ResponseChartData ResponseHistory::chart(const QString &service, qint64 fromMs, 
     chart.fromMs = fromMs;
     chart.toMs = std::max(toMs, fromMs + 1);
     chart.columns.resize(size_t(std::clamp(columns, 1, 10000)));
-    commit(QDateTime::currentMSecsSinceEpoch());
+    flush();
     if (!openForReading())
         return chart;
     const qint64 id = serviceId(service, false);

@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 struct sqlite3;
@@ -94,6 +95,9 @@ public:
     // the bounds as of nowMs. False when they could not be written (they
     // wait for the next commit).
     bool commit(qint64 nowMs);
+    // The same without dropping old points, for readers and the end of the
+    // program, which need not know the cycle's clock.
+    bool flush();
 
     // The service's figures as of nowMs, waiting results included.
     ResponseFigures figures(const QString &service, qint64 nowMs);
@@ -136,7 +140,10 @@ private:
     // was replaced, so the caller may try again.
     bool handleFailure(int rc, const QString &what);
     void report(const QString &text);
-    bool writePending(qint64 nowMs);
+    bool write(std::optional<qint64> nowMs);
+    // nowMs: drop what is older than the age bound as of then; none: only
+    // the count bound applies.
+    bool writePending(std::optional<qint64> nowMs);
     qint64 serviceId(const QString &service, bool create);
     QList<HistoryPoint> pendingOf(const QString &service) const;
 
