@@ -90,7 +90,7 @@ private slots:
     {
         QFETCH(QList<Point>, points);
         QFETCH(QString, added);
-        const QByteArray before = run(QStringLiteral("webhost(http)"));
+        QByteArray before = run(QStringLiteral("webhost(http)"));
         QVERIFY(before.contains("Stats with Quellmark"));
         if (!points.isEmpty()) {
             ResponseHistory history(ResponseHistory::pathIn(m_folder));
@@ -100,10 +100,17 @@ private slots:
                             {now - p.minutesAgo * 60000LL, p.ms, p.up});
             QVERIFY(history.commit(now));
         }
-        // The report's own lines are taken at the second: run until two
-        // runs of the plain report agree around the one with figures.
+        // The report names the moment it was made: the plain report is
+        // taken again, the history moved out of its way for a moment, until
+        // both runs fall in one second.
+        const QString path = ResponseHistory::pathIn(m_folder);
+        const QString hidden = path + QStringLiteral(".hidden");
         QByteArray after;
-        for (int attempt = 0; attempt < 3; ++attempt) {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const bool moved = QFile::rename(path, hidden);
+            before = run(QStringLiteral("webhost(http)"));
+            if (moved)
+                QVERIFY(QFile::rename(hidden, path));
             after = run(QStringLiteral("webhost(http)"));
             if (after.startsWith(before))
                 break;
@@ -114,13 +121,20 @@ private slots:
 
     void unreadableHistoryIsLeftAlone()
     {
-        const QByteArray before = run(QStringLiteral("webhost(http)"));
         const QString path = ResponseHistory::pathIn(m_folder);
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("not a database at all");
         file.close();
-        QCOMPARE(run(QStringLiteral("webhost(http)")), before);
+        // With and without the file, within one second of each other.
+        QByteArray before, after;
+        for (int attempt = 0; attempt < 5 && (before.isEmpty() || before != after); ++attempt) {
+            QVERIFY(QFile::rename(path, path + QStringLiteral(".hidden")));
+            before = run(QStringLiteral("webhost(http)"));
+            QVERIFY(QFile::rename(path + QStringLiteral(".hidden"), path));
+            after = run(QStringLiteral("webhost(http)"));
+        }
+        QCOMPARE(after, before);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), QByteArray("not a database at all"));
         QCOMPARE(QDir(m_folder).entryList({QStringLiteral("history.sqlite*")}),
