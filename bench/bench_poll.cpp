@@ -6,7 +6,8 @@
 //   bench_poll http|greeting [services [tray]]
 //
 // Prints poll_<mode> (cycle time, ratio to the baseline loop), the baseline
-// and where the cycle's time goes: probe, store, logs, display, other. With
+// and where the cycle's time goes: probe, store, logs, history (the response
+// time history's writes, as the history times them), display, other. With
 // "tray" the main window stays hidden, as when the program sits in the tray
 // (the figures get the suffix _tray).
 
@@ -23,6 +24,7 @@
 #include "engine/ProbeRules.h"
 #include "engine/ServiceLog.h"
 #include "engine/ServiceTarget.h"
+#include "stats/ResponseHistory.h"
 #include "platform/NetworkState.h"
 #include "base/TimeStamp.h"
 
@@ -425,12 +427,15 @@ int main(int argc, char *argv[])
     monitor.setAlertActions(&alerts);
     monitor.setServiceListProvider([&names] { return names; });
 
+    double historySpent = 0;
     const auto runCycle = [&]() -> std::optional<double> {
         g_clocks = Clocks();
         g_successes = g_failures = 0;
+        const qint64 historyBefore = monitor.history()->writeNanos();
         const double start = BenchReport::now();
         monitor.pollNow();
         const double spent = BenchReport::now() - start;
+        historySpent = double(monitor.history()->writeNanos() - historyBefore) / 1e9;
         if (g_successes != count || alerts.calls != 0)
             return std::nullopt;
         return spent;
@@ -453,7 +458,7 @@ int main(int argc, char *argv[])
     if (!runBaseline())
         return fail(QStringLiteral("baseline loop failed"));
 
-    std::vector<double> cycles, baselines, probes, displays, stores, logs, others;
+    std::vector<double> cycles, baselines, probes, displays, stores, logs, histories, others;
     for (int round = 0; round < Rounds; ++round) {
         // Alternate the order so neither side always runs on a warmer cache.
         std::optional<double> base, spent;
@@ -468,6 +473,7 @@ int main(int argc, char *argv[])
                             .arg(g_successes)
                             .arg(count));
         const Clocks clocks = g_clocks;
+        const double historyTime = historySpent;
         double start = BenchReport::now();
         replayStore(context, services);
         const double storeTime = BenchReport::now() - start;
@@ -483,7 +489,8 @@ int main(int argc, char *argv[])
         displays.push_back(display);
         stores.push_back(storeTime);
         logs.push_back(logTime);
-        others.push_back(*spent - probe - display - storeTime - logTime);
+        histories.push_back(historyTime);
+        others.push_back(*spent - probe - display - storeTime - logTime - historyTime);
     }
 
     if (g_countPaints) {
@@ -510,6 +517,7 @@ int main(int argc, char *argv[])
     } parts[] = {{"probe", probes},
                  {"store", stores},
                  {"logs", logs},
+                 {"history", histories},
                  {"display", displays},
                  {"other", others}};
     QStringList shares;

@@ -6,6 +6,7 @@
 #include "FocusOutWatcher.h"
 #include "GuiAlertActions.h"
 #include "ListExtent.h"
+#include "ServiceListDelegate.h"
 #include "SettingsBinder.h"
 #include "SoundPlayer.h"
 #include "TfrmEmail.h"
@@ -20,10 +21,12 @@
 #include "config/ServiceNames.h"
 #include "engine/AlertFailures.h"
 #include "engine/Monitor.h"
+#include "stats/ResponseHistory.h"
 
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
 #include <QStyle>
 #include <QTimer>
 
@@ -45,6 +48,14 @@ SitesPage::SitesPage(const ProgramContext &context, GuiAlertActions *alerts, Ale
     bindAlertControls();
     ui->butResume->setVisible(false);
     ui->lblHold->setVisible(false);
+    // Response times: state icons and times in the list, the selected
+    // service's figures below it.
+    ui->ServiceList->setItemDelegate(new ServiceListDelegate(ui->ServiceList));
+    m_lblResponseTimes = new QLabel(this);
+    m_lblResponseTimes->setObjectName(QStringLiteral("lblResponseTimes"));
+    m_lblResponseTimes->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_lblResponseTimes->setVisible(false);
+    ui->sitesListColumn->addWidget(m_lblResponseTimes);
 }
 
 SitesPage::~SitesPage()
@@ -184,6 +195,7 @@ void SitesPage::setCycleRunning(bool running)
 
 void SitesPage::serviceListChanged()
 {
+    refreshServiceStates();
     UpdateHorizontalExtent(ui->ServiceList);
     updateServiceButtons();
 }
@@ -202,6 +214,68 @@ void SitesPage::ServiceListClick()
     m_binder->load();
     updateServiceButtons();
     refreshHolds();
+    updateResponseFigures();
+}
+
+// ---------------------------------------------------------- response times
+
+void SitesPage::followResults(Monitor *monitor)
+{
+    if (m_history && m_monitor)
+        disconnect(m_monitor, &Monitor::serviceChecked, this, nullptr);
+    m_history = monitor ? monitor->history() : nullptr;
+    if (monitor) {
+        m_nowMs = [monitor] { return monitor->alertHold()->nowUtc().toMSecsSinceEpoch(); };
+        connect(monitor, &Monitor::serviceChecked, this, &SitesPage::showResult);
+    }
+    refreshServiceStates();
+    updateResponseFigures();
+}
+
+void SitesPage::refreshServiceStates()
+{
+    const QHash<QString, HistoryPoint> latest = m_history ? m_history->latest() : QHash<QString, HistoryPoint>();
+    for (int i = 0; i < ui->ServiceList->count(); ++i) {
+        QListWidgetItem *item = ui->ServiceList->item(i);
+        const auto found = latest.constFind(item->text());
+        ServiceListDelegate::setResult(item, found == latest.cend() ? std::nullopt
+                                                                    : std::optional<HistoryPoint>(*found));
+    }
+}
+
+void SitesPage::showResult(const QString &service, const HistoryPoint &point)
+{
+    // Results come in list order: the next row is nearly always the one.
+    const int count = ui->ServiceList->count();
+    for (int n = 0; n < count; ++n) {
+        const int row = (m_lastResultRow + 1 + n) % count;
+        QListWidgetItem *item = ui->ServiceList->item(row);
+        if (item->text() != service)
+            continue;
+        m_lastResultRow = row;
+        ServiceListDelegate::setResult(item, point);
+        if (row == ui->ServiceList->currentRow())
+            updateResponseFigures();
+        return;
+    }
+}
+
+void SitesPage::updateResponseFigures()
+{
+    const QString name = selectedService();
+    if (name.isEmpty() || !m_history) {
+        m_lblResponseTimes->clear();
+        m_lblResponseTimes->setVisible(false);
+        return;
+    }
+    const qint64 now = m_nowMs ? m_nowMs() : QDateTime::currentMSecsSinceEpoch();
+    m_lblResponseTimes->setText(m_history->figures(name, now).lines().join(QLatin1Char('\n')));
+    m_lblResponseTimes->setVisible(true);
+}
+
+QString SitesPage::responseTimesText() const
+{
+    return m_lblResponseTimes->isHidden() ? QString() : m_lblResponseTimes->text();
 }
 
 // ------------------------------------------------------- snooze and resume

@@ -2,6 +2,7 @@
 
 #include "config/ProgramContext.h"
 #include "config/Settings.h"
+#include "stats/ResponseFigures.h"
 
 #include <QStringList>
 #include <QWidget>
@@ -11,7 +12,9 @@
 class AlertFailures;
 class GuiAlertActions;
 class Monitor;
+class QLabel;
 class QTimer;
+class ResponseHistory;
 class QLineEdit;
 class SettingsBinder;
 class TfrmEmail;
@@ -36,6 +39,11 @@ public:
     // Snoozed and acknowledged services are marked in the list, and the
     // selected one's hold is shown with its Resume button.
     void followHolds(Monitor *monitor);
+    // Each service's state and last response time in the list, and the
+    // selected one's response times below it, updated as results come in.
+    void followResults(Monitor *monitor);
+    // The selected service's response times as the page shows them.
+    QString responseTimesText() const;
     // Selects the service of that name, when listed.
     void selectService(const QString &name);
     // The selected service's hold as the page shows it; empty when none.
@@ -77,6 +85,11 @@ private:
     void updateServiceButtons();
     // Marks the held services and shows the selected one's hold.
     void refreshHolds();
+    // Response times: every item's state from the history, one item's from
+    // a new result, and the selected service's figures.
+    void refreshServiceStates();
+    void showResult(const QString &service, const HistoryPoint &point);
+    void updateResponseFigures();
 
     // The enabling rules the binder runs when their boxes change.
     void chkSoundAlertClick(bool on);
@@ -101,4 +114,8 @@ private:
     bool m_exiting = false;
     Monitor *m_monitor = nullptr;
     QTimer *m_holdRefresh = nullptr;
+    QLabel *m_lblResponseTimes = nullptr;
+    ResponseHistory *m_history = nullptr;
+    std::function<qint64()> m_nowMs;
+    int m_lastResultRow = -1;
 };

@@ -69,6 +69,7 @@ TfrmMain::TfrmMain(const ProgramContext &context, Monitor *monitor, QWidget *par
 
     m_sites->loadServices();
     m_sites->followHolds(m_monitor);
+    m_sites->followResults(m_monitor);
     // A first start: the empty pane says where to begin, until the first poll.
     if (m_sites->serviceNames().isEmpty())
         m_general->statusPane()->setPlaceholderText(firstStartHint());
@@ -151,6 +152,8 @@ void TfrmMain::attachWindows(const Windows &windows)
     if (m_windows.error)
         m_windows.error->follow(m_monitor);
     m_sites->setWindows(m_windows.input, m_windows.email);
+    if (m_windows.stats)
+        m_windows.stats->setHistory(m_monitor->history());
 }
 
 void TfrmMain::showAtStart()

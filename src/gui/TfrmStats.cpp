@@ -1,6 +1,7 @@
 #include "TfrmStats.h"
 
 #include "Dialogs.h"
+#include "ResponseChart.h"
 #include "ui_TfrmStats.h"
 
 #include "stats/DowntimeStats.h"
@@ -11,6 +12,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QSignalBlocker>
+#include <QSplitter>
 
 #include <utility>
 
@@ -36,6 +38,18 @@ TfrmStats::TfrmStats(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui:
         font.setPointSize(size);
     }
     ui->memoStats->setFont(font);
+
+    // The response time chart shares the right side with the report.
+    m_chart = new ResponseChart(this);
+    auto *split = new QSplitter(Qt::Vertical, this);
+    split->setObjectName(QStringLiteral("splitReport"));
+    split->setChildrenCollapsible(false);
+    ui->layout->replaceWidget(ui->memoStats, split);
+    split->addWidget(ui->memoStats);
+    split->addWidget(m_chart);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+    m_chart->showMessage(QString());
 
     resize(525, 424);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
@@ -66,6 +80,42 @@ TfrmStats::~TfrmStats() = default;
 void TfrmStats::setProgramFolder(const QString &folder)
 {
     m_programFolder = folder;
+}
+
+void TfrmStats::setHistory(ResponseHistory *history)
+{
+    m_history = history;
+    updateChart();
+}
+
+void TfrmStats::updateChart()
+{
+    if (!m_history) {
+        m_chart->showMessage(QString());
+        return;
+    }
+    const QListWidgetItem *current = ui->LogList->currentItem();
+    if (ui->chkCompareStats->isChecked()) {
+        m_chart->showMessage(QStringLiteral("The response time chart shows one service: uncheck Compare."));
+        return;
+    }
+    if (!current) {
+        m_chart->showMessage(QStringLiteral("No service log chosen."));
+        return;
+    }
+    const QStringList services = m_history->servicesOfLogEntry(current->text());
+    if (services.isEmpty()) {
+        m_chart->showMessage(QStringLiteral("No response times recorded for %1 yet.").arg(current->text()));
+        return;
+    }
+    // "All log" is all the history keeps. Of services sharing a log (they
+    // differ in port) the one polled last is charted; the title names it.
+    const QDateTime now = m_now ? m_now() : QDateTime::currentDateTime();
+    const StatsPeriod period =
+        DowntimeStats::periodFromName(ui->cmbReports->currentText()).value_or(StatsPeriod::AllLog);
+    const QDateTime keptFrom = now.addMSecs(-ResponseHistoryLimits().maxAgeMs);
+    const QDateTime from = DowntimeStats::periodStart(period, now, keptFrom);
+    m_chart->showService(m_history, services.first(), from.toMSecsSinceEpoch(), now.toMSecsSinceEpoch());
 }
 
 void TfrmStats::setClock(std::function<QDateTime()> now, const QLocale &locale)
@@ -139,4 +189,5 @@ void TfrmStats::LogListClick()
         else
             Dialogs::error(this, error.message());
     }
+    updateChart();
 }

@@ -7,6 +7,9 @@
 #include <functional>
 #include <memory>
 
+class ResponseChart;
+class ResponseHistory;
+
 namespace Ui {
 class TfrmStats;
 }
@@ -23,6 +26,10 @@ public:
     // For tests: a fixed clock and locale for the reports.
     void setClock(std::function<QDateTime()> now, const QLocale &locale);
 
+    // Where the response time chart comes from; none: no chart.
+    void setHistory(ResponseHistory *history);
+    ResponseChart *chart() const { return m_chart; }
+
     void butRefreshLogListClick();
     void LogListClick();
     QString reportText() const;
@@ -32,7 +39,12 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    // The chart of the chosen log's service over the chosen period.
+    void updateChart();
+
     std::unique_ptr<Ui::TfrmStats> ui;
+    ResponseChart *m_chart = nullptr;
+    ResponseHistory *m_history = nullptr;
     QString m_programFolder;
     std::function<QDateTime()> m_now;
     QLocale m_locale;

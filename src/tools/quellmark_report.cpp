@@ -5,6 +5,7 @@
 #include "config/ProgramContext.h"
 #include "platform/AppPaths.h"
 #include "stats/DowntimeStats.h"
+#include "stats/ResponseHistory.h"
 #include "stats/StatsError.h"
 
 #include <QCoreApplication>
@@ -35,6 +36,21 @@ static void printError(const QString &text)
             QString::fromLatin1(ToolName) + QStringLiteral(": ") + text + QLatin1Char('\n'));
 }
 
+// The response times of the log's services from the history, one block
+// each, newest first: nothing when the history holds none (or cannot be
+// read; it is never changed from here).
+static QStringList responseTimeLines(const QString &folder, const QString &entry)
+{
+    ResponseHistory history(ResponseHistory::pathIn(folder), ResponseHistory::Mode::ReadOnly);
+    QStringList lines;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (const QString &service : history.servicesOfLogEntry(entry)) {
+        lines << QString() << QStringLiteral("Response times of %1:").arg(service);
+        lines += history.figures(service, now).lines();
+    }
+    return lines;
+}
+
 static QString usageText()
 {
     return QStringLiteral(
@@ -48,7 +64,9 @@ static QString usageText()
                "\n"
                "  LOG_ENTRY          a log as --list prints it, for example \"webhost(http)\":\n"
                "                     its single report with monthly totals (whole log only),\n"
-               "                     summary and the recent outages\n"
+               "                     summary and the recent outages, then the service's\n"
+               "                     response times (last, median and 95th percentile over\n"
+               "                     24 hours and 30 days) where the history holds any\n"
                "  --period PERIOD    all (the whole log, default), 1w, 2w, 1m, 3m, 6m or 1y\n"
                "  --all-downtimes    list every outage, not only the recent ones\n"
                "  --compare          one table comparing every listed log\n"
@@ -177,6 +195,7 @@ static int run(const QStringList &args)
             stats.buildReport(options, all, QString(), report);
         } else {
             stats.singleReport(entries.first(), options, report);
+            report += responseTimeLines(folder, entries.first());
         }
     } catch (const StatsError &e) {
         // What was written before the run stopped is still shown.

@@ -9,6 +9,9 @@
 #include "platform/DesktopId.h"
 #include "platform/DesktopNotifier.h"
 #include "platform/NetworkState.h"
+#include "base/Subs.h"
+#include "base/TimeStamp.h"
+#include "stats/ResponseHistory.h"
 
 Monitor::Monitor(const ProgramContext &context, QObject *parent) : Monitor(context, Overrides(), parent) {}
 
@@ -46,7 +49,20 @@ Monitor::Monitor(const ProgramContext &context, Overrides overrides, QObject *pa
         };
         environment.abortProbe = [this] { m_prober->abort(); };
     }
+    // The response time history: its problems go to the error log and the
+    // status pane, never into the way of a poll.
+    m_history = std::make_unique<ResponseHistory>(
+        overrides.historyPath.isEmpty() ? ResponseHistory::pathIn(m_context.programFolder) : overrides.historyPath,
+        ResponseHistory::Mode::ReadWrite, ResponseHistory::Limits(),
+        [this, now = environment.now](const QString &text) {
+            const QDateTime at = now ? now() : QDateTime::currentDateTime();
+            AppendLine(m_context.errorLogPath, TimeStamp::format(at) + QStringLiteral(": ") + text +
+                                                   QStringLiteral("\r\n"));
+            emit statusLine(text);
+        });
+    environment.history = m_history.get();
     m_cycle = new PollCycle(m_context, *this, *this, environment, this);
+    connect(m_cycle, &PollCycle::serviceChecked, this, &Monitor::serviceChecked);
     m_cycle->setServiceListProvider([this] { return m_services ? m_services() : QStringList(); });
     connect(m_cycle, &PollCycle::cycleFinished, this, [this] {
         const QStringList now = m_cycle->onErrorList();
@@ -62,7 +78,12 @@ Monitor::Monitor(const ProgramContext &context, Overrides overrides, QObject *pa
     }
 }
 
-Monitor::~Monitor() = default;
+Monitor::~Monitor()
+{
+    // Results that still wait (a cycle cut short) are kept.
+    if (m_history)
+        m_history->flush();
+}
 
 void Monitor::setSettingsSource(std::function<LiveSettings()> settings)
 {

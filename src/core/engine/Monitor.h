@@ -18,6 +18,7 @@ class DesktopNotifier;
 class IntervalTimer;
 class Prober;
 class RecentInternetCheck;
+class ResponseHistory;
 
 // The running monitor: it owns the prober, the poll cycle with its timers,
 // the connection check and its watcher, and answers to intents (poll now,
@@ -46,6 +47,9 @@ public:
         // Where desktop notifications go (not taken over); the session
         // bus's notification server when not given.
         DesktopNotifier *notifier = nullptr;
+        // The response time history's file; "history.sqlite" in the
+        // program folder when empty.
+        QString historyPath;
     };
 
     enum class HoldOutcome { Done, UnknownService, NotOnError, BadMinutes, StoreFailed };
@@ -105,6 +109,8 @@ public:
     // "<service>\t<expiry date>" for each listed https service whose
     // certificate, as last seen, ends within the warning days.
     QStringList certificatesExpiring() const;
+    // Every service's response times; the windows read it.
+    ResponseHistory *history() const { return m_history.get(); }
 
 signals:
     void statusLine(const QString &line);
@@ -126,6 +132,8 @@ signals:
     void holdChanged();
     // "Open" in a service's notification: show the service.
     void openServiceRequested(const QString &service);
+    // A service's probe came to a result: its time, response time and state.
+    void serviceChecked(const QString &service, const HistoryPoint &point);
     void cycleFinished();
     // Exit was asked for: windows may go now.
     void exitRequested();
@@ -172,6 +180,7 @@ private:
     AlertHold *m_hold = nullptr;
     DesktopNotifier *m_notifier = nullptr;
     PollCycle *m_cycle = nullptr;
+    std::unique_ptr<ResponseHistory> m_history;
     std::function<LiveSettings()> m_settings;
     std::function<QStringList()> m_services;
     std::function<void()> m_pump;

@@ -12,6 +12,9 @@
 #include "engine/ProbeRules.h"
 #include "engine/ServiceLog.h"
 #include "engine/ServiceTarget.h"
+#include "stats/ResponseHistory.h"
+
+#include <climits>
 
 namespace {
 const QString NoInternet = QStringLiteral("NoInternetConnection");
@@ -69,6 +72,7 @@ PollCycle::PollCycle(const ProgramContext &context, PollView &view, AlertActions
       m_alertFailures(new AlertFailures(
           context.errorLogPath, [this] { return stamp(); }, this))
 {
+    m_systemClock = !m_env.now;
     if (!m_env.now)
         m_env.now = [] { return QDateTime::currentDateTime(); };
     if (!m_env.settings)
@@ -333,6 +337,9 @@ void PollCycle::walk(const QStringList &services)
             result.resultCode = QStringLiteral("timeout");
         // Too slow an answer fails like a wrong one, with its own code.
         judgeSlowAnswer(result, v.slowAfterMs);
+        // Response time history: kept in memory, written with the cycle's
+        // other results at its end.
+        recordResult(v.name, result);
 
         if (result.connected && result.success)
             handleSuccess(target, v, result.resultCode);
@@ -642,8 +649,25 @@ void PollCycle::sendMail(const ServiceValues &v, bool onError)
                                 outcome.problem);
 }
 
+void PollCycle::recordResult(const QString &service, const ProbeResult &result)
+{
+    HistoryPoint point;
+    // The system clock's UTC milliseconds need no local time conversion.
+    point.utcMs = m_systemClock ? QDateTime::currentMSecsSinceEpoch() : m_env.now().toMSecsSinceEpoch();
+    point.up = result.connected && result.success;
+    const qint64 answerUs = result.connected ? result.timing.answerUs : -1;
+    point.responseMs = answerUs >= 0 ? int(qMin<qint64>((answerUs + 500) / 1000, INT_MAX)) : -1;
+    if (m_env.history)
+        m_env.history->add(service, point);
+    emit serviceChecked(service, point);
+}
+
 void PollCycle::endCycle()
 {
+    // One transaction for the whole cycle's response times; a history that
+    // cannot be written keeps them for the next cycle and never stops this one.
+    if (m_env.history)
+        m_env.history->commit(m_env.now().toMSecsSinceEpoch());
     const LiveSettings live = m_env.settings();
     m_lastFinished = stamp();
     const QString finished = QStringLiteral("Poll finished at: ") + m_lastFinished;

@@ -5,6 +5,7 @@
 #include "config/ProgramContext.h"
 #include "config/Settings.h"
 #include "engine/PollView.h"
+#include "stats/ResponseFigures.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -23,6 +24,7 @@
 
 class AlertFailures;
 class IntervalTimer;
+class ResponseHistory;
 
 // The global settings as the main window's controls show them at the moment.
 struct LiveSettings {
@@ -65,6 +67,8 @@ public:
         qint64 timerMaxShotMs = 0;
         // Snoozed and acknowledged services; none when not given.
         AlertHold *hold = nullptr;
+        // Where each result's response time goes; none when not given.
+        ResponseHistory *history = nullptr;
     };
 
     PollCycle(const ProgramContext &context, PollView &view, AlertActions &alerts, Environment environment,
@@ -116,6 +120,8 @@ public:
 
 signals:
     void cycleFinished();
+    // A service's probe came to a result (before its alerts run).
+    void serviceChecked(const QString &service, const HistoryPoint &point);
 
 private:
     struct ServiceValues;
@@ -154,6 +160,8 @@ private:
     // An https probe saw this certificate: warns, at most once a day for
     // one certificate, when it ends soon.
     void certificateSeen(const ServiceValues &v, const PeerCertificate &certificate);
+    // The result's point for the response time history and the window.
+    void recordResult(const QString &service, const ProbeResult &result);
 
     ProgramContext m_context;
     SettingsAccess m_settings;
@@ -188,4 +196,6 @@ private:
     bool m_abortRequested = false;
     bool m_timerOn = false;
     CertificateWatch m_certificates;
+    // No clock was given: the response time history takes the system's.
+    bool m_systemClock = false;
 };
