@@ -44,7 +44,8 @@ TfrmStats::TfrmStats(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui:
     auto *split = new QSplitter(Qt::Vertical, this);
     split->setObjectName(QStringLiteral("splitReport"));
     split->setChildrenCollapsible(false);
-    ui->layout->replaceWidget(ui->memoStats, split);
+    // The layout hands back the report's old item; it is ours to delete.
+    delete ui->layout->replaceWidget(ui->memoStats, split);
     split->addWidget(ui->memoStats);
     split->addWidget(m_chart);
     split->setStretchFactor(0, 3);
