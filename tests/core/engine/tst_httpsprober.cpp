@@ -8,6 +8,7 @@
 #include "FakeResolver.h"
 #include "FakeServer.h"
 #include "FakeTlsServer.h"
+#include "StatusView.h"
 #include "TestPki.h"
 #include "TestSandbox.h"
 
@@ -54,28 +55,6 @@ QString secureName(quint16 port, const QString &path = QString())
     return QStringLiteral("HTTPS ") + TestPki::hostName() + path + QLatin1Char(' ') +
            QString::number(port);
 }
-
-// Keeps the status lines; the rest of the window is not looked at here.
-class StatusView : public PollView {
-public:
-    QStringList status;
-    void statusAppend(const QString &line) override { status << line; }
-    void statusClear() override { status.clear(); }
-    void setProgressText(const QString &) override {}
-    void setErrorPanel(const QString &, Image) override {}
-    void setTrayHint(const QString &) override {}
-    void setTrayIcon(TrayIcons, bool) override {}
-    void setCycleRunning(bool) override {}
-    void setAbortEnabled(bool) override {}
-    void setTimerSwitchShown(bool) override {}
-    void errorWindowSetText(const QString &) override {}
-    void errorWindowSetBordered(bool) override {}
-    void errorWindowSetWordWrap(bool) override {}
-    void errorWindowShow() override {}
-    void errorWindowHide() override {}
-    void setShowOnErrorChecked(bool) override {}
-    void processEvents() override {}
-};
 
 class NoAlerts : public AlertActions {
 public:
