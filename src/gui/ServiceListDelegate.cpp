@@ -1,7 +1,8 @@
 #include "ServiceListDelegate.h"
 
+#include <QAccessible>
 #include <QApplication>
-#include <QListWidgetItem>
+#include <QListWidget>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -53,6 +54,24 @@ QPixmap drawState(ServiceListDelegate::State state, int size)
 }
 } // namespace
 
+ServiceListDelegate::ServiceListDelegate(QListWidget *list) : QStyledItemDelegate(list), m_list(list)
+{
+    QAccessible::installActivationObserver(this);
+}
+
+ServiceListDelegate::~ServiceListDelegate()
+{
+    QAccessible::removeActivationObserver(this);
+}
+
+void ServiceListDelegate::accessibilityActiveChanged(bool active)
+{
+    if (!active)
+        return;
+    for (int row = 0; row < m_list->count(); ++row)
+        updateSpokenText(m_list->item(row));
+}
+
 QIcon ServiceListDelegate::stateIcon(State state)
 {
     // Drawn once per state and kept with the application.
@@ -70,30 +89,63 @@ QString ServiceListDelegate::stateText(const std::optional<HistoryPoint> &last)
     if (!last)
         return QStringLiteral("not yet checked");
     if (last->up)
-        return last->answered() ? QStringLiteral("%1 ms").arg(last->responseMs)
+        return last->answered() ? QString::number(last->responseMs) + QStringLiteral(" ms")
                                 : QStringLiteral("up");
-    return last->answered() ? QStringLiteral("on error, %1 ms").arg(last->responseMs)
+    return last->answered() ? QStringLiteral("on error, ") + QString::number(last->responseMs) +
+                                  QStringLiteral(" ms")
                             : QStringLiteral("on error");
+}
+
+// Not yet checked is no value at all; a result is 1 (up) or 2 (on error) in
+// the low two bits and the response time plus one (0: none) above them.
+qlonglong ServiceListDelegate::pack(const std::optional<HistoryPoint> &last)
+{
+    if (!last)
+        return 0;
+    const qlonglong ms = last->answered() ? qlonglong(last->responseMs) + 1 : 0;
+    return (ms << 2) | (last->up ? 1 : 2);
+}
+
+std::optional<HistoryPoint> ServiceListDelegate::unpack(const QVariant &packed)
+{
+    const qlonglong value = packed.toLongLong();
+    if (value <= 0)
+        return std::nullopt;
+    HistoryPoint point;
+    point.up = (value & 3) == 1;
+    point.responseMs = int((value >> 2) - 1);
+    return point;
 }
 
 void ServiceListDelegate::setResult(QListWidgetItem *item, const std::optional<HistoryPoint> &last)
 {
-    const State state = !last ? State::NotChecked : last->up ? State::Up : State::OnError;
-    const QString text = stateText(last);
+    const qlonglong packed = pack(last);
     // Each change repaints the entry: a result like the last one changes nothing.
-    if (item->data(StateRole).toInt() != int(state) || !item->data(StateRole).isValid())
-        item->setData(StateRole, int(state));
-    if (item->data(StateTextRole).toString() != text)
-        item->setData(StateTextRole, text);
+    const QVariant now = item->data(ResultRole);
+    if (now.isValid() && now.toLongLong() == packed)
+        return;
+    item->setData(ResultRole, packed);
+    if (QAccessible::isActive() || item->data(Qt::AccessibleTextRole).isValid())
+        updateSpokenText(item);
+}
+
+void ServiceListDelegate::updateSpokenText(QListWidgetItem *item)
+{
     // Screen readers hear what the icon shows.
-    const QString spoken = item->text() + QStringLiteral(", ") + text;
+    const QString spoken = item->text() + QStringLiteral(", ") + stateTextOf(item);
     if (item->data(Qt::AccessibleTextRole).toString() != spoken)
         item->setData(Qt::AccessibleTextRole, spoken);
 }
 
 ServiceListDelegate::State ServiceListDelegate::stateOf(const QListWidgetItem *item)
 {
-    return State(item->data(StateRole).toInt());
+    const std::optional<HistoryPoint> last = unpack(item->data(ResultRole));
+    return !last ? State::NotChecked : last->up ? State::Up : State::OnError;
+}
+
+QString ServiceListDelegate::stateTextOf(const QListWidgetItem *item)
+{
+    return stateText(unpack(item->data(ResultRole)));
 }
 
 int ServiceListDelegate::iconSide(const QStyleOptionViewItem &option)
@@ -105,9 +157,7 @@ void ServiceListDelegate::initStyleOption(QStyleOptionViewItem *option,
                                           const QModelIndex &index) const
 {
     QStyledItemDelegate::initStyleOption(option, index);
-    const QString state = index.data(StateTextRole).toString();
-    if (!state.isEmpty())
-        option->text += separator() + state;
+    option->text += separator() + stateText(unpack(index.data(ResultRole)));
 }
 
 void ServiceListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option,
@@ -125,8 +175,8 @@ void ServiceListDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     const int side = iconSide(option);
     const QRect iconRect(option.rect.left() + Gap / 2,
                          option.rect.top() + (option.rect.height() - side) / 2, side, side);
-    const State state = State(index.data(StateRole).toInt());
-    stateIcon(state).paint(painter, iconRect);
+    const std::optional<HistoryPoint> last = unpack(index.data(ResultRole));
+    stateIcon(!last ? State::NotChecked : last->up ? State::Up : State::OnError).paint(painter, iconRect);
 
     QStyleOptionViewItem rest(option);
     rest.rect.setLeft(iconRect.right() + Gap);
@@ -138,10 +188,9 @@ QSize ServiceListDelegate::sizeHint(const QStyleOptionViewItem &option,
 {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     // The list's extent counts the names; the icon and the state come on top.
-    const QString state = index.data(StateTextRole).toString();
-    int extra = iconSide(option) + Gap + Gap / 2;
-    if (!state.isEmpty())
-        extra += option.fontMetrics.horizontalAdvance(separator() + state);
+    const QString state = stateText(unpack(index.data(ResultRole)));
+    const int extra = iconSide(option) + Gap + Gap / 2 +
+                      option.fontMetrics.horizontalAdvance(separator() + state);
     size.setWidth(size.width() + extra);
     size.setHeight(qMax(size.height(), iconSide(option) + 2));
     return size;

@@ -16,6 +16,7 @@
 #include "engine/Monitor.h"
 #include "stats/ResponseHistory.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -67,7 +68,7 @@ private:
     State state(const QString &name) const { return ServiceListDelegate::stateOf(item(name)); }
     QString stateText(const QString &name) const
     {
-        return item(name)->data(ServiceListDelegate::StateTextRole).toString();
+        return ServiceListDelegate::stateTextOf(item(name));
     }
     void select(const QString &name) { list()->setCurrentItem(item(name)); }
 
@@ -183,7 +184,14 @@ private slots:
         // The text the rest of the program reads is still the name.
         QCOMPARE(item(A)->text(), A);
         QCOMPARE(m_main->sitesPage()->serviceNames(), (QStringList{C, A, B}));
+        // Screen readers get the words once one listens, and keep them current.
+        QVERIFY(!item(A)->data(Qt::AccessibleTextRole).isValid());
+        QAccessible::setActive(true);
         QCOMPARE(item(A)->data(Qt::AccessibleTextRole).toString(), A + QStringLiteral(", ") + text);
+        QAccessible::setActive(false);
+        m_outcomes[QStringLiteral("alpha")] = {true, true, 7000};
+        m_monitor->pollNow();
+        QCOMPARE(item(A)->data(Qt::AccessibleTextRole).toString(), A + QStringLiteral(", 7 ms"));
         QCOMPARE(state(B), State::Up);
         QCOMPARE(stateText(B), QStringLiteral("40 ms"));
         QCOMPARE(m_main->sitesPage()->responseTimesText().split(QLatin1Char('\n')).value(0),
