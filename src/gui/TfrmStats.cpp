@@ -7,12 +7,14 @@
 #include "stats/DowntimeStats.h"
 #include "stats/StatsError.h"
 
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSplitter>
+#include <QVBoxLayout>
 
 #include <utility>
 
@@ -47,7 +49,19 @@ TfrmStats::TfrmStats(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui:
     // The layout hands back the report's old item; it is ours to delete.
     delete ui->layout->replaceWidget(ui->memoStats, split);
     split->addWidget(ui->memoStats);
-    split->addWidget(m_chart);
+    // Services that share a log (they differ in port) are charted one at a
+    // time: the box above the chart picks which.
+    auto *chartSide = new QWidget(split);
+    auto *chartLayout = new QVBoxLayout(chartSide);
+    chartLayout->setContentsMargins(0, 0, 0, 0);
+    m_chartService = new QComboBox(chartSide);
+    m_chartService->setObjectName(QStringLiteral("cmbChartService"));
+    m_chartService->setAccessibleName(QStringLiteral("Service charted"));
+    m_chartService->setVisible(false);
+    chartLayout->addWidget(m_chartService);
+    chartLayout->addWidget(m_chart, 1);
+    split->addWidget(chartSide);
+    connect(m_chartService, &QComboBox::activated, this, [this] { updateChart(); });
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
     m_chart->showMessage(QString());
@@ -91,6 +105,7 @@ void TfrmStats::setHistory(ResponseHistory *history)
 
 void TfrmStats::updateChart()
 {
+    m_chartService->setVisible(false);
     if (!m_history) {
         m_chart->showMessage(QString());
         return;
@@ -109,14 +124,26 @@ void TfrmStats::updateChart()
         m_chart->showMessage(QStringLiteral("No response times recorded for %1 yet.").arg(current->text()));
         return;
     }
-    // "All log" is all the history keeps. Of services sharing a log (they
-    // differ in port) the one polled last is charted; the title names it.
+    // Of services sharing a log the one polled last is charted until the
+    // user picks another; the title names it.
+    const QString chosen = services.contains(m_chartService->currentText())
+                               ? m_chartService->currentText()
+                               : services.first();
+    m_chartService->clear();
+    m_chartService->addItems(services);
+    m_chartService->setCurrentText(chosen);
+    m_chartService->setVisible(services.size() > 1);
+    // "All log" is what the history keeps of the service, from its first
+    // point on.
     const QDateTime now = m_now ? m_now() : QDateTime::currentDateTime();
     const StatsPeriod period =
         DowntimeStats::periodFromName(ui->cmbReports->currentText()).value_or(StatsPeriod::AllLog);
-    const QDateTime keptFrom = now.addMSecs(-ResponseHistoryLimits().maxAgeMs);
-    const QDateTime from = DowntimeStats::periodStart(period, now, keptFrom);
-    m_chart->showService(m_history, services.first(), from.toMSecsSinceEpoch(), now.toMSecsSinceEpoch());
+    qint64 keptFromMs = now.addMSecs(-ResponseHistoryLimits().maxAgeMs).toMSecsSinceEpoch();
+    if (const std::optional<qint64> first = m_history->firstPointMs(chosen))
+        keptFromMs = qBound(keptFromMs, *first, now.toMSecsSinceEpoch() - 60000);
+    const QDateTime from =
+        DowntimeStats::periodStart(period, now, QDateTime::fromMSecsSinceEpoch(keptFromMs));
+    m_chart->showService(m_history, chosen, from.toMSecsSinceEpoch(), now.toMSecsSinceEpoch());
 }
 
 void TfrmStats::setClock(std::function<QDateTime()> now, const QLocale &locale)

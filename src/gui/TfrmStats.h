@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 
+class QComboBox;
 class ResponseChart;
 class ResponseHistory;
 
@@ -44,6 +45,7 @@ private:
 
     std::unique_ptr<Ui::TfrmStats> ui;
     ResponseChart *m_chart = nullptr;
+    QComboBox *m_chartService = nullptr;
     ResponseHistory *m_history = nullptr;
     QString m_programFolder;
     std::function<QDateTime()> m_now;

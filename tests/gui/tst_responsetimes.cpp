@@ -283,6 +283,8 @@ private slots:
         QCOMPARE(chart->data().outages.first().toMs, start + 3 * 3600 * 1000);
         QCOMPARE(chart->data().maxMs, 90);
         QVERIFY(int(chart->data().columns.size()) > 100);
+        // "All log" starts at the service's first point, not 90 days back.
+        QCOMPARE(chart->data().fromMs, start);
         // The period chosen: "1 week" ends now and starts a week before.
         auto *periods = m_stats->findChild<QComboBox *>(QStringLiteral("cmbReports"));
         periods->setCurrentIndex(1);
@@ -297,6 +299,36 @@ private slots:
         m_stats->findChild<QCheckBox *>(QStringLiteral("chkCompareStats"))->click();
         QVERIFY(chart->service().isEmpty());
         QVERIFY(chart->message().contains(QStringLiteral("Compare")));
+    }
+
+    // Services sharing a log (beta on two ports) are charted one at a time,
+    // the one polled last first; the box above the chart picks the other.
+    void sharedLogChart()
+    {
+        const QString beta8080 = QStringLiteral("HTTP beta 8080");
+        closeWindows();
+        m_fixture->store().createKey(key(beta8080));
+        openWindows();
+        m_monitor->pollNow();
+        m_stats->show();
+        auto *logs = m_stats->findChild<QListWidget *>(QStringLiteral("LogList"));
+        logs->setCurrentItem(
+            logs->findItems(QStringLiteral("beta(http)"), Qt::MatchExactly).value(0));
+        auto *pick = m_stats->findChild<QComboBox *>(QStringLiteral("cmbChartService"));
+        QVERIFY(pick->isVisible());
+        QCOMPARE(pick->count(), 2);
+        const QString first = m_stats->chart()->service();
+        const QString other = first == B ? beta8080 : B;
+        pick->setCurrentText(other);
+        emit pick->activated(pick->currentIndex());
+        QCOMPARE(m_stats->chart()->service(), other);
+        // Another poll keeps the user's choice.
+        m_monitor->pollNow();
+        m_stats->LogListClick();
+        QCOMPARE(m_stats->chart()->service(), other);
+        logs->setCurrentItem(
+            logs->findItems(QStringLiteral("alpha(http)"), Qt::MatchExactly).value(0));
+        QVERIFY(!pick->isVisible());
     }
 
     // A week of a service's answers with two outages, as a picture: run with

@@ -68,6 +68,7 @@ public:
             m_rc = SQLITE_OK;
     }
     qint64 integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    bool isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
     QString text(int column) const
     {
         return QString::fromUtf8(
@@ -570,6 +571,26 @@ QList<HistoryPoint> ResponseHistory::points(const QString &service, qint64 fromM
     if (s.rc() != SQLITE_OK)
         handleFailure(s.rc(), QStringLiteral("read"));
     return found;
+}
+
+std::optional<qint64> ResponseHistory::firstPointMs(const QString &service)
+{
+    std::optional<qint64> first;
+    for (const Pending &p : m_pending)
+        if (p.service == service && (!first || p.point.utcMs < *first))
+            first = p.point.utcMs;
+    if (!openForReading())
+        return first;
+    const qint64 id = serviceId(service, false);
+    if (id <= 0)
+        return first;
+    Stmt s(m_db, "SELECT min(t) FROM points WHERE service = ?1");
+    s.bind(1, id);
+    if (s.next() && !s.isNull(0))
+        first = first ? std::min(*first, s.integer(0)) : s.integer(0);
+    if (s.rc() != SQLITE_OK)
+        handleFailure(s.rc(), QStringLiteral("read"));
+    return first;
 }
 
 qint64 ResponseHistory::pointCount()

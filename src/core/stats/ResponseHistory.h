@@ -109,6 +109,9 @@ public:
     // service log's name without ".log"), the one with the newest result
     // first. Several services share a log when they differ in port only.
     QStringList servicesOfLogEntry(const QString &entry);
+    // When the service's oldest kept point was taken (UTC ms); none when the
+    // history holds none of it.
+    std::optional<qint64> firstPointMs(const QString &service);
     // A service's points between fromMs and toMs (inclusive), oldest first,
     // at most maxPoints of the newest ones. For tests and tools.
     QList<HistoryPoint> points(const QString &service, qint64 fromMs, qint64 toMs,
