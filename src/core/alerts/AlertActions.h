@@ -14,6 +14,8 @@ struct MailOutcome {
 struct DesktopNotice {
     QString serviceName;
     bool onError = true;
+    // On error since an earlier cycle (a repeated alert), not just now.
+    bool stillOnError = false;
     // The status pane's line for it, without the marker.
     QString statusLine;
     // When it happened, as a time stamp.

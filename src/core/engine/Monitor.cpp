@@ -229,8 +229,9 @@ void Monitor::notifyDesktop(const DesktopNotice &notice)
     n.service = notice.serviceName;
     n.critical = notice.onError;
     n.holdActions = notice.onError;
-    n.summary = notice.serviceName +
-                (notice.onError ? QStringLiteral(" went on error") : QStringLiteral(" came off error"));
+    n.summary = notice.serviceName + (!notice.onError         ? QStringLiteral(" came off error")
+                                      : notice.stillOnError ? QStringLiteral(" is still on error")
+                                                            : QStringLiteral(" went on error"));
     n.body = notice.statusLine + QLatin1Char('\n') + notice.time;
     if (!notice.onError && !notice.downtime.isEmpty())
         n.body += QStringLiteral("\nDown for ") + notice.downtime;

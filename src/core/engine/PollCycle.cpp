@@ -507,13 +507,14 @@ void PollCycle::holdsChanged()
     m_view.setShowOnErrorChecked(show);
 }
 
-void PollCycle::notifyDesktop(const ServiceValues &v, bool onError, const QString &line)
+void PollCycle::notifyDesktop(const ServiceValues &v, bool onError, const QString &line, bool still)
 {
     if (!v.desktopNotification || !m_env.settings().desktopNotifications)
         return;
     DesktopNotice notice;
     notice.serviceName = v.name;
     notice.onError = onError;
+    notice.stillOnError = onError && still;
     notice.statusLine = line.endsWith(marker()) ? line.chopped(marker().size()) : line;
     notice.time = stamp();
     if (!onError) {
@@ -559,7 +560,7 @@ void PollCycle::listedFailureRules(const ServiceTarget &target, const ServiceVal
         // back of the outage's start is told now.
         if (v.soundAlert)
             playSound(v.name, true);
-        notifyDesktop(v, true, line);
+        notifyDesktop(v, true, line, true);
     }
     if (!v.progName.trimmed().isEmpty()) {
         const bool fire = (v.launchApplication && v.repeatLaunch) ? isMultiple(n, v.failuresBeforeLaunch)

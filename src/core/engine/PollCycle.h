@@ -145,7 +145,7 @@ private:
     void handleFailure(const ServiceTarget &target, const ServiceValues &values, const ProbeResult &result);
     void firstFailureAlerts(const ServiceTarget &target, const ServiceValues &values, int n, const QString &line);
     void listedFailureRules(const ServiceTarget &target, const ServiceValues &values, int n, const QString &line);
-    void notifyDesktop(const ServiceValues &values, bool onError, const QString &line);
+    void notifyDesktop(const ServiceValues &values, bool onError, const QString &line, bool still = false);
     void launch(const QString &serviceName, const QString &which, const QString &commandLine);
     void playSound(const QString &serviceName, bool onError);
     void sendMail(const ServiceValues &values, bool onError);

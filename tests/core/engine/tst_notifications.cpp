@@ -258,6 +258,7 @@ private slots:
         QCOMPARE(RegReadString(key(Down), QStringLiteral("SnoozedUntil"), QStringLiteral("x")), QString());
         QTRY_COMPARE(m_server->notifications().size(), 2);
         QCOMPARE(m_server->notifications().at(1).urgency, 2);
+        QCOMPARE(m_server->notifications().at(1).summary, Down + QStringLiteral(" is still on error"));
         QCOMPARE(m_server->notifications().at(1).body,
                  QStringLiteral("Failed: http: down/ (503) still on error\n8 Dec 2026 16:00:00"));
         QCOMPARE(m_monitor->heldBack(), QStringList());
