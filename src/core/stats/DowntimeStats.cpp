@@ -881,26 +881,26 @@ std::vector<TableRow> comparisonRows(const DowntimeStats &stats, const QLocale &
         // The https mark is one wider; its name gives up a column so the
         // label stays 28 wide and the figures keep their places.
         const bool https = entry.contains(QLatin1String("(https)"));
-        QString label = PadRightChar(bracket < 0 ? entry : entry.left(bracket), QLatin1Char(' '),
-                                     https ? 24 : 25);
+        const QString name = PadRightChar(bracket < 0 ? entry : entry.left(bracket),
+                                          QLatin1Char(' '), https ? 24 : 25);
+        QString mark = QStringLiteral("   ");
         if (https)
-            label += QStringLiteral("(hs)");
+            mark = QStringLiteral("(hs)");
         else if (entry.contains(QLatin1String("(http)")))
-            label += QStringLiteral("(h)");
+            mark = QStringLiteral("(h)");
         else if (entry.contains(QLatin1String("(ftp)")))
-            label += QStringLiteral("(f)");
+            mark = QStringLiteral("(f)");
         else if (entry.contains(QLatin1String("(smtp)")))
-            label += QStringLiteral("(s)");
+            mark = QStringLiteral("(s)");
         else if (entry.contains(QLatin1String("(pop3)")))
-            label += QStringLiteral("(p)");
-        else
-            label += QStringLiteral("   ");
+            mark = QStringLiteral("(p)");
+        const QString label = name + mark;
 
         const qint64 periodMinutes = span.minutes(scan.periodStart(), now);
         const double percent = percentage(scan.total(), periodMinutes);
         const qint64 days = span.days(scan.periodStart(), now);
         const ComparisonRow figures{entry,
-                                    label.trimmed(),
+                                    name.trimmed() + mark.trimmed(),
                                     localMoment(scan.periodStart()),
                                     days,
                                     scan.incomplete(),

@@ -61,7 +61,7 @@ struct SingleReportData {
 
 struct ComparisonRow {
     QString entry;
-    QString label; // the text table's 28 columns, trimmed
+    QString label; // the text table's label without its padding: "webhost(h)"
     QDateTime periodStart;
     qint64 periodDays = 0;
     bool incomplete = false;

@@ -35,8 +35,9 @@ QString flag(bool on)
 
 QString monthText(const MonthTotal &month)
 {
-    return QStringLiteral("%1-%2").arg(month.year, 4, 10, QLatin1Char('0')).arg(month.month, 2, 10,
-                                                                                  QLatin1Char('0'));
+    return QStringLiteral("%1-%2")
+        .arg(month.year, 4, 10, QLatin1Char('0'))
+        .arg(month.month, 2, 10, QLatin1Char('0'));
 }
 
 QJsonValue jsonTime(const QDateTime &when)
@@ -66,12 +67,13 @@ private:
 
 QJsonObject outageObject(const Outage &outage)
 {
-    return {{QStringLiteral("service"), outage.entry},
-            {QStringLiteral("start"), jsonTime(outage.start)},
-            {QStringLiteral("end"), outage.open ? QJsonValue(QJsonValue::Null) : jsonTime(outage.end)},
-            {QStringLiteral("ongoing"), outage.open},
-            {QStringLiteral("duration_seconds"), outage.seconds},
-            {QStringLiteral("duration_minutes"), outage.minutes}};
+    return {
+        {QStringLiteral("service"), outage.entry},
+        {QStringLiteral("start"), jsonTime(outage.start)},
+        {QStringLiteral("end"), outage.open ? QJsonValue(QJsonValue::Null) : jsonTime(outage.end)},
+        {QStringLiteral("ongoing"), outage.open},
+        {QStringLiteral("duration_seconds"), outage.seconds},
+        {QStringLiteral("duration_minutes"), outage.minutes}};
 }
 
 QJsonArray outageArray(const std::vector<Outage> &outages)

@@ -93,11 +93,10 @@ private slots:
         m_sandbox = std::make_unique<TestSandbox>();
         m_folder = m_sandbox->programFolder();
         QVERIFY(QDir().mkpath(m_folder));
-        writeLog(Tricky, {"1 Mar 2024 08:00:00:  Log start", "3 Mar 2024 10:00:00: went on error.",
-                          "3 Mar 2024 10:30:00: came off error.",
-                          "31 Mar 2024 01:50:00: went on error.",
-                          "31 Mar 2024 03:20:00: came off error.",
-                          "2 Apr 2024 09:00:00: went on error."});
+        writeLog(Tricky,
+                 {"1 Mar 2024 08:00:00:  Log start", "3 Mar 2024 10:00:00: went on error.",
+                  "3 Mar 2024 10:30:00: came off error.", "31 Mar 2024 01:50:00: went on error.",
+                  "31 Mar 2024 03:20:00: came off error.", "2 Apr 2024 09:00:00: went on error."});
         writeLog(QStringLiteral("mail(smtp)"), {"10 Mar 2024 12:00:00:  Log start"});
     }
     void cleanup() { m_sandbox.reset(); }
@@ -106,13 +105,20 @@ private slots:
     {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("written");
-        QTest::newRow("plain") << "webhost(http)" << "webhost(http)";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("comma") << "a,b" << "\"a,b\"";
-        QTest::newRow("quotes doubled") << "say \"hi\"" << "\"say \"\"hi\"\"\"";
-        QTest::newRow("line feed") << "a\nb" << "\"a\nb\"";
-        QTest::newRow("carriage return") << "a\rb" << "\"a\rb\"";
-        QTest::newRow("backslash and umlaut stay bare") << "a\\\u00f6" << "a\\\u00f6";
+        QTest::newRow("plain") << "webhost(http)"
+                               << "webhost(http)";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("comma") << "a,b"
+                               << "\"a,b\"";
+        QTest::newRow("quotes doubled") << "say \"hi\""
+                                        << "\"say \"\"hi\"\"\"";
+        QTest::newRow("line feed") << "a\nb"
+                                   << "\"a\nb\"";
+        QTest::newRow("carriage return") << "a\rb"
+                                         << "\"a\rb\"";
+        QTest::newRow("backslash and umlaut stay bare") << "a\\\u00f6"
+                                                        << "a\\\u00f6";
     }
     void csvField()
     {
@@ -152,14 +158,15 @@ private slots:
         QTest::addColumn<qint64>("seconds");
         QTest::addColumn<qint64>("minutes");
         QTest::addColumn<bool>("open");
-        QTest::newRow("winter") << 0 << "2024-03-03T10:00:00+01:00" << "2024-03-03T10:30:00+01:00"
-                                << qint64(1800) << qint64(30) << false;
+        QTest::newRow("winter") << 0 << "2024-03-03T10:00:00+01:00"
+                                << "2024-03-03T10:30:00+01:00" << qint64(1800) << qint64(30)
+                                << false;
         QTest::newRow("clocks forward")
-            << 1 << "2024-03-31T01:50:00+01:00" << "2024-03-31T03:20:00+02:00" << qint64(1800)
-            << qint64(90) << false;
-        QTest::newRow("still open") << 2 << "2024-04-02T09:00:00+02:00"
-                                    << "2024-04-02T09:10:00+02:00" << qint64(600) << qint64(10)
-                                    << true;
+            << 1 << "2024-03-31T01:50:00+01:00"
+            << "2024-03-31T03:20:00+02:00" << qint64(1800) << qint64(90) << false;
+        QTest::newRow("still open")
+            << 2 << "2024-04-02T09:00:00+02:00"
+            << "2024-04-02T09:10:00+02:00" << qint64(600) << qint64(10) << true;
     }
     void outageFigures()
     {
@@ -190,7 +197,8 @@ private slots:
         QVERIFY(text.contains(QStringLiteral("Fails = %1").arg(data.fails)));
         const qsizetype first = text.indexOf(QStringLiteral("        Fails   h:mm     %  ")) + 1;
         QVERIFY(first > 0);
-        QCOMPARE(qsizetype(data.months.size()), text.indexOf(QString(35, QLatin1Char('_')), first) - first);
+        QCOMPARE(qsizetype(data.months.size()),
+                 text.indexOf(QString(35, QLatin1Char('_')), first) - first);
         for (size_t i = 0; i < data.months.size(); ++i) {
             const MonthTotal &m = data.months.at(i);
             const QString row = text.at(first + qsizetype(i));
@@ -224,7 +232,8 @@ private slots:
             const QString errors = ReportReaders::schemaErrors(bytes);
             QVERIFY2(errors.isEmpty(), qPrintable(errors));
             const QJsonObject document = QJsonDocument::fromJson(bytes).object();
-            const QString wantedKind = kind == QLatin1String("single") ? QStringLiteral("single_report") : kind;
+            const QString wantedKind =
+                kind == QLatin1String("single") ? QStringLiteral("single_report") : kind;
             QCOMPARE(document.value(QLatin1String("kind")).toString(), wantedKind);
             QStringList services;
             collectServices(document, services);
