@@ -20,9 +20,11 @@ QM_PACKAGES=(
 
 # What the test suite needs besides: a private X server and session bus,
 # smtp-sink (postfix) and openssl for the mail and TLS cases, network and
-# process tools, the validators and packaging tools of the install checks.
+# process tools, the validators and packaging tools of the install checks,
+# and python3 with jsonschema to read the report exports back (CSV, JSON).
 QM_TEST_PACKAGES=(
     postfix openssl
+    python3 python3-jsonschema
     xvfb xauth
     dbus dbus-daemon libglib2.0-bin
     iproute2 util-linux

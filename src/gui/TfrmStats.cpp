@@ -5,20 +5,40 @@
 #include "ui_TfrmStats.h"
 
 #include "stats/DowntimeStats.h"
+#include "stats/ReportExport.h"
 #include "stats/StatsError.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSaveFile>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QVBoxLayout>
 
 #include <utility>
 
-TfrmStats::TfrmStats(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui::TfrmStats>())
+namespace {
+
+const QString CsvFilter = QStringLiteral("CSV files (*.csv)");
+const QString JsonFilter = QStringLiteral("JSON files (*.json)");
+
+QString pickSaveFile(QWidget *parent, const QString &start, const QString &filters,
+                     QString *selectedFilter)
+{
+    return QFileDialog::getSaveFileName(parent, QStringLiteral("Export report"), start, filters,
+                                        selectedFilter);
+}
+
+} // namespace
+
+TfrmStats::TfrmStats(QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::TfrmStats>()), m_savePicker(pickSaveFile)
 {
     ui->setupUi(this);
     setWindowFlag(Qt::Window);
@@ -71,6 +91,7 @@ TfrmStats::TfrmStats(QWidget *parent) : QWidget(parent), ui(std::make_unique<Ui:
         move(screen->availableGeometry().center() - rect().center());
 
     connect(ui->butRefreshLogList, &QPushButton::clicked, this, &TfrmStats::butRefreshLogListClick);
+    connect(ui->butExport, &QPushButton::clicked, this, &TfrmStats::butExportClick);
     connect(ui->cmbReports, &QComboBox::activated, this, &TfrmStats::LogListClick);
     for (QCheckBox *box : {ui->chkCompareStats, ui->chkShowAllDowntimes, ui->chkShowAll})
         connect(box, &QCheckBox::clicked, this, &TfrmStats::LogListClick);
@@ -193,16 +214,9 @@ void TfrmStats::LogListClick()
     ui->chkShowAllDowntimes->setEnabled(!compare);
     ui->memoStats->clear();
 
-    QStringList entries;
-    for (int i = 0; i < ui->LogList->count(); ++i)
-        entries << ui->LogList->item(i)->text();
+    const QStringList entries = listedEntries();
     const QListWidgetItem *current = ui->LogList->currentItem();
-
-    StatsOptions options;
-    options.period = DowntimeStats::periodFromName(ui->cmbReports->currentText()).value_or(StatsPeriod::AllLog);
-    options.compare = compare;
-    options.showAll = ui->chkShowAll->isChecked();
-    options.allDowntimes = ui->chkShowAllDowntimes->isChecked();
+    const StatsOptions options = chosenOptions();
 
     QStringList report;
     const DowntimeStats stats(m_programFolder, m_locale, m_now);
@@ -218,4 +232,86 @@ void TfrmStats::LogListClick()
             Dialogs::error(this, error.message());
     }
     updateChart();
+}
+
+QStringList TfrmStats::listedEntries() const
+{
+    QStringList entries;
+    for (int i = 0; i < ui->LogList->count(); ++i)
+        entries << ui->LogList->item(i)->text();
+    return entries;
+}
+
+StatsOptions TfrmStats::chosenOptions() const
+{
+    StatsOptions options;
+    options.period = DowntimeStats::periodFromName(ui->cmbReports->currentText()).value_or(StatsPeriod::AllLog);
+    options.compare = ui->chkCompareStats->isChecked();
+    options.showAll = ui->chkShowAll->isChecked();
+    options.allDowntimes = ui->chkShowAllDowntimes->isChecked();
+    return options;
+}
+
+void TfrmStats::setSavePicker(SavePicker picker)
+{
+    m_savePicker = std::move(picker);
+}
+
+void TfrmStats::butExportClick()
+{
+    const QStringList entries = listedEntries();
+    const QListWidgetItem *current = ui->LogList->currentItem();
+    const StatsOptions options = chosenOptions();
+    if (entries.isEmpty() || (!options.compare && !current)) {
+        Dialogs::information(this, QStringLiteral("There is no report to export."));
+        return;
+    }
+
+    if (m_exportFolder.isEmpty())
+        m_exportFolder = QDir::homePath();
+    const QString name = options.compare ? QStringLiteral("comparison") : current->text();
+    QString filter = CsvFilter;
+    const QString path = m_savePicker(this, QDir(m_exportFolder).filePath(name + QStringLiteral(".csv")),
+                                      CsvFilter + QStringLiteral(";;") + JsonFilter, &filter);
+    if (path.isEmpty())
+        return;
+
+    // The file's ending decides; without a known one, the chosen type does
+    // and lends its ending.
+    QString target = path;
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    bool json = filter == JsonFilter;
+    if (suffix == QLatin1String("json"))
+        json = true;
+    else if (suffix == QLatin1String("csv"))
+        json = false;
+    else
+        target += json ? QStringLiteral(".json") : QStringLiteral(".csv");
+
+    QByteArray bytes;
+    const DowntimeStats stats(m_programFolder, m_locale, m_now);
+    try {
+        if (options.compare) {
+            const ComparisonData data = stats.comparisonData(entries, options);
+            bytes = json ? ReportExport::json(data) : ReportExport::csv(data);
+        } else {
+            const SingleReportData data = stats.singleReportData(current->text(), options);
+            bytes = json ? ReportExport::json(data) : ReportExport::csv(data);
+        }
+    } catch (const StatsError &error) {
+        if (error.kind() == StatsError::MissingLog)
+            Dialogs::information(this, error.message());
+        else
+            Dialogs::error(this, error.message());
+        return;
+    }
+
+    // Written aside and renamed: a failed export never leaves half a file.
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        Dialogs::error(this, QStringLiteral("The report could not be saved to %1:\n%2")
+                                 .arg(QDir::toNativeSeparators(target), file.errorString()));
+        return;
+    }
+    m_exportFolder = QFileInfo(target).absolutePath();
 }

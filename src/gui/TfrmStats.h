@@ -10,6 +10,7 @@
 class QComboBox;
 class ResponseChart;
 class ResponseHistory;
+struct StatsOptions;
 
 namespace Ui {
 class TfrmStats;
@@ -35,6 +36,16 @@ public:
     void LogListClick();
     QString reportText() const;
 
+    // Saves the report the window shows as CSV or JSON, as the file's
+    // ending or else the chosen file type says.
+    void butExportClick();
+    // Asks for the file to save to: the start path, the file types, and the
+    // type chosen (in: the one offered first; out: the one picked). Empty
+    // for Cancel. Tests answer it without a dialog.
+    using SavePicker = std::function<QString(QWidget *parent, const QString &start,
+                                             const QString &filters, QString *selectedFilter)>;
+    void setSavePicker(SavePicker picker);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
@@ -42,6 +53,8 @@ protected:
 private:
     // The chart of the chosen log's service over the chosen period.
     void updateChart();
+    StatsOptions chosenOptions() const;
+    QStringList listedEntries() const;
 
     std::unique_ptr<Ui::TfrmStats> ui;
     ResponseChart *m_chart = nullptr;
@@ -51,4 +64,6 @@ private:
     std::function<QDateTime()> m_now;
     QLocale m_locale;
     bool m_changedSincePress = false; // the chosen log changed since the last mouse press
+    SavePicker m_savePicker;
+    QString m_exportFolder; // where the last export went
 };

@@ -5,6 +5,7 @@
 #include "config/ProgramContext.h"
 #include "platform/AppPaths.h"
 #include "stats/DowntimeStats.h"
+#include "stats/ReportExport.h"
 #include "stats/ResponseHistory.h"
 #include "stats/StatsError.h"
 
@@ -21,6 +22,12 @@ static void writeTo(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+}
+
+static void writeBytes(const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
 }
 
 static void printLines(const QStringList &lines)
@@ -54,8 +61,9 @@ static QStringList responseTimeLines(const QString &folder, const QString &entry
 static QString usageText()
 {
     return QStringLiteral(
-               "Usage: %1 [--period PERIOD] [--all-downtimes] LOG_ENTRY\n"
-               "       %1 [--period PERIOD] [--show-all] --compare\n"
+               "Usage: %1 [--format FORMAT] [--period PERIOD] [--all-downtimes] LOG_ENTRY\n"
+               "       %1 [--format FORMAT] [--period PERIOD] [--show-all] --compare\n"
+               "       %1 [--format FORMAT] [--period PERIOD] --outages [LOG_ENTRY]\n"
                "       %1 --list\n"
                "       %1 --help | --version\n"
                "\n"
@@ -72,6 +80,14 @@ static QString usageText()
                "  --compare          one table comparing every listed log\n"
                "  --show-all         with --compare: also logs that begin after the period\n"
                "                     start (marked \"*\")\n"
+               "  --outages          every outage of LOG_ENTRY, or of every listed log\n"
+               "                     without one, oldest first: service, start, end and\n"
+               "                     duration in seconds (an outage still open ends now)\n"
+               "  --format FORMAT    text (the default), csv or json; csv and json give the\n"
+               "                     same figures for other tools: times in ISO 8601 with\n"
+               "                     the offset from UTC, numbers without the locale, the\n"
+               "                     JSON shape as in report.schema.json (response times\n"
+               "                     are in the text only)\n"
                "  --list             print the log entries, one a line\n"
                "  -h, --help         show this help\n"
                "  -v, --version      show the version\n"
@@ -85,21 +101,62 @@ static QString usageText()
         .arg(QString::fromLatin1(ToolName), AppPaths::programFolder());
 }
 
-static std::optional<StatsPeriod> periodFromWord(const QString &word)
-{
-    static const char *const Words[] = {"all", "1w", "2w", "1m", "3m", "6m", "1y"};
-    for (int i = 0; i < int(std::size(Words)); ++i) {
-        if (word == QLatin1String(Words[i]))
-            return static_cast<StatsPeriod>(i);
-    }
-    return std::nullopt;
-}
-
 static int usageError(const QString &message)
 {
     printError(message);
     writeTo(stderr, QStringLiteral("Try '%1 --help'.\n").arg(QString::fromLatin1(ToolName)));
     return 1;
+}
+
+// The entries a comparison or an outage list over all logs covers.
+static QStringList allEntries(const QString &folder, const char *what)
+{
+    bool truncated = false;
+    const QStringList all = DowntimeStats::listLogEntries(folder, &truncated);
+    if (truncated)
+        printError(QStringLiteral("only the first %1 log entries are %2")
+                       .arg(DowntimeStats::MaxLogEntries)
+                       .arg(QLatin1String(what)));
+    return all;
+}
+
+// The outage list in any format, the other reports as CSV or JSON. Nothing
+// is printed when a run stops: half a document helps no tool.
+static int exportReport(const DowntimeStats &stats, const QString &folder,
+                        const StatsOptions &options, bool outages, const QStringList &entries,
+                        ReportFormat format)
+{
+    QByteArray bytes;
+    qint64 skipped = 0;
+    try {
+        if (outages) {
+            const OutageListData data = stats.outageList(
+                entries.isEmpty() ? allEntries(folder, "listed") : entries, options.period);
+            skipped = data.skippedLines;
+            bytes = format == ReportFormat::Json  ? ReportExport::json(data)
+                    : format == ReportFormat::Csv ? ReportExport::csv(data)
+                                                  : ReportExport::text(data);
+            if (format == ReportFormat::Text && skipped > 0)
+                bytes += (DowntimeStats::skippedLinesText(skipped) + QLatin1Char('\n')).toUtf8();
+        } else if (options.compare) {
+            const ComparisonData data =
+                stats.comparisonData(allEntries(folder, "compared"), options);
+            skipped = data.skippedLines;
+            bytes = format == ReportFormat::Json ? ReportExport::json(data) : ReportExport::csv(data);
+        } else {
+            const SingleReportData data = stats.singleReportData(entries.first(), options);
+            skipped = data.skippedLines;
+            bytes = format == ReportFormat::Json ? ReportExport::json(data) : ReportExport::csv(data);
+        }
+    } catch (const StatsError &e) {
+        printError(e.message());
+        return 1;
+    }
+    writeBytes(bytes);
+    // JSON carries the count; CSV has no place for it.
+    if (format == ReportFormat::Csv && skipped > 0)
+        printError(DowntimeStats::skippedLinesText(skipped));
+    return 0;
 }
 
 static int run(const QStringList &args)
@@ -109,6 +166,8 @@ static int run(const QStringList &args)
     bool help = false;
     bool version = false;
     bool periodGiven = false;
+    bool outages = false;
+    std::optional<ReportFormat> format;
     QStringList entries;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
@@ -124,6 +183,20 @@ static int run(const QStringList &args)
             options.showAll = true;
         } else if (arg == QLatin1String("--all-downtimes")) {
             options.allDowntimes = true;
+        } else if (arg == QLatin1String("--outages")) {
+            outages = true;
+        } else if (arg == QLatin1String("--format") || arg.startsWith(QLatin1String("--format="))) {
+            QString word;
+            if (arg == QLatin1String("--format")) {
+                if (i + 1 >= args.size())
+                    return usageError(QStringLiteral("--format needs a value"));
+                word = args.at(++i);
+            } else {
+                word = arg.mid(9);
+            }
+            format = ReportExport::formatFromName(word);
+            if (!format)
+                return usageError(QStringLiteral("unknown format \"%1\"").arg(word));
         } else if (arg == QLatin1String("--period") || arg.startsWith(QLatin1String("--period="))) {
             QString word;
             if (arg == QLatin1String("--period")) {
@@ -133,7 +206,7 @@ static int run(const QStringList &args)
             } else {
                 word = arg.mid(9);
             }
-            const auto period = periodFromWord(word);
+            const auto period = ReportExport::periodFromWord(word);
             if (!period)
                 return usageError(QStringLiteral("unknown period \"%1\"").arg(word));
             options.period = *period;
@@ -161,7 +234,7 @@ static int run(const QStringList &args)
     const QString folder = AppPaths::programFolder();
     if (list) {
         if (options.compare || periodGiven || options.showAll || options.allDowntimes ||
-            !entries.isEmpty())
+            outages || format || !entries.isEmpty())
             return usageError(QStringLiteral("--list takes no other arguments"));
         bool truncated = false;
         printLines(DowntimeStats::listLogEntries(folder, &truncated));
@@ -170,7 +243,12 @@ static int run(const QStringList &args)
                            .arg(DowntimeStats::MaxLogEntries));
         return 0;
     }
-    if (options.compare) {
+    if (outages) {
+        if (options.compare || options.showAll || options.allDowntimes)
+            return usageError(QStringLiteral("--outages takes only --period and --format"));
+        if (entries.size() > 1)
+            return usageError(QStringLiteral("give one log entry or none"));
+    } else if (options.compare) {
         if (!entries.isEmpty())
             return usageError(QStringLiteral("--compare takes no log entry"));
         if (options.allDowntimes)
@@ -184,6 +262,9 @@ static int run(const QStringList &args)
     }
 
     const DowntimeStats stats(folder);
+    if (outages || format.value_or(ReportFormat::Text) != ReportFormat::Text)
+        return exportReport(stats, folder, options, outages, entries,
+                            format.value_or(ReportFormat::Text));
     QStringList report;
     try {
         if (options.compare) {

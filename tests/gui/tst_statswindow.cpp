@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 
 class TestStatsWindow : public QObject {
@@ -224,6 +225,78 @@ private slots:
         emit list->itemClicked(list->item(0));
         QCOMPARE(messages, QStringList{QStringLiteral("The selected file does not exist. Please refresh the list.")});
         Dialogs::setResponder({});
+    }
+
+    // Export saves what the window shows: the file's ending or else the
+    // chosen type decides the format; a file that cannot be written is told.
+    void exportSavesTheReport_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<bool>("compare");
+        QTest::addColumn<QString>("saved");
+        QTest::addColumn<QByteArray>("begins");
+        QTest::newRow("csv by ending") << "out.csv" << "JSON files (*.json)" << false << "out.csv"
+                                       << QByteArray("record,service,month,");
+        QTest::newRow("json by ending") << "out.JSON" << "CSV files (*.csv)" << true << "out.JSON"
+                                        << QByteArray("{");
+        QTest::newRow("json by type") << "out" << "JSON files (*.json)" << false << "out.json"
+                                      << QByteArray("{");
+        QTest::newRow("comparison as csv") << "cmp" << "CSV files (*.csv)" << true << "cmp.csv"
+                                           << QByteArray("service,label,period_start,");
+        QTest::newRow("folder missing") << "gone/out.csv" << "CSV files (*.csv)" << false
+                                        << QString() << QByteArray();
+    }
+    void exportSavesTheReport()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, filter);
+        QFETCH(bool, compare);
+        QFETCH(QString, saved);
+        QFETCH(QByteArray, begins);
+        TestSandbox sandbox;
+        const QString folder = sandbox.programFolder();
+        QDir().mkpath(folder);
+        touch(folder + QStringLiteral("webhost(http).log"),
+              "8 Dec 2026 10:00:00:  Log start\r\n8 Dec 2026 10:05:00: went on error.\r\n"
+              "8 Dec 2026 10:20:00: came off error.\r\n");
+        const QString target = sandbox.root() + QStringLiteral("/export/");
+        QVERIFY(QDir().mkpath(target));
+        QStringList messages;
+        Dialogs::setResponder([&](Dialogs::Kind, const QString &text) {
+            messages << text;
+            return true;
+        });
+        TfrmStats window;
+        onFixedClock(window, folder);
+        window.setSavePicker([&](QWidget *, const QString &start, const QString &filters, QString *chosen) {
+            // Offered: both types, in a start file named after the report.
+            if (!filters.contains(QLatin1String("*.csv")) || !filters.contains(QLatin1String("*.json")) ||
+                !start.endsWith(compare ? QLatin1String("comparison.csv") : QLatin1String("webhost(http).csv")))
+                return QString();
+            *chosen = filter;
+            return target + typed;
+        });
+        window.show();
+        if (compare)
+            window.findChild<QCheckBox *>(QStringLiteral("chkCompareStats"))->click();
+        window.findChild<QPushButton *>(QStringLiteral("butExport"))->click();
+        Dialogs::setResponder({});
+
+        if (saved.isEmpty()) {
+            QCOMPARE(messages.size(), 1);
+            QVERIFY2(messages.first().startsWith(QStringLiteral("The report could not be saved to ")),
+                     qPrintable(messages.first()));
+            QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden), QStringList());
+            return;
+        }
+        QVERIFY2(messages.isEmpty(), qPrintable(messages.join(QLatin1Char('\n'))));
+        QCOMPARE(QDir(target).entryList(QDir::Files | QDir::Hidden), QStringList{saved});
+        QFile file(target + saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY2(bytes.startsWith(begins), bytes.constData());
+        QVERIFY(bytes.contains("webhost(http)"));
     }
 };
 

@@ -1,11 +1,16 @@
 #include "stats/DowntimeStats.h"
+#include "support/ReportReaders.h"
 #include "support/TestSandbox.h"
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
 
+#include <algorithm>
 #include <memory>
 
 Q_DECLARE_METATYPE(StatsPeriod)
@@ -138,6 +143,8 @@ private slots:
         QTest::newRow("6m") << QStringList{"--period", "6m"} << StatsPeriod::SixMonths << false;
         QTest::newRow("1y, all downtimes")
             << QStringList{"--period", "1y", "--all-downtimes"} << StatsPeriod::OneYear << true;
+        QTest::newRow("text format") << QStringList{"--format", "text"} << StatsPeriod::AllLog
+                                     << false;
     }
     void singleReport()
     {
@@ -176,6 +183,8 @@ private slots:
             << true;
         QTest::newRow("1 year") << QStringList{"--compare", "--period", "1y"}
                                 << StatsPeriod::OneYear << false;
+        QTest::newRow("text format") << QStringList{"--compare", "--format=text"}
+                                     << StatsPeriod::AllLog << false;
     }
     void comparison()
     {
@@ -238,6 +247,55 @@ private slots:
                               "Lines skipped (not a record or unreadable time stamp): 2", ""}));
     }
 
+    // Every format of every report, read back by other tools; a log whose
+    // name needs quoting comes through each of them whole.
+    void formats_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("format");
+        const QString tricky = QStringLiteral("we \"b\",s\\\u00f6\u20ac(http)");
+        for (const char *format : {"csv", "json"}) {
+            const QString f = QString::fromLatin1(format);
+            QTest::addRow("single %s", format) << QStringList{"--format", f, tricky} << f;
+            QTest::addRow("compare %s", format)
+                << QStringList{"--format=" + f, "--compare", "--period", "1y", "--show-all"} << f;
+            QTest::addRow("all outages %s", format) << QStringList{"--outages", "--format", f} << f;
+        }
+        QTest::newRow("outages of one log, text")
+            << QStringList{"--outages", tricky} << QStringLiteral("text");
+        QTest::newRow("outages of one log, json")
+            << QStringList{"--outages", "--format", "json", tricky} << QStringLiteral("json");
+    }
+    void formats()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, format);
+        const QString tricky = QStringLiteral("we \"b\",s\\\u00f6\u20ac(http)");
+        writeLog(tricky, {"1 Mar 2024 08:00:00:  Log start", "3 Mar 2024 10:00:00: went on error.",
+                          "3 Mar 2024 10:30:00: came off error."});
+        const Result r = run(args);
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QVERIFY(r.err.isEmpty());
+        if (format == QLatin1String("text")) {
+            QCOMPARE(QString::fromUtf8(r.out),
+                     tricky + QStringLiteral(": 3 Mar 2024 10:00:00 - 3 Mar 2024 10:30:00 = 1800 s\n"));
+        } else if (format == QLatin1String("json")) {
+            const QString errors = ReportReaders::schemaErrors(r.out);
+            QVERIFY2(errors.isEmpty(), qPrintable(errors));
+            QVERIFY(QString::fromUtf8(r.out).contains(
+                QString::fromUtf8(QJsonDocument(QJsonArray{tricky}).toJson(QJsonDocument::Compact))
+                    .mid(1).chopped(1)));
+        } else {
+            QString error;
+            const auto rows = ReportReaders::parseCsv(r.out, &error);
+            QVERIFY2(rows, qPrintable(error));
+            const qsizetype column = rows->first().indexOf(QStringLiteral("service"));
+            QVERIFY(column >= 0);
+            QVERIFY(std::any_of(rows->cbegin() + 1, rows->cend(),
+                                [&](const QStringList &row) { return row.value(column) == tricky; }));
+        }
+    }
+
     void usageErrors_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -250,6 +308,11 @@ private slots:
         QTest::newRow("entry with compare") << QStringList{"--compare", "a(http)"};
         QTest::newRow("all downtimes with compare") << QStringList{"--compare", "--all-downtimes"};
         QTest::newRow("list with entry") << QStringList{"--list", "a(http)"};
+        QTest::newRow("list with format") << QStringList{"--list", "--format", "csv"};
+        QTest::newRow("unknown format") << QStringList{"--format", "xml", "a(http)"};
+        QTest::newRow("format without value") << QStringList{"a(http)", "--format"};
+        QTest::newRow("outages with compare") << QStringList{"--outages", "--compare"};
+        QTest::newRow("outages of two entries") << QStringList{"--outages", "a(http)", "b(http)"};
     }
     void usageErrors()
     {

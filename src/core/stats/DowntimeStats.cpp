@@ -284,6 +284,8 @@ public:
 
     // Monthly rows go to report (single report over the whole log).
     void setMonthlyOutput(QStringList *report) { m_report = report; }
+    // Monthly rows as figures, in the order the report shows them.
+    void setMonthlyTotals(std::vector<MonthTotal> *months) { m_months = months; }
     void setKeepOutageLines(bool keep) { m_keepLines = keep; }
 
     void run()
@@ -311,7 +313,7 @@ public:
     // current month.
     void finishMonths()
     {
-        if (!m_report)
+        if (!monthly())
             return;
         const int current = m_nowMonth;
         const int from = m_anyRecord ? m_lastRecordMonth + 1 : current + 1;
@@ -440,7 +442,7 @@ private:
     void walk(const LogLine &line)
     {
         if (line.kind == LogRecord::WentOnError) {
-            if (m_report && line.index == 1) {
+            if (monthly() && line.index == 1) {
                 const int outageMonth = monthIndexOf(line.when);
                 for (int index = monthIndexOf(m_logStart); index < outageMonth; ++index)
                     appendZeroRow(index, index == monthIndexOf(m_logStart));
@@ -460,7 +462,7 @@ private:
             m_total += d;
             ++m_fails;
             noteRecord(line.when);
-            if (m_report)
+            if (monthly())
                 addToMonth(line.when, d);
         }
     }
@@ -497,27 +499,48 @@ private:
             m_rowFails = 1;
             m_rowMinutes = minutes;
             m_rowMarked = firstOfMonth(month) <= m_periodStart || month == m_nowMonth;
-            m_rowLine = m_report->size();
-            m_report->append(QString());
+            if (m_report) {
+                m_rowLine = m_report->size();
+                m_report->append(QString());
+            }
+            if (m_months) {
+                m_rowTotal = m_months->size();
+                m_months->push_back({});
+            }
         }
         m_rowPending = true;
     }
 
     void flushRow()
     {
-        if (!m_report || !m_rowPending)
+        if (!monthly() || !m_rowPending)
             return;
         m_rowPending = false;
         const qint64 from = std::max(firstOfMonth(m_rowMonth), m_logStart);
         const qint64 to = std::min(firstOfMonth(m_rowMonth + 1), m_now);
-        (*m_report)[m_rowLine] =
-            monthlyRow(m_rowMonth, m_rowFails, m_rowMinutes,
-                       percentage(m_rowMinutes, m_span.minutes(from, to)), m_rowMarked);
+        const double percent = percentage(m_rowMinutes, m_span.minutes(from, to));
+        if (m_report)
+            (*m_report)[m_rowLine] =
+                monthlyRow(m_rowMonth, m_rowFails, m_rowMinutes, percent, m_rowMarked);
+        if (m_months)
+            (*m_months)[m_rowTotal] =
+                monthTotal(m_rowMonth, m_rowFails, m_rowMinutes, percent, m_rowMarked);
     }
 
     void appendZeroRow(int month, bool marked)
     {
-        m_report->append(monthlyRow(month, 0, 0, 0.0, marked));
+        if (m_report)
+            m_report->append(monthlyRow(month, 0, 0, 0.0, marked));
+        if (m_months)
+            m_months->push_back(monthTotal(month, 0, 0, 0.0, marked));
+    }
+
+    bool monthly() const { return m_report || m_months; }
+
+    static MonthTotal monthTotal(int month, qint64 fails, qint64 minutes, double percent,
+                                 bool marked)
+    {
+        return {month / 12, month % 12 + 1, fails, minutes, percent, marked};
     }
 
     QString monthlyRow(int month, qint64 fails, qint64 minutes, double percent, bool marked) const
@@ -537,6 +560,7 @@ private:
     const Texts &m_texts;
     Span &m_span;
     QStringList *m_report = nullptr;
+    std::vector<MonthTotal> *m_months = nullptr;
     bool m_keepLines = false;
 
     bool m_started = false;
@@ -563,8 +587,45 @@ private:
     qint64 m_rowMinutes = 0;
     bool m_rowMarked = false;
     qsizetype m_rowLine = -1;
+    size_t m_rowTotal = 0;
     bool m_rowPending = false;
 };
+
+// One row of the outage list, on the wall clock.
+struct ListedOutage {
+    qint64 rowDate; // the date the row is listed under: its record's
+    qint64 start;
+    qint64 end; // now while open
+    bool open;  // no came-off-error record after it
+};
+
+// The outage list, newest first; until a came-off-error record is met the
+// outage is still open and ends now.
+std::vector<ListedOutage> listedOutages(const LogScan &scan, qint64 now)
+{
+    const std::vector<LogLine> lines = scan.outageLines();
+    std::vector<ListedOutage> listed;
+    bool open = true;
+    qint64 start = scan.periodStart();
+    qint64 end = now;
+    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
+        bool row = false;
+        if (it->kind == LogRecord::CameOffError) {
+            open = false;
+            end = it->when;
+            if (it->index == 0) {
+                start = scan.periodStart();
+                row = true;
+            }
+        } else if (it->kind == LogRecord::WentOnError) {
+            start = it->when;
+            row = true;
+        }
+        if (row)
+            listed.push_back({it->when, start, end, open});
+    }
+    return listed;
+}
 
 // The skipped lines' count closes a report, and only when there were some.
 void appendSkipped(QStringList &report, qint64 count)
@@ -749,33 +810,12 @@ void DowntimeStats::singleReport(const QString &entry, const StatsOptions &optio
     report.append(line35('_'));
     report.append(options.allDowntimes ? QStringLiteral("Down Times (h:mm):")
                                        : QStringLiteral("Recent Down Times (h:mm):"));
-    // Newest first; until a came-off-error record is met the outage is
-    // still open and ends now.
-    const std::vector<LogLine> lines = scan.outageLines();
-    QString onText;
-    QString offText;
-    qint64 start = scan.periodStart();
-    qint64 end = now;
-    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
-        bool row = false;
-        if (it->kind == LogRecord::CameOffError) {
-            offText = Texts::hourMinute(it->when);
-            end = it->when;
-            if (it->index == 0) {
-                onText = Texts::hourMinute(scan.periodStart());
-                start = scan.periodStart();
-                row = true;
-            }
-        } else if (it->kind == LogRecord::WentOnError) {
-            onText = Texts::hourMinute(it->when);
-            start = it->when;
-            row = true;
-        }
-        if (row) {
-            report.append(texts.shortDate(it->when) + QLatin1Char(' ') + PadLeftBlanks(onText, 5) +
-                          QStringLiteral(" - ") + PadLeftBlanks(offText, 5) +
-                          QStringLiteral(" = ") + PadLeftBlanks(hmm(span.minutes(start, end)), 5));
-        }
+    for (const ListedOutage &outage : listedOutages(scan, now)) {
+        const QString offText = outage.open ? QString() : Texts::hourMinute(outage.end);
+        report.append(texts.shortDate(outage.rowDate) + QLatin1Char(' ') +
+                      PadLeftBlanks(Texts::hourMinute(outage.start), 5) + QStringLiteral(" - ") +
+                      PadLeftBlanks(offText, 5) + QStringLiteral(" = ") +
+                      PadLeftBlanks(hmm(span.minutes(outage.start, outage.end)), 5));
     }
 
     report.append(QString());
@@ -785,25 +825,53 @@ void DowntimeStats::singleReport(const QString &entry, const StatsOptions &optio
     appendSkipped(report, scan.skipped());
 }
 
-void DowntimeStats::comparison(const QStringList &entries, const StatsOptions &options,
-                               QStringList &report) const
-{
-    const qint64 now = TDTCalc::wallClockMs(m_now());
-    const Texts texts(m_locale);
-    Span span;
+namespace {
 
-    struct Row {
-        qint64 key; // the down-time percentage in thousandths
-        QString text;
-    };
-    std::vector<Row> rows;
+// The local moment a wall-clock value stands for. A clock time the zone
+// skips (a period start a week after the clocks went forward) takes the
+// offset in force before the change.
+QDateTime localMoment(qint64 ms)
+{
+    const QDateTime local = TDTCalc::fromWallClockMs(ms);
+    if (local.isValid())
+        return local;
+    const QDateTime before = TDTCalc::fromWallClockMs(ms - 3 * 3600 * 1000);
+    return QDateTime(local.date(), local.time(), Qt::OffsetFromUTC,
+                     before.isValid() ? before.offsetFromUtc() : 0);
+}
+
+Outage outageOf(const QString &entry, const ListedOutage &listed, Span &span)
+{
+    Outage outage;
+    outage.entry = entry;
+    outage.start = localMoment(listed.start);
+    outage.end = localMoment(listed.end);
+    outage.open = listed.open;
+    outage.minutes = span.minutes(listed.start, listed.end);
+    outage.seconds = outage.start.secsTo(outage.end);
+    return outage;
+}
+
+struct TableRow {
+    qint64 key; // the down-time percentage in thousandths
+    QString text;
+    ComparisonRow figures;
+};
+
+// The comparison's rows over the entries, sorted as the table lists them.
+std::vector<TableRow> comparisonRows(const DowntimeStats &stats, const QLocale &locale,
+                                     const QStringList &entries, const StatsOptions &options,
+                                     qint64 now, const Texts &texts, qint64 &skipped)
+{
+    Span span;
+    std::vector<TableRow> rows;
     // Over the logs the table shows: a log without a row adds nothing to it.
-    qint64 skipped = 0;
+    skipped = 0;
     for (const QString &entry : entries) {
-        const QString path = logPath(entry);
+        const QString path = stats.logPath(entry);
         if (!isPlainEntry(entry) || !isLogFile(path))
             continue;
-        LogScan scan(path, options, now, m_locale, texts, span);
+        LogScan scan(path, options, now, locale, texts, span);
         scan.run();
         if (scan.incomplete() && !options.showAll)
             continue;
@@ -813,37 +881,62 @@ void DowntimeStats::comparison(const QStringList &entries, const StatsOptions &o
         // The https mark is one wider; its name gives up a column so the
         // label stays 28 wide and the figures keep their places.
         const bool https = entry.contains(QLatin1String("(https)"));
-        QString label = PadRightChar(bracket < 0 ? entry : entry.left(bracket), QLatin1Char(' '),
-                                     https ? 24 : 25);
+        const QString name = PadRightChar(bracket < 0 ? entry : entry.left(bracket),
+                                          QLatin1Char(' '), https ? 24 : 25);
+        QString mark = QStringLiteral("   ");
         if (https)
-            label += QStringLiteral("(hs)");
+            mark = QStringLiteral("(hs)");
         else if (entry.contains(QLatin1String("(http)")))
-            label += QStringLiteral("(h)");
+            mark = QStringLiteral("(h)");
         else if (entry.contains(QLatin1String("(ftp)")))
-            label += QStringLiteral("(f)");
+            mark = QStringLiteral("(f)");
         else if (entry.contains(QLatin1String("(smtp)")))
-            label += QStringLiteral("(s)");
+            mark = QStringLiteral("(s)");
         else if (entry.contains(QLatin1String("(pop3)")))
-            label += QStringLiteral("(p)");
-        else
-            label += QStringLiteral("   ");
+            mark = QStringLiteral("(p)");
+        const QString label = name + mark;
 
         const qint64 periodMinutes = span.minutes(scan.periodStart(), now);
         const double percent = percentage(scan.total(), periodMinutes);
+        const qint64 days = span.days(scan.periodStart(), now);
+        const ComparisonRow figures{entry,
+                                    name.trimmed() + mark.trimmed(),
+                                    localMoment(scan.periodStart()),
+                                    days,
+                                    scan.incomplete(),
+                                    scan.fails(),
+                                    scan.shortest(),
+                                    scan.longest(),
+                                    scan.total(),
+                                    percent};
         rows.push_back(
             {Texts::thousandths(percent),
-             label + PadLeftBlanks(QString::number(span.days(scan.periodStart(), now)), 5) +
+             label + PadLeftBlanks(QString::number(days), 5) +
                  (scan.incomplete() ? QStringLiteral("*") : QStringLiteral(" ")) +
                  PadLeftBlanks(QString::number(scan.fails()), 5) +
                  PadLeftBlanks(hmm(scan.shortest()), 7) + PadLeftBlanks(hmm(scan.longest()), 7) +
-                 PadLeftBlanks(hmm(scan.total()), 8) + PadLeftBlanks(texts.fixed3(percent), 7)});
+                 PadLeftBlanks(hmm(scan.total()), 8) + PadLeftBlanks(texts.fixed3(percent), 7),
+             figures});
     }
     // Lowest share first; equal shares by their text without regard to case.
-    std::stable_sort(rows.begin(), rows.end(), [](const Row &a, const Row &b) {
+    std::stable_sort(rows.begin(), rows.end(), [](const TableRow &a, const TableRow &b) {
         if (a.key != b.key)
             return a.key < b.key;
         return a.text.compare(b.text, Qt::CaseInsensitive) < 0;
     });
+    return rows;
+}
+
+} // namespace
+
+void DowntimeStats::comparison(const QStringList &entries, const StatsOptions &options,
+                               QStringList &report) const
+{
+    const qint64 now = TDTCalc::wallClockMs(m_now());
+    const Texts texts(m_locale);
+    qint64 skipped = 0;
+    const std::vector<TableRow> rows =
+        comparisonRows(*this, m_locale, entries, options, now, texts, skipped);
 
     report.append(QStringLiteral("DOWN TIME STATS COMPARISON on ") + texts.dateTime(now));
     report.append(QString(49, QLatin1Char('-')));
@@ -851,7 +944,7 @@ void DowntimeStats::comparison(const QStringList &entries, const StatsOptions &o
         QStringLiteral("Service                    Period  Fail  Short   Long     Downtime"));
     report.append(
         QStringLiteral("                             days     #   h:mm   h:mm    h:mm      %"));
-    for (const Row &row : rows)
+    for (const TableRow &row : rows)
         report.append(row.text);
     if (options.period != StatsPeriod::AllLog && options.showAll) {
         report.append(QString());
@@ -860,4 +953,94 @@ void DowntimeStats::comparison(const QStringList &entries, const StatsOptions &o
     report.append(line35('_'));
     report.append(footerText());
     appendSkipped(report, skipped);
+}
+
+ComparisonData DowntimeStats::comparisonData(const QStringList &entries,
+                                             const StatsOptions &options) const
+{
+    const qint64 now = TDTCalc::wallClockMs(m_now());
+    const Texts texts(m_locale);
+    ComparisonData data;
+    data.options = options;
+    data.now = localMoment(now);
+    for (TableRow &row :
+         comparisonRows(*this, m_locale, entries, options, now, texts, data.skippedLines))
+        data.rows.push_back(std::move(row.figures));
+    return data;
+}
+
+SingleReportData DowntimeStats::singleReportData(const QString &entry,
+                                                 const StatsOptions &options) const
+{
+    const QString path = logPath(entry);
+    if (!isPlainEntry(entry) || !isLogFile(path))
+        throw StatsError(StatsError::MissingLog, missingLogMessage());
+
+    const qint64 now = TDTCalc::wallClockMs(m_now());
+    const Texts texts(m_locale);
+    Span span;
+    SingleReportData data;
+    data.entry = entry;
+    data.options = options;
+    data.options.compare = false;
+
+    LogScan scan(path, options, now, m_locale, texts, span);
+    if (options.period == StatsPeriod::AllLog)
+        scan.setMonthlyTotals(&data.months);
+    scan.setKeepOutageLines(true);
+    scan.run();
+
+    data.periodStart = localMoment(scan.periodStart());
+    data.now = localMoment(now);
+    data.incomplete = scan.incomplete();
+    data.skippedLines = scan.skipped();
+    data.periodMinutes = span.minutes(scan.periodStart(), now);
+    if (scan.kept() <= 1) {
+        data.noDownTimeLogged = true;
+        data.months.clear();
+        return data;
+    }
+    scan.finishMonths();
+    data.fails = scan.fails();
+    data.downMinutes = scan.total();
+    data.percent = percentage(scan.total(), data.periodMinutes);
+    data.shortestMinutes = scan.shortest();
+    data.longestMinutes = scan.longest();
+    if (scan.longestStart())
+        data.longestStart = localMoment(*scan.longestStart());
+    for (const ListedOutage &listed : listedOutages(scan, now))
+        data.outages.push_back(outageOf(entry, listed, span));
+    return data;
+}
+
+OutageListData DowntimeStats::outageList(const QStringList &entries, StatsPeriod period) const
+{
+    const qint64 now = TDTCalc::wallClockMs(m_now());
+    const Texts texts(m_locale);
+    Span span;
+    StatsOptions options;
+    options.period = period;
+    options.allDowntimes = true;
+    OutageListData data;
+    data.period = period;
+    data.now = localMoment(now);
+    for (const QString &entry : entries) {
+        const QString path = logPath(entry);
+        if (!isPlainEntry(entry) || !isLogFile(path)) {
+            if (entries.size() == 1)
+                throw StatsError(StatsError::MissingLog, missingLogMessage());
+            continue;
+        }
+        LogScan scan(path, options, now, m_locale, texts, span);
+        scan.setKeepOutageLines(true);
+        scan.run();
+        data.skippedLines += scan.skipped();
+        // As the single report: a log with one line left shows no outage.
+        if (scan.kept() <= 1)
+            continue;
+        const std::vector<ListedOutage> listed = listedOutages(scan, now);
+        for (auto it = listed.crbegin(); it != listed.crend(); ++it)
+            data.outages.push_back(outageOf(entry, *it, span));
+    }
+    return data;
 }

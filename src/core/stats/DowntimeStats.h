@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 // Report periods in the order the statistics window offers them.
 enum class StatsPeriod { AllLog, OneWeek, TwoWeeks, OneMonth, ThreeMonths, SixMonths, OneYear };
@@ -16,6 +17,73 @@ struct StatsOptions {
     bool compare = false;      // comparison table over all entries
     bool showAll = false;      // comparison: also rows of logs that start after the period start
     bool allDowntimes = false; // single report: every outage, not only the recent ones
+};
+
+// The figures behind the reports, for tools that take them further. Moments
+// are local date-times; minutes are whole minutes on the wall clock as the
+// text report counts them.
+struct MonthTotal {
+    int year = 0;
+    int month = 0; // 1 to 12
+    qint64 fails = 0;
+    qint64 downMinutes = 0;
+    double percent = 0;
+    bool incomplete = false; // the text report's " *"
+};
+
+struct Outage {
+    QString entry;
+    QDateTime start;
+    QDateTime end; // now while the outage is open
+    bool open = false;
+    qint64 minutes = 0;
+    qint64 seconds = 0; // elapsed, from the two moments with their offsets
+};
+
+struct SingleReportData {
+    QString entry;
+    StatsOptions options;
+    QDateTime periodStart;
+    QDateTime now;
+    bool incomplete = false;
+    bool noDownTimeLogged = false; // the text report stops after its heading
+    qint64 periodMinutes = 0;
+    qint64 fails = 0;
+    qint64 downMinutes = 0;
+    double percent = 0;
+    qint64 shortestMinutes = 0;
+    qint64 longestMinutes = 0;
+    QDateTime longestStart; // invalid without any outage
+    std::vector<MonthTotal> months;  // over the whole log only
+    std::vector<Outage> outages;     // as the report lists them, newest first
+    qint64 skippedLines = 0;
+};
+
+struct ComparisonRow {
+    QString entry;
+    QString label; // the text table's label without its padding: "webhost(h)"
+    QDateTime periodStart;
+    qint64 periodDays = 0;
+    bool incomplete = false;
+    qint64 fails = 0;
+    qint64 shortestMinutes = 0;
+    qint64 longestMinutes = 0;
+    qint64 downMinutes = 0;
+    double percent = 0;
+};
+
+struct ComparisonData {
+    StatsOptions options;
+    QDateTime now;
+    std::vector<ComparisonRow> rows; // in the table's order
+    qint64 skippedLines = 0;
+};
+
+struct OutageListData {
+    StatsPeriod period = StatsPeriod::AllLog;
+    QDateTime now;
+    std::vector<Outage> outages; // by log entry as listed, then oldest first
+    qint64 skippedLines = 0;
 };
 
 // Turns service logs into the down-time report text: a single report for one
@@ -71,6 +139,14 @@ public:
     // Entries whose log does not exist are skipped. Throws StatsError.
     void comparison(const QStringList &entries, const StatsOptions &options,
                     QStringList &report) const;
+
+    // The same runs as figures. Throw StatsError as the text runs do.
+    SingleReportData singleReportData(const QString &entry, const StatsOptions &options) const;
+    ComparisonData comparisonData(const QStringList &entries, const StatsOptions &options) const;
+    // Every outage of the entries over the period, open ones included. A
+    // single entry must exist (MissingLog); of several, missing ones are
+    // skipped as the comparison skips them.
+    OutageListData outageList(const QStringList &entries, StatsPeriod period) const;
 
     QString logPath(const QString &entry) const;
 
