@@ -282,10 +282,12 @@ private:
                     all << name + ": " + QString::fromUtf8(f.readAll());
             }
             const QString root = fixture->context().servicesKey + QLatin1Char('\\');
-            for (const QString &service : Services)
-                for (const char *value : {"ActualFailures", "FailureTime", "RecoveryTime", "OutageStart", "OutageEnd"})
-                    all << service + " " + value + " " + RegReadString(root + service, value, "-") +
-                               QString::number(RegReadInteger(root + service, value, -1));
+            for (const QString &service : Services) {
+                all << service + " ActualFailures " +
+                           QString::number(RegReadInteger(root + service, "ActualFailures", -1));
+                for (const char *value : {"FailureTime", "RecoveryTime", "OutageStart", "OutageEnd"})
+                    all << service + " " + value + " " + RegReadString(root + service, value, "-");
+            }
             return all;
         }
     };

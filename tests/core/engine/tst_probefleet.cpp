@@ -9,12 +9,14 @@
 #include "StoreFixture.h"
 
 #include "engine/IntervalTimer.h"
+#include "engine/Monitor.h"
 #include "engine/PollCycle.h"
 #include "engine/ProbeFleet.h"
 #include "engine/Prober.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -191,6 +193,50 @@ private slots:
         QVERIFY(ms < 10000);
         QCOMPARE(m_view.status.size(), 2); // started and finished, nothing between
         QCOMPARE(m_fleet->running(), 0);
+        for (FakeServer *s : stalling)
+            QTRY_VERIFY_WITH_TIMEOUT(s->peerClosed(0), 2000);
+    }
+
+    // Exit while the program's own probes wait on four silent servers:
+    // the poll ends at once and every connection is closed.
+    void exitClosesEveryConnectionInFlight()
+    {
+        Monitor::Overrides overrides;
+        overrides.internetConnected = [] { return true; };
+        overrides.watchConnection = false;
+        Monitor monitor(m_fixture->context(), overrides);
+        LiveSettings live;
+        live.parallelChecks = 8;
+        monitor.setSettingsSource([live] { return live; });
+        QList<FakeServer *> stalling;
+        for (int i = 0; i < 4; ++i) {
+            FakeServer *s = server(hanging());
+            QVERIFY(s);
+            stalling << s;
+        }
+        // Two hosts (the same server's two names), two services each.
+        const QStringList services{QStringLiteral("HTTP 127.0.0.1 %1").arg(stalling[0]->port()),
+                                   QStringLiteral("HTTP 127.0.0.1/x %1").arg(stalling[1]->port()),
+                                   QStringLiteral("HTTP localhost %1").arg(stalling[2]->port()),
+                                   QStringLiteral("HTTP localhost/x %1").arg(stalling[3]->port())};
+        monitor.setServiceListProvider([services] { return services; });
+        QElapsedTimer sinceExit;
+        QTimer watch;
+        watch.setInterval(5);
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            for (FakeServer *s : stalling)
+                if (s->connectionCount() == 0)
+                    return;
+            watch.stop();
+            sinceExit.start();
+            monitor.requestExit();
+        });
+        watch.start();
+        QSignalSpy finished(&monitor, &Monitor::cycleFinished);
+        monitor.pollNow();
+        QCOMPARE(finished.size(), 1);
+        QVERIFY(sinceExit.isValid());
+        QVERIFY2(sinceExit.elapsed() < 1000, qPrintable(QString::number(sinceExit.elapsed())));
         for (FakeServer *s : stalling)
             QTRY_VERIFY_WITH_TIMEOUT(s->peerClosed(0), 2000);
     }
