@@ -431,11 +431,16 @@ void PollCycle::walkParallel(const QStringList &services, int atOnce)
             m_noConnCountCleared = true;
         }
         probes.prepareThrough(i);
-        if (m_abortRequested || !entries.contains(i))
+        const auto found = entries.constFind(i);
+        if (m_abortRequested || found == entries.cend())
             return;
-        const Entry entry = entries.take(i);
-        if (!entry.known.target)
+        // Kept in the table until its result is in: the result's own
+        // judgement reads it.
+        const Entry entry = *found;
+        if (!entry.known.target) {
+            entries.remove(i);
             continue;
+        }
         const ServiceTarget &target = *entry.known.target;
         const ServiceValues &v = entry.values;
 
@@ -447,6 +452,7 @@ void PollCycle::walkParallel(const QStringList &services, int atOnce)
             return;
 
         std::optional<ProbeResult> result = probes.take(i, [this] { return m_abortRequested; });
+        entries.remove(i);
         if (!result || result->aborted || m_abortRequested)
             return;
         m_view.processEvents();
