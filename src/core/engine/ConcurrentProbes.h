@@ -20,7 +20,8 @@ public:
     // Starts a probe; its result comes back from a later wait(). A probe
     // that ends at once (a bad target, a refusal on this machine) comes back
     // from the next wait() without a sleep.
-    virtual void start(int id, const ServiceTarget &target, const QString &pattern, const ProbeSettings &settings) = 0;
+    virtual void start(int id, const ServiceTarget &target, const QString &pattern,
+                       const ProbeSettings &settings) = 0;
     // Lets the probes move on until one has finished, wake() is called or
     // maxMs pass; hands back every probe finished since the last call, in
     // the order they finished.

@@ -5,7 +5,8 @@ namespace {
 constexpr qint64 AbortCheckMs = 50;
 } // namespace
 
-InOrderProbes::InOrderProbes(ConcurrentProbes &probes, int limit, int count, Prepare prepare, Finish finish)
+InOrderProbes::InOrderProbes(ConcurrentProbes &probes, int limit, int count, Prepare prepare,
+                             Finish finish)
     : m_probes(probes), m_limit(qMax(1, limit)), m_count(count), m_prepare(std::move(prepare)),
       m_finish(std::move(finish))
 {

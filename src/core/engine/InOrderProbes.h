@@ -67,8 +67,8 @@ private:
     const int m_count;
     Prepare m_prepare;
     Finish m_finish;
-    int m_next = 0;    // the next entry to prepare
-    int m_head = 0;    // the entry whose result is wanted next
+    int m_next = 0; // the next entry to prepare
+    int m_head = 0; // the entry whose result is wanted next
     int m_running = 0;
     int m_heldAnswers = 0;
     bool m_stopped = false;

@@ -33,15 +33,16 @@ ProbeFleet::~ProbeFleet()
     abortAll();
 }
 
-void ProbeFleet::start(int id, const ServiceTarget &target, const QString &pattern, const ProbeSettings &settings)
+void ProbeFleet::start(int id, const ServiceTarget &target, const QString &pattern,
+                       const ProbeSettings &settings)
 {
     m_retired.clear();
     if (m_running.empty())
         m_wait.noteLoopRan();
     Running probe;
     probe.id = id;
-    probe.task = std::make_unique<ProbeTask>(target, pattern, settings, m_silenceLimitMs, *m_resolver,
-                                             [this] { m_wait.wake(); });
+    probe.task = std::make_unique<ProbeTask>(target, pattern, settings, m_silenceLimitMs,
+                                             *m_resolver, [this] { m_wait.wake(); });
     m_running.push_back(std::move(probe));
 }
 

@@ -26,7 +26,8 @@ public:
     ProbeFleet(const ProbeFleet &) = delete;
     ProbeFleet &operator=(const ProbeFleet &) = delete;
 
-    void start(int id, const ServiceTarget &target, const QString &pattern, const ProbeSettings &settings) override;
+    void start(int id, const ServiceTarget &target, const QString &pattern,
+               const ProbeSettings &settings) override;
     QList<Finished> wait(qint64 maxMs) override;
     void abortAll() override;
     void wake() override { m_wait.wake(); }

@@ -190,9 +190,9 @@ ProbeResult unreachable()
 // connection, a time-out, a slow answer, a blank entry, services already
 // failing, alerts of each kind, and many paths on one host.
 const QStringList Services{
-    "HTTP web/a 80", "HTTP web/b 80",  "FTP files 21",    "HTTP web/c 80",  " \t ",
-    "POP3 mail 110", "HTTP web/d 80",  "SMTP relay 25",   "HTTPS shop 443", "TCP db 5432",
-    "HTTP web/e 80", "HTTP other 8080", "HTTP web/f 80",  "HTTP slow 80",
+    "HTTP web/a 80", "HTTP web/b 80",   "FTP files 21",  "HTTP web/c 80",  " \t ",
+    "POP3 mail 110", "HTTP web/d 80",   "SMTP relay 25", "HTTPS shop 443", "TCP db 5432",
+    "HTTP web/e 80", "HTTP other 8080", "HTTP web/f 80", "HTTP slow 80",
 };
 
 // What each service answers in the first and the second cycle.
@@ -242,7 +242,9 @@ private:
             live.parallelChecks = atOnce;
             PollCycle::Environment env;
             env.settings = [this] { return live; };
-            env.internetConnected = [this] { return connectivity.isEmpty() || connectivity.takeFirst(); };
+            env.internetConnected = [this] {
+                return connectivity.isEmpty() || connectivity.takeFirst();
+            };
             env.now = [] { return Now; };
             env.locale = QLocale::c();
             env.probe = [this](const ServiceTarget &target, const QString &, const ProbeSettings &,
@@ -255,7 +257,10 @@ private:
             poll = std::make_unique<PollCycle>(fixture->context(), view, alerts, env);
             QObject::connect(poll.get(), &PollCycle::serviceChecked,
                              [this](const QString &service, const HistoryPoint &point) {
-                                 checked << QStringLiteral("%1 %2 %3").arg(service).arg(point.up).arg(point.responseMs);
+                                 checked << QStringLiteral("%1 %2 %3")
+                                                .arg(service)
+                                                .arg(point.up)
+                                                .arg(point.responseMs);
                              });
             const QString root = fixture->context().servicesKey + QLatin1Char('\\');
             // Alerts of every kind, some services failing from before.
@@ -284,7 +289,8 @@ private:
             const QString folder = fixture->context().programFolder;
             QStringList files = QDir(folder).entryList(QDir::Files, QDir::Name);
             for (const QString &name : files) {
-                if (name.endsWith(QLatin1String(".sqlite")) || name.contains(QLatin1String(".sqlite-")))
+                if (name.endsWith(QLatin1String(".sqlite")) ||
+                    name.contains(QLatin1String(".sqlite-")))
                     continue;
                 QFile f(folder + name);
                 if (f.open(QIODevice::ReadOnly))
@@ -294,7 +300,8 @@ private:
             for (const QString &service : Services) {
                 all << service + " ActualFailures " +
                            QString::number(RegReadInteger(root + service, "ActualFailures", -1));
-                for (const char *value : {"FailureTime", "RecoveryTime", "OutageStart", "OutageEnd"})
+                for (const char *value :
+                     {"FailureTime", "RecoveryTime", "OutageStart", "OutageEnd"})
                     all << service + " " + value + " " + RegReadString(root + service, value, "-");
             }
             return all;
@@ -316,7 +323,8 @@ private slots:
         QTest::newRow("8, all at once reversed") << 8 << int(O::ReverseBatch) << 0;
         QTest::newRow("64, all at once reversed") << 64 << int(O::ReverseBatch) << 0;
         for (int seed = 1; seed <= 6; ++seed)
-            QTest::addRow("%d, shuffled %d", 1 + seed, seed) << 1 + seed << int(O::Shuffled) << seed;
+            QTest::addRow("%d, shuffled %d", 1 + seed, seed)
+                << 1 + seed << int(O::Shuffled) << seed;
     }
     void sameStoryInEveryAnswerOrder()
     {
@@ -388,7 +396,8 @@ private slots:
         QCOMPARE(run.probes.started.size(), services.size());
         QCOMPARE(run.view.statusLines().size(), services.size() + 2);
         for (int i = 0; i < services.size(); ++i)
-            QVERIFY2(run.view.statusLines().at(i + 1).contains(ServiceTarget::parse(services.at(i))->displayName),
+            QVERIFY2(run.view.statusLines().at(i + 1).contains(
+                         ServiceTarget::parse(services.at(i))->displayName),
                      qPrintable(run.view.statusLines().at(i + 1)));
     }
 
@@ -453,7 +462,8 @@ private slots:
     {
         QFETCH(int, atOnce);
         QFETCH(int, lostBefore);
-        const QStringList services{"HTTP a 80", "HTTP web/b 80", "FTP files 21", "HTTP d 80", "HTTP e 80", "HTTP f 80"};
+        const QStringList services{"HTTP a 80", "HTTP web/b 80", "FTP files 21",
+                                   "HTTP d 80", "HTTP e 80",     "HTTP f 80"};
         Run alone(1);
         Run together(atOnce);
         // Answers come in order, so probes are still running when it goes.

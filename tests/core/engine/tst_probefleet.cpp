@@ -28,7 +28,10 @@ class NoAlerts : public AlertActions {
 public:
     QString playAlertSound(const QString &, bool) override { return {}; }
     void launchProgram(const QString &) override {}
-    MailOutcome sendAlertMail(const QString &, const QString &, const QString &) override { return {true, {}}; }
+    MailOutcome sendAlertMail(const QString &, const QString &, const QString &) override
+    {
+        return {true, {}};
+    }
     void reportError(const QString &) override {}
 };
 
@@ -95,8 +98,8 @@ private slots:
         PollCycle::Environment env;
         env.settings = [this] { return m_live; };
         env.locale = QLocale::c();
-        env.probe = [this](const ServiceTarget &target, const QString &pattern, const ProbeSettings &settings,
-                           std::function<bool()> abortRequested) {
+        env.probe = [this](const ServiceTarget &target, const QString &pattern,
+                           const ProbeSettings &settings, std::function<bool()> abortRequested) {
             return m_prober->run(target, pattern, settings, std::move(abortRequested));
         };
         env.abortProbe = [this] { m_prober->abort(); };
@@ -136,11 +139,15 @@ private slots:
         for (int i = 0; i < 9; ++i) {
             const bool hang = i % 3 == 1;
             const QString host = QStringLiteral("h%1").arg(1 + i % 6);
-            services << QStringLiteral("HTTP %1/p%2 %3").arg(host).arg(i).arg(hang ? stallPort : upPort);
-            expected << (hang ? QStringLiteral("Failed: http: %1:%2/p%3 (timeout) went on error <<<<<<<<<<<<")
+            services
+                << QStringLiteral("HTTP %1/p%2 %3").arg(host).arg(i).arg(hang ? stallPort : upPort);
+            expected << (hang ? QStringLiteral(
+                                    "Failed: http: %1:%2/p%3 (timeout) went on error <<<<<<<<<<<<")
                                     .arg(host, stallPort)
                                     .arg(i)
-                              : QStringLiteral("Success: http: %1:%2/p%3 (200)").arg(host, upPort).arg(i));
+                              : QStringLiteral("Success: http: %1:%2/p%3 (200)")
+                                    .arg(host, upPort)
+                                    .arg(i));
         }
         const qint64 ms = timedRun(services);
         QCOMPARE(m_view.status.mid(1, services.size()), expected);
@@ -260,7 +267,8 @@ private slots:
         QVERIFY2(oneHostMs >= 900, qPrintable(QString::number(oneHostMs)));
         const qint64 sixHostsMs = timedRun(sixHosts);
         QCOMPARE(slow->connectionCount(), 12);
-        QVERIFY2(sixHostsMs < oneHostMs, qPrintable(QStringLiteral("%1 %2").arg(sixHostsMs).arg(oneHostMs)));
+        QVERIFY2(sixHostsMs < oneHostMs,
+                 qPrintable(QStringLiteral("%1 %2").arg(sixHostsMs).arg(oneHostMs)));
     }
 };
 
