@@ -37,13 +37,21 @@ bool InOrderProbes::mayStart(int index, const QString &host) const
     return index == m_head || m_running + m_heldAnswers < m_limit;
 }
 
-void InOrderProbes::begin(int index, const Job &job)
+void InOrderProbes::begin(int index, const QString &host, const Job &job)
 {
-    const QString host = job.target.host.toLower();
     ++m_perHost[host];
     m_hostOf.insert(index, host);
     ++m_running;
     m_probes.start(index, job.target, job.pattern, job.settings);
+}
+
+void InOrderProbes::offer(int index, Job job)
+{
+    QString host = job.target.host.toLower();
+    if (mayStart(index, host))
+        begin(index, host, job);
+    else
+        m_waiting.append({index, std::move(host), std::move(job)});
 }
 
 void InOrderProbes::fill()
@@ -54,9 +62,9 @@ void InOrderProbes::fill()
     // and a place are free.
     for (qsizetype i = 0; i < m_waiting.size();) {
         const Waiting &w = m_waiting.at(i);
-        if (mayStart(w.index, w.job.target.host.toLower())) {
+        if (mayStart(w.index, w.host)) {
             const Waiting started = m_waiting.takeAt(i);
-            begin(started.index, started.job);
+            begin(started.index, started.host, started.job);
         } else {
             ++i;
         }
@@ -68,12 +76,8 @@ void InOrderProbes::fill()
         std::optional<Job> job = m_prepare(index);
         if (m_stopped)
             return;
-        if (!job)
-            continue;
-        if (mayStart(index, job->target.host.toLower()))
-            begin(index, *job);
-        else
-            m_waiting.append({index, std::move(*job)});
+        if (job)
+            offer(index, std::move(*job));
     }
 }
 
@@ -85,12 +89,8 @@ void InOrderProbes::prepareThrough(int index)
     while (!m_stopped && m_next <= index && m_next < m_count) {
         const int next = m_next++;
         std::optional<Job> job = m_prepare(next);
-        if (m_stopped || !job)
-            continue;
-        if (mayStart(next, job->target.host.toLower()))
-            begin(next, *job);
-        else
-            m_waiting.append({next, std::move(*job)});
+        if (!m_stopped && job)
+            offer(next, std::move(*job));
     }
     fill();
 }

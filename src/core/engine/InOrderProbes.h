@@ -55,10 +55,13 @@ public:
 private:
     struct Waiting {
         int index = 0;
+        QString host; // in lower case
         Job job;
     };
     void fill();
-    void begin(int index, const Job &job);
+    void begin(int index, const QString &host, const Job &job);
+    // Starts the entry's probe, or keeps it waiting.
+    void offer(int index, Job job);
     void collect(QList<ConcurrentProbes::Finished> finished);
     bool mayStart(int index, const QString &host) const;
 
