@@ -16,6 +16,10 @@ constexpr qint64 CheckEveryMs = 50;
 // so that a stream of answers never keeps the window and Abort waiting.
 constexpr qint64 EventLoopEveryMs = 10;
 
+// How long the oldest probe waits on its socket alone before the wait goes
+// to the event loop.
+constexpr int QuickWaitUs = 1000;
+
 } // namespace
 
 ProbeFleet::ProbeFleet(HostResolver *resolver)
@@ -87,9 +91,16 @@ QList<ProbeFleet::Finished> ProbeFleet::wait(qint64 maxMs)
     if (driveAll() || !m_finished.isEmpty() || m_running.empty())
         return takeFinished();
     // Whatever the sockets hold already is taken without the event loop,
-    // as long as the loop had its turn a moment ago.
-    if (m_wait.msSinceLoop() < EventLoopEveryMs && pollSockets() && driveAll())
-        return takeFinished();
+    // as long as the loop had its turn a moment ago; then the oldest probe,
+    // the one most likely waited for, gets a moment on its socket alone (a
+    // near server answers within it).
+    if (m_wait.msSinceLoop() < EventLoopEveryMs) {
+        if (pollSockets() && driveAll())
+            return takeFinished();
+        ProbeConnection *oldest = m_running.empty() ? nullptr : m_running.front().task->waitingOn();
+        if (oldest && oldest->waitBriefly(QuickWaitUs) && driveAll())
+            return takeFinished();
+    }
     qint64 limit = std::max<qint64>(0, maxMs);
     for (const Running &probe : m_running) {
         if (ProbeConnection *connection = probe.task->waitingOn()) {
