@@ -13,6 +13,7 @@
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
 #include "engine/IntervalTimer.h"
+#include "engine/PollCycle.h"
 
 #include <QAction>
 #include <QApplication>
