@@ -16,6 +16,7 @@
 #include "stats/ResponseHistory.h"
 
 #include <climits>
+#include <unordered_map>
 
 namespace {
 const QString NoInternet = QStringLiteral("NoInternetConnection");
@@ -389,8 +390,9 @@ void PollCycle::walkParallel(const QStringList &services, int atOnce)
         ServiceValues values;
         KnownService known;
     };
-    // The entries prepared and not yet taken.
-    QHash<int, Entry> entries;
+    // The entries prepared and not yet taken; an entry stays where it is
+    // while others come and go.
+    std::unordered_map<int, Entry> entries;
     const ProbeSettings settings = probeSettings(m_env.settings());
     InOrderProbes probes(
         *m_env.probes, atOnce, count,
@@ -400,14 +402,14 @@ void PollCycle::walkParallel(const QStringList &services, int atOnce)
             std::optional<InOrderProbes::Job> job;
             if (entry.known.target)
                 job = InOrderProbes::Job{*entry.known.target, entry.values.pattern, settings};
-            entries.insert(index, std::move(entry));
+            entries.insert_or_assign(index, std::move(entry));
             return job;
         },
         [&](int index, ProbeResult &result) {
             if (result.resultCode.isEmpty())
                 result.resultCode = QStringLiteral("timeout");
-            const auto entry = entries.constFind(index);
-            judgeSlowAnswer(result, entry == entries.cend() ? 0 : entry->values.slowAfterMs);
+            const auto entry = entries.find(index);
+            judgeSlowAnswer(result, entry == entries.end() ? 0 : entry->second.values.slowAfterMs);
             // A success's answer is never looked at again: it need not
             // wait for its turn in memory.
             if (result.connected && result.success)
@@ -431,14 +433,14 @@ void PollCycle::walkParallel(const QStringList &services, int atOnce)
             m_noConnCountCleared = true;
         }
         probes.prepareThrough(i);
-        const auto found = entries.constFind(i);
-        if (m_abortRequested || found == entries.cend())
+        const auto found = entries.find(i);
+        if (m_abortRequested || found == entries.end())
             return;
         // Kept in the table until its result is in: the result's own
         // judgement reads it.
-        const Entry entry = *found;
+        const Entry &entry = found->second;
         if (!entry.known.target) {
-            entries.remove(i);
+            entries.erase(found);
             continue;
         }
         const ServiceTarget &target = *entry.known.target;
@@ -452,13 +454,13 @@ void PollCycle::walkParallel(const QStringList &services, int atOnce)
             return;
 
         std::optional<ProbeResult> result = probes.take(i, [this] { return m_abortRequested; });
-        entries.remove(i);
         if (!result || result->aborted || m_abortRequested)
             return;
         m_view.processEvents();
         if (m_abortRequested)
             return;
         handOver(target, v, *result);
+        entries.erase(i);
     }
 }
 
