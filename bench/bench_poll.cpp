@@ -4,12 +4,25 @@
 // plain sequential socket loop sending the same bytes.
 //
 //   bench_poll http|greeting [services [tray]]
+//   bench_poll http_par [services]
+//   bench_poll hang [services]
 //
 // Prints poll_<mode> (cycle time, ratio to the baseline loop), the baseline
 // and where the cycle's time goes: probe, store, logs, history (the response
 // time history's writes, as the history times them), display, other. With
 // "tray" the main window stays hidden, as when the program sits in the tray
 // (the figures get the suffix _tray).
+//
+// http_par: the all-up http cycle with 8 services checked at once against
+// the same cycle one at a time, both through the program's own probes:
+// poll_http_par on the list of poll_http (one host, so two at a time by the
+// per-host limit) and poll_http_par_hosts with each service on a loopback
+// address of its own.
+//
+// hang: services on loopback addresses of their own, of which 5 accept the
+// connection and never answer, with a connection time-out of 15 s: one
+// cycle one at a time (poll_hang_1) and one with 8 at once (poll_hang_8),
+// beside the same list all answering with 8 at once (poll_hang_allup_8).
 
 #include "BenchReport.h"
 #include "BenchServer.h"
@@ -300,15 +313,214 @@ int fail(const QString &message)
     return 1;
 }
 
+// A listener on each address (one port for all) that takes connections
+// into its backlog and never answers: the client's connect succeeds and
+// its request gets nothing back.
+class SilentListeners {
+public:
+    ~SilentListeners()
+    {
+        for (int fd : m_fds)
+            ::close(fd);
+    }
+    bool start(const QList<QByteArray> &addresses)
+    {
+        for (const QByteArray &address : addresses) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (fd < 0)
+                return false;
+            m_fds << fd;
+            sockaddr_in sa{};
+            sa.sin_family = AF_INET;
+            sa.sin_port = htons(m_port);
+            ::inet_pton(AF_INET, address.constData(), &sa.sin_addr);
+            if (::bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) != 0 || ::listen(fd, 64) != 0)
+                return false;
+            if (m_port == 0) {
+                socklen_t length = sizeof sa;
+                ::getsockname(fd, reinterpret_cast<sockaddr *>(&sa), &length);
+                m_port = ntohs(sa.sin_port);
+            }
+        }
+        return true;
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    QList<int> m_fds;
+    quint16 m_port = 0;
+};
+
+QByteArray loopbackAddress(int i)
+{
+    return "127.0." + QByteArray::number(1 + i / 200) + '.' + QByteArray::number(1 + i % 200);
+}
+
+// The cycles of several services at once, through the engine's own probes
+// and the real main window.
+int runParallel(const QString &mode, int count, const ProgramContext &context)
+{
+    const bool hang = mode == QLatin1String("hang");
+    constexpr int AtOnce = 8;
+    constexpr int HangTimeoutSecs = 15;
+    constexpr int Hanging = 5;
+
+    // poll_http_par: the list of poll_http on one address; otherwise one
+    // address a service.
+    const auto lists = [&](bool ownAddresses, quint16 port, quint16 silentPort) {
+        QStringList names;
+        for (int i = 0; i < count; ++i) {
+            const bool silent = silentPort != 0 && i % (count / Hanging) == count / Hanging / 2;
+            const QByteArray address = ownAddresses ? loopbackAddress(i) : QByteArray("127.0.0.1");
+            names << QStringLiteral("HTTP %1/site%2 %3")
+                         .arg(QString::fromLatin1(address))
+                         .arg(i, 4, 10, QLatin1Char('0'))
+                         .arg(silent ? silentPort : port);
+        }
+        return names;
+    };
+    QList<QByteArray> addresses{"127.0.0.1"};
+    for (int i = 0; i < count; ++i)
+        addresses << loopbackAddress(i);
+    BenchServer server(BenchServer::Mode::Http);
+    QString error;
+    if (!server.start(addresses, &error))
+        return fail(error);
+    SilentListeners silent;
+    QList<QByteArray> silentAddresses;
+    for (int i = 0; i < count; ++i)
+        if (i % (count / Hanging) == count / Hanging / 2)
+            silentAddresses << loopbackAddress(i);
+    if (hang && !silent.start(silentAddresses))
+        return fail(QStringLiteral("no silent listener"));
+
+    Monitor::Overrides engine;
+    const bool connectionCheck = InternetConnected();
+    if (connectionCheck)
+        engine.internetConnected = RecentInternetCheck();
+    else
+        engine.internetConnected = [] { return true; };
+    engine.watchConnection = false;
+    Monitor monitor(context, engine);
+    TfrmMain window(context, &monitor);
+    window.show();
+    QCoreApplication::processEvents();
+    CountingAlerts alerts;
+    monitor.setAlertActions(&alerts);
+    int atOnce = 1;
+    int timeoutSecs = HangTimeoutSecs;
+    monitor.setSettingsSource([&] {
+        LiveSettings live = window.liveSettings();
+        live.parallelChecks = atOnce;
+        live.connectionTimeoutSecs = timeoutSecs;
+        live.visualAlert = false;
+        return live;
+    });
+    QStringList names;
+    monitor.setServiceListProvider([&names] { return names; });
+    int successes = 0, failures = 0;
+    QObject::connect(&monitor, &Monitor::statusLine, &monitor, [&](const QString &line) {
+        if (line.startsWith(QLatin1String("Success: ")))
+            ++successes;
+        else if (line.startsWith(QLatin1String("Failed: ")))
+            ++failures;
+    });
+    const auto cycle = [&](int n, const QStringList &list) -> double {
+        atOnce = n;
+        names = list;
+        successes = failures = 0;
+        const double start = BenchReport::now();
+        monitor.pollNow();
+        return (BenchReport::now() - start) * 1000;
+    };
+    const QString checkNote = connectionCheck ? QString()
+                                              : QStringLiteral(" (no routable interface: connection check left out)");
+
+    if (!hang) {
+        constexpr int Rounds = 11;
+        for (const bool own : {false, true}) {
+            const QStringList list = lists(own, server.port(), 0);
+            // Warm-up: the service logs are created.
+            cycle(1, list);
+            cycle(AtOnce, list);
+            std::vector<double> ones, eights;
+            for (int round = 0; round < Rounds; ++round) {
+                // Alternated, so neither side always runs on a warmer cache.
+                const int first = round % 2 ? AtOnce : 1;
+                const double a = cycle(first, list);
+                const bool okA = successes == count;
+                const double b = cycle(first == 1 ? AtOnce : 1, list);
+                if (!okA || successes != count || alerts.calls != 0)
+                    return fail(QStringLiteral("round %1: not every service answered").arg(round));
+                (first == 1 ? ones : eights).push_back(a);
+                (first == 1 ? eights : ones).push_back(b);
+            }
+            const double one = BenchReport::median(ones);
+            const double eight = BenchReport::median(eights);
+            const QString name = own ? QStringLiteral("poll_http_par_hosts") : QStringLiteral("poll_http_par");
+            BenchReport::figure(name, eight, QStringLiteral("ms"), eight / one);
+            BenchReport::figure(name + QStringLiteral("_1"), one, QStringLiteral("ms"));
+            BenchReport::note(QStringLiteral("%1: %2 services (%3), %4 at once against one at a time, median of "
+                                             "%5 rounds each; goal: ratio at most 1.0 (%6)%7")
+                                  .arg(name)
+                                  .arg(count)
+                                  .arg(own ? QStringLiteral("one loopback address each")
+                                           : QStringLiteral("all on one address: two at a time by the "
+                                                            "per-host limit"))
+                                  .arg(AtOnce)
+                                  .arg(Rounds)
+                                  .arg(eight <= one ? QStringLiteral("met") : QStringLiteral("missed"))
+                                  .arg(checkNote));
+        }
+        return 0;
+    }
+
+    const QStringList allUp = lists(true, server.port(), 0);
+    const QStringList withSilent = lists(true, server.port(), silent.port());
+    cycle(AtOnce, allUp); // warm-up
+    std::vector<double> ups;
+    for (int round = 0; round < 5; ++round) {
+        ups.push_back(cycle(AtOnce, allUp));
+        if (successes != count)
+            return fail(QStringLiteral("all-up cycle: %1 of %2 answered").arg(successes).arg(count));
+    }
+    const double upMs = BenchReport::median(ups);
+    const double eightMs = cycle(AtOnce, withSilent);
+    const int failedEight = failures;
+    const double oneMs = qEnvironmentVariableIsSet("QUELLMARK_BENCH_HANG_SKIP_1") ? -1 : cycle(1, withSilent);
+    const int failedOne = failures;
+    if (failedEight != Hanging || (oneMs >= 0 && failedOne != Hanging))
+        return fail(QStringLiteral("hang: %1 and %2 services failed, expected %3")
+                        .arg(failedEight)
+                        .arg(failedOne)
+                        .arg(Hanging));
+    const double goalMs = 1.3 * HangTimeoutSecs * 1000 + upMs;
+    BenchReport::figure(QStringLiteral("poll_hang_8"), eightMs, QStringLiteral("ms"), eightMs / goalMs);
+    if (oneMs >= 0)
+        BenchReport::figure(QStringLiteral("poll_hang_1"), oneMs, QStringLiteral("ms"));
+    BenchReport::figure(QStringLiteral("poll_hang_allup_8"), upMs, QStringLiteral("ms"));
+    BenchReport::note(QStringLiteral("poll_hang: %1 services on addresses of their own, %2 accept and never "
+                                     "answer, connection time-out %3 s; ratio of poll_hang_8 to the goal "
+                                     "1.3 x %3 s + the all-up cycle (%4 ms): %5%6")
+                          .arg(count)
+                          .arg(Hanging)
+                          .arg(HangTimeoutSecs)
+                          .arg(goalMs, 0, 'f', 0)
+                          .arg(eightMs <= goalMs ? QStringLiteral("met") : QStringLiteral("missed"))
+                          .arg(checkNote));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     const QString modeName = argc > 1 ? QString::fromLatin1(argv[1]) : QStringLiteral("http");
     const bool http = modeName == QLatin1String("http");
-    if (!http && modeName != QLatin1String("greeting"))
-        return fail(QStringLiteral("usage: bench_poll http|greeting [services [tray]]"));
-    const int count = argc > 2 ? std::clamp(QByteArray(argv[2]).toInt(), 1, 1000) : 500;
+    const bool parallel = modeName == QLatin1String("http_par") || modeName == QLatin1String("hang");
+    if (!http && !parallel && modeName != QLatin1String("greeting"))
+        return fail(QStringLiteral("usage: bench_poll http|greeting [services [tray]] | http_par|hang [services]"));
+    const int count = argc > 2 ? std::clamp(QByteArray(argv[2]).toInt(), parallel ? 10 : 1, 1000) : 500;
     // "tray": the main window hidden, as the program runs most of the day.
     const bool inTray = argc > 3 && QByteArray(argv[3]) == "tray";
     constexpr int Rounds = 11;
@@ -327,6 +539,15 @@ int main(int argc, char *argv[])
 
     BenchApplication app(argc, argv);
     g_countPaints = qEnvironmentVariableIsSet("QUELLMARK_BENCH_PAINTS");
+    if (parallel) {
+        RegistryStore store(RegistryStore::defaultPath());
+        RegistryStore::setCurrent(&store);
+        const ProgramContext context = ProgramContext::create(
+            false, QString::fromLocal8Bit(qgetenv("XDG_DATA_HOME")) + QStringLiteral("/quellmark/"));
+        const int status = runParallel(modeName, count, context);
+        RegistryStore::setCurrent(nullptr);
+        return status;
+    }
 
     // Services: http ones differ by path on one address, greeting ones by
     // address (127.0.1.1 and up), all on the server's one port.

@@ -48,6 +48,7 @@ void GeneralPage::bindSettings(SettingsBinder &b)
     b.bindCheck(VisualAlert, ui->chkVisualAlert, {}, [this] { chkVisualAlertClick(); });
     b.bindCheck(DesktopNotifications, ui->chkDesktopNotifications);
     b.bindNumber(CertWarnDays, ui->spinCertWarnDays, 1, true);
+    b.bindNumber(ParallelChecks, ui->spinParallelChecks, 1, true);
 }
 
 void GeneralPage::fillLive(LiveSettings &live) const
@@ -64,6 +65,7 @@ void GeneralPage::fillLive(LiveSettings &live) const
     live.noConnRepeatLaunch = ui->chkNoConnRepeatLaunch->isChecked();
     live.noConnProgName = ui->edtNoConnProgName->text();
     live.certWarnDays = ui->spinCertWarnDays->clampToBounds(ui->spinCertWarnDays->currentNumber());
+    live.parallelChecks = ui->spinParallelChecks->clampToBounds(ui->spinParallelChecks->currentNumber());
 }
 
 QPlainTextEdit *GeneralPage::statusPane() const

@@ -13,6 +13,7 @@
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
 #include "engine/IntervalTimer.h"
+#include "engine/PollCycle.h"
 
 #include <QAction>
 #include <QApplication>
@@ -154,6 +155,31 @@ private slots:
         QTest::newRow("timeout 900 -> 600") << "spinConnectionTimeout" << "ConnectionTimeout" << "900" << 900 << 600;
         QTest::newRow("not a number is minimum") << "spinPollTimeout" << "PollTimeout" << "x" << 0 << 0;
         QTest::newRow("smtp port unbounded") << "spinSmtpPort" << "SmtpPort" << "100000" << 100000 << 100000;
+        QTest::newRow("at once 0 -> 1") << "spinParallelChecks" << "ParallelChecks" << "0" << 0 << 1;
+        QTest::newRow("at once 99 -> 64") << "spinParallelChecks" << "ParallelChecks" << "99" << 99 << 64;
+    }
+
+    // A number out of range in the store (edited by hand) is shown and
+    // used as the nearest bound.
+    void storedParallelChecksIsBounded_data()
+    {
+        QTest::addColumn<int>("stored");
+        QTest::addColumn<int>("used");
+        QTest::newRow("none") << -1 << 1;
+        QTest::newRow("8") << 8 << 8;
+        QTest::newRow("0") << 0 << 1;
+        QTest::newRow("-3") << -3 << 1;
+        QTest::newRow("500") << 500 << 64;
+    }
+    void storedParallelChecksIsBounded()
+    {
+        QFETCH(int, stored);
+        QFETCH(int, used);
+        if (stored != -1)
+            RegWriteInteger(root(), QStringLiteral("ParallelChecks"), stored);
+        auto w = makeWindow();
+        QCOMPARE(child<BoundedSpinBox>(w.get(), "spinParallelChecks")->value(), used);
+        QCOMPARE(w->liveSettings().parallelChecks, used);
     }
 
     void spinWritesWhileTypingAndClampsOnLeaving()

@@ -116,6 +116,8 @@ inline constexpr Setting CertWarnedOn{u"CertWarnedOn", T::String, S::Service};
 // A success whose complete answer took longer than this many milliseconds
 // counts as the failure "slow"; 0 is off.
 inline constexpr Setting SlowAfterMs{u"SlowAfterMs", T::Integer, S::Service, 0, {}, 0, 600000};
+// How many services a cycle checks at once; 1 checks them one after another.
+inline constexpr Setting ParallelChecks{u"ParallelChecks", T::Integer, S::Global, 1, {}, 1, 64};
 
 // The whole table.
 inline constexpr auto All = std::to_array<const Setting *>({
@@ -129,6 +131,7 @@ inline constexpr auto All = std::to_array<const Setting *>({
     &RecoveryTime, &OutageStart, &OutageEnd, &DesktopNotifications, &DesktopNotification, &SnoozedUntil,
     &Acknowledged,
     &CertWarnDays, &CertWarnedOn, &SlowAfterMs,
+    &ParallelChecks,
 });
 // clang-format on
 

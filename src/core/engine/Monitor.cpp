@@ -3,6 +3,7 @@
 #include "alerts/ProgramLauncher.h"
 #include "engine/AlertFailures.h"
 #include "engine/IntervalTimer.h"
+#include "engine/ProbeFleet.h"
 #include "engine/Prober.h"
 #include "config/Registry.h"
 #include "platform/ConnectionWatcher.h"
@@ -41,7 +42,10 @@ Monitor::Monitor(const ProgramContext &context, Overrides overrides, QObject *pa
     if (overrides.probe) {
         environment.probe = std::move(overrides.probe);
         environment.abortProbe = std::move(overrides.abortProbe);
+        environment.probes = overrides.probes;
     } else {
+        m_fleet = std::make_unique<ProbeFleet>();
+        environment.probes = m_fleet.get();
         m_prober = new Prober(nullptr, this);
         environment.probe = [this](const ServiceTarget &target, const QString &pattern,
                                    const ProbeSettings &settings, std::function<bool()> abortRequested) {

@@ -13,7 +13,9 @@
 #include <memory>
 
 class AlertFailures;
+class ConcurrentProbes;
 class ConnectionWatcher;
+class ProbeFleet;
 class DesktopNotifier;
 class IntervalTimer;
 class Prober;
@@ -40,6 +42,9 @@ public:
                                   std::function<bool()> abortRequested)>
             probe;
         std::function<void()> abortProbe;
+        // Probes side by side for ParallelChecks above 1 (not taken over);
+        // with a replaced probe and none given, one at a time.
+        ConcurrentProbes *probes = nullptr;
         std::function<bool()> internetConnected;
         bool watchConnection = true;
         // The clock snoozes and the cycle go by.
@@ -175,6 +180,7 @@ private:
 
     ProgramContext m_context;
     Prober *m_prober = nullptr;
+    std::unique_ptr<ProbeFleet> m_fleet;
     std::shared_ptr<RecentInternetCheck> m_connection;
     ConnectionWatcher *m_watcher = nullptr;
     AlertHold *m_hold = nullptr;

@@ -9,12 +9,14 @@
 #include "config/Settings.h"
 #include "engine/AlertFailures.h"
 #include "engine/IntervalTimer.h"
+#include "engine/InOrderProbes.h"
 #include "engine/ProbeRules.h"
 #include "engine/ServiceLog.h"
 #include "engine/ServiceTarget.h"
 #include "stats/ResponseHistory.h"
 
 #include <climits>
+#include <unordered_map>
 
 namespace {
 const QString NoInternet = QStringLiteral("NoInternetConnection");
@@ -111,6 +113,9 @@ void PollCycle::abort()
     m_view.setAbortEnabled(false);
     if (m_env.abortProbe)
         m_env.abortProbe();
+    // Every probe in flight ends now, not at its next look at the request.
+    if (m_ordered)
+        m_ordered->abortAll();
 }
 
 void PollCycle::toggleTimerSwitch()
@@ -163,7 +168,12 @@ void PollCycle::run(const QStringList &services)
     try {
         if (!m_env.internetConnected || m_env.internetConnected()) {
             startCycle();
-            walk(services);
+            const int atOnce = qBound(Settings::ParallelChecks.minimum, m_env.settings().parallelChecks,
+                                      Settings::ParallelChecks.maximum);
+            if (atOnce > 1 && m_env.probes)
+                walkParallel(services, atOnce);
+            else
+                walk(services);
             endCycle();
         } else {
             startWithoutConnection();
@@ -259,6 +269,47 @@ const PollCycle::KnownService &PollCycle::knownService(const QString &name)
     return *found;
 }
 
+const PollCycle::KnownService &PollCycle::loadServiceValues(const QString &name, ServiceValues &v)
+{
+    v.name = name;
+    const KnownService &known = knownService(v.name);
+    v.key = known.key;
+    v.logPath = known.logPath;
+    const RegKeyValues stored(v.key);
+    using namespace Settings;
+    v.actualFailures = SettingsAccess::readInteger(stored, ActualFailures);
+    v.actualFailuresStored = stored.contains(ActualFailures.name());
+    v.soundAlert = SettingsAccess::readBool(stored, SoundAlert);
+    v.launchApplication = SettingsAccess::readBool(stored, LaunchApplication);
+    v.failuresBeforeLaunch = SettingsAccess::readInteger(stored, FailuresBeforeLaunch);
+    v.repeatLaunch = SettingsAccess::readBool(stored, RepeatLaunchApplication);
+    v.progName = m_settings.readString(stored, ProgName);
+    v.progNameOff = m_settings.readString(stored, ProgNameOff);
+    v.sendEmail = SettingsAccess::readBool(stored, SendEmail);
+    v.failuresBeforeEmail = SettingsAccess::readInteger(stored, FailuresBeforeEmail);
+    v.repeatEmail = SettingsAccess::readBool(stored, RepeatEmail);
+    v.onErrorEmail = m_settings.readString(stored, OnErrorEmail);
+    v.onErrorEmailTo = m_settings.readString(stored, OnErrorEmailTo);
+    v.offErrorEmail = m_settings.readString(stored, OffErrorEmail);
+    v.offErrorEmailTo = m_settings.readString(stored, OffErrorEmailTo);
+
+    if (!known.target)
+        return known;
+    v.pattern = m_settings.readString(stored, Pattern);
+    v.slowAfterMs = SettingsAccess::readInteger(stored, SlowAfterMs);
+    v.desktopNotification = SettingsAccess::readBool(stored, DesktopNotification);
+    v.acknowledged = SettingsAccess::readBool(stored, Acknowledged);
+    v.outageStart = stored.readString(OutageStart.name(), QString());
+    if (m_env.hold) {
+        const QDateTime nowUtc = m_env.hold->nowUtc();
+        v.hold = AlertHold::judge(stored, nowUtc);
+        // A snooze that has run out is no longer kept.
+        if (AlertHold::snoozeRunOut(stored, nowUtc))
+            RegWriteString(v.key, SnoozedUntil.name(), QString());
+    }
+    return known;
+}
+
 void PollCycle::walk(const QStringList &services)
 {
     m_certificates.retain(services);
@@ -276,43 +327,10 @@ void PollCycle::walk(const QStringList &services)
         }
 
         ServiceValues v;
-        v.name = services.at(i);
-        const KnownService &known = knownService(v.name);
-        v.key = known.key;
-        v.logPath = known.logPath;
-        const RegKeyValues stored(v.key);
-        using namespace Settings;
-        v.actualFailures = SettingsAccess::readInteger(stored, ActualFailures);
-        v.actualFailuresStored = stored.contains(ActualFailures.name());
-        v.soundAlert = SettingsAccess::readBool(stored, SoundAlert);
-        v.launchApplication = SettingsAccess::readBool(stored, LaunchApplication);
-        v.failuresBeforeLaunch = SettingsAccess::readInteger(stored, FailuresBeforeLaunch);
-        v.repeatLaunch = SettingsAccess::readBool(stored, RepeatLaunchApplication);
-        v.progName = m_settings.readString(stored, ProgName);
-        v.progNameOff = m_settings.readString(stored, ProgNameOff);
-        v.sendEmail = SettingsAccess::readBool(stored, SendEmail);
-        v.failuresBeforeEmail = SettingsAccess::readInteger(stored, FailuresBeforeEmail);
-        v.repeatEmail = SettingsAccess::readBool(stored, RepeatEmail);
-        v.onErrorEmail = m_settings.readString(stored, OnErrorEmail);
-        v.onErrorEmailTo = m_settings.readString(stored, OnErrorEmailTo);
-        v.offErrorEmail = m_settings.readString(stored, OffErrorEmail);
-        v.offErrorEmailTo = m_settings.readString(stored, OffErrorEmailTo);
-
+        const KnownService &known = loadServiceValues(services.at(i), v);
         if (!known.target)
             continue;
         const ServiceTarget &target = *known.target;
-        v.pattern = m_settings.readString(stored, Pattern);
-        v.slowAfterMs = SettingsAccess::readInteger(stored, SlowAfterMs);
-        v.desktopNotification = SettingsAccess::readBool(stored, DesktopNotification);
-        v.acknowledged = SettingsAccess::readBool(stored, Acknowledged);
-        v.outageStart = stored.readString(OutageStart.name(), QString());
-        if (m_env.hold) {
-            const QDateTime nowUtc = m_env.hold->nowUtc();
-            v.hold = AlertHold::judge(stored, nowUtc);
-            // A snooze that has run out is no longer kept.
-            if (AlertHold::snoozeRunOut(stored, nowUtc))
-                RegWriteString(v.key, SnoozedUntil.name(), QString());
-        }
 
         m_view.setTrayHint(known.trayHint);
         ServiceLog::ensureLogStarted(v.logPath, [this] { return stamp(); });
@@ -321,12 +339,7 @@ void PollCycle::walk(const QStringList &services)
         if (m_abortRequested)
             return;
 
-        const LiveSettings live = m_env.settings();
-        ProbeSettings settings;
-        settings.connectionTimeoutSecs = live.connectionTimeoutSecs;
-        settings.proxy.use = live.useProxy;
-        settings.proxy.host = live.proxyHost;
-        settings.proxy.port = live.proxyPort;
+        const ProbeSettings settings = probeSettings(m_env.settings());
         ProbeResult result = m_env.probe(target, v.pattern, settings, [this] { return m_abortRequested; });
         if (result.aborted || m_abortRequested)
             return;
@@ -337,16 +350,117 @@ void PollCycle::walk(const QStringList &services)
             result.resultCode = QStringLiteral("timeout");
         // Too slow an answer fails like a wrong one, with its own code.
         judgeSlowAnswer(result, v.slowAfterMs);
-        // Response time history: kept in memory, written with the cycle's
-        // other results at its end.
-        recordResult(v.name, result);
+        handOver(target, v, result);
+    }
+}
 
-        if (result.connected && result.success)
-            handleSuccess(target, v, result.resultCode);
-        else
-            handleFailure(target, v, result);
-        if (result.certificate)
-            certificateSeen(v, *result.certificate);
+void PollCycle::handOver(const ServiceTarget &target, const ServiceValues &v, const ProbeResult &result)
+{
+    // Response time history: kept in memory, written with the cycle's
+    // other results at its end.
+    recordResult(v.name, result);
+
+    if (result.connected && result.success)
+        handleSuccess(target, v, result.resultCode);
+    else
+        handleFailure(target, v, result);
+    if (result.certificate)
+        certificateSeen(v, *result.certificate);
+}
+
+ProbeSettings PollCycle::probeSettings(const LiveSettings &live)
+{
+    ProbeSettings settings;
+    settings.connectionTimeoutSecs = live.connectionTimeoutSecs;
+    settings.proxy.use = live.useProxy;
+    settings.proxy.host = live.proxyHost;
+    settings.proxy.port = live.proxyPort;
+    return settings;
+}
+
+// Several services at once: each probe starts as soon as a place is free,
+// its service's values read then; the results are taken in list order, each
+// after the connection check that would have come before its probe, and go
+// through the same steps as one at a time.
+void PollCycle::walkParallel(const QStringList &services, int atOnce)
+{
+    m_certificates.retain(services);
+    const int count = services.size();
+    struct Entry {
+        ServiceValues values;
+        KnownService known;
+    };
+    // The entries prepared and not yet taken; an entry stays where it is
+    // while others come and go.
+    std::unordered_map<int, Entry> entries;
+    const ProbeSettings settings = probeSettings(m_env.settings());
+    InOrderProbes probes(
+        *m_env.probes, atOnce, count,
+        [&](int index) -> std::optional<InOrderProbes::Job> {
+            Entry entry;
+            entry.known = loadServiceValues(services.at(index), entry.values);
+            std::optional<InOrderProbes::Job> job;
+            if (entry.known.target)
+                job = InOrderProbes::Job{*entry.known.target, entry.values.pattern, settings};
+            entries.insert_or_assign(index, std::move(entry));
+            return job;
+        },
+        [&](int index, ProbeResult &result) {
+            if (result.resultCode.isEmpty())
+                result.resultCode = QStringLiteral("timeout");
+            const auto entry = entries.find(index);
+            judgeSlowAnswer(result, entry == entries.end() ? 0 : entry->second.values.slowAfterMs);
+            // A success's answer is never looked at again: it need not
+            // wait for its turn in memory.
+            if (result.connected && result.success)
+                result.response.clear();
+        });
+    m_ordered = &probes;
+    struct Unset {
+        InOrderProbes *&ordered;
+        ~Unset() { ordered = nullptr; }
+    } unset{m_ordered};
+
+    for (int i = 0; i < count; ++i) {
+        if (m_env.internetConnected && !m_env.internetConnected()) {
+            // What is still running started before the connection went.
+            probes.abortAll();
+            connectionLost();
+            return;
+        }
+        if (!m_noConnCountCleared) {
+            m_settings.writeInteger(Settings::NoConnActualFailures, 0);
+            m_noConnCountCleared = true;
+        }
+        probes.prepareThrough(i);
+        const auto found = entries.find(i);
+        if (m_abortRequested || found == entries.end())
+            return;
+        // Kept in the table until its result is in: the result's own
+        // judgement reads it.
+        const Entry &entry = found->second;
+        if (!entry.known.target) {
+            entries.erase(found);
+            continue;
+        }
+        const ServiceTarget &target = *entry.known.target;
+        const ServiceValues &v = entry.values;
+
+        m_view.setTrayHint(entry.known.trayHint);
+        ServiceLog::ensureLogStarted(v.logPath, [this] { return stamp(); });
+        m_view.setProgressText(entry.known.progressText);
+        m_view.processEvents();
+        if (m_abortRequested)
+            return;
+
+        std::optional<ProbeResult> result = probes.take(i, [this] { return m_abortRequested; });
+        if (!result || result->aborted || m_abortRequested)
+            return;
+        m_view.processEvents();
+        if (m_abortRequested)
+            return;
+        handOver(target, v, *result);
+        entries.erase(i);
     }
 }
 

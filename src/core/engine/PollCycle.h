@@ -23,6 +23,8 @@
 #include "engine/ServiceTarget.h"
 
 class AlertFailures;
+class ConcurrentProbes;
+class InOrderProbes;
 class IntervalTimer;
 class ResponseHistory;
 
@@ -42,6 +44,7 @@ struct LiveSettings {
     QString proxyHost;
     int proxyPort = Settings::HttpProxyPort.defaultNumber;
     int certWarnDays = Settings::CertWarnDays.defaultNumber;
+    int parallelChecks = Settings::ParallelChecks.defaultNumber;
 };
 
 // One pass over every service, failure tracking with its alerts, the poll
@@ -61,6 +64,9 @@ public:
                                   std::function<bool()> abortRequested)>
             probe;
         std::function<void()> abortProbe;
+        // Probes side by side, for ParallelChecks above 1; without them the
+        // services are checked one at a time whatever the setting.
+        ConcurrentProbes *probes = nullptr;
         // The poll timers' steady clock and longest single wait; empty and
         // 0 mean the system's clock and the timer's own default.
         std::function<qint64()> steadyClockMs;
@@ -139,6 +145,13 @@ private:
     bool startWithoutConnection();
     void startCycle();
     void walk(const QStringList &services);
+    void walkParallel(const QStringList &services, int atOnce);
+    // Reads the values of a service's turn; the name's parts come back.
+    const KnownService &loadServiceValues(const QString &name, ServiceValues &v);
+    static ProbeSettings probeSettings(const LiveSettings &live);
+    // A service's result goes to the history, failure tracking and the
+    // certificate watch.
+    void handOver(const ServiceTarget &target, const ServiceValues &v, const ProbeResult &result);
     void connectionLost();
     void endCycle();
     void handleSuccess(const ServiceTarget &target, const ServiceValues &values, const QString &code);
@@ -194,6 +207,8 @@ private:
     QHash<QString, KnownService> m_known;
     bool m_running = false;
     bool m_abortRequested = false;
+    // The probes of a walk over several services at once, while it runs.
+    InOrderProbes *m_ordered = nullptr;
     bool m_timerOn = false;
     CertificateWatch m_certificates;
     // No clock was given: the response time history takes the system's.

@@ -80,6 +80,7 @@ void ProbeTask::setUpConnection()
     ProbeConnection::Events events;
     events.connected = [this] {
         m_connected = true;
+        m_connectedUs = elapsedUs();
         m_changed();
     };
     events.dataArrived = [this] {
@@ -108,6 +109,15 @@ void ProbeTask::drain()
         m_tunnel->take(*m_connection); // only up to the empty line: the rest is TLS
     else if (m_phase == Phase::Exchange)
         m_reader.feed(m_connection->readAll());
+    noteAnswerDone();
+}
+
+// The moment the answer was complete, as it arrived: whoever runs the
+// probe may look at it a while later (several probes at once).
+void ProbeTask::noteAnswerDone()
+{
+    if (m_answerDoneUs < 0 && m_phase == Phase::Exchange && m_reader.done())
+        m_answerDoneUs = elapsedUs();
 }
 
 void ProbeTask::closedByPeer()
@@ -125,6 +135,7 @@ void ProbeTask::closedByPeer()
         break;
     case Phase::Exchange:
         m_reader.peerClosed();
+        noteAnswerDone();
         break;
     default:
         break;
@@ -244,7 +255,7 @@ bool ProbeTask::connectNext()
         m_connecting = false;
         // Through a proxy's tunnel the connect lasts until the tunnel stands.
         if (!(m_viaProxy && (m_https || m_tcp)))
-            m_result.timing.connectUs = elapsedUs() - m_connectStartUs;
+            m_result.timing.connectUs = connectedUs() - m_connectStartUs;
         beginAfterConnect();
         return true;
     }
@@ -322,7 +333,8 @@ void ProbeTask::tcpTunnelOver()
 
 void ProbeTask::tcpUp()
 {
-    m_result.timing.answerUs = elapsedUs();
+    // Straight to the target, the answer is the connect itself.
+    m_result.timing.answerUs = m_viaProxy ? elapsedUs() : connectedUs();
     m_result.success = true;
     m_result.resultCode = QStringLiteral("connected");
     finish(); // closed at once
@@ -346,7 +358,7 @@ void ProbeTask::judge()
     // The answer is complete, or cut short by the time-out: what came is
     // what is judged. Nothing at all is no answer.
     if (m_reader.receivedBytes() > 0)
-        m_result.timing.answerUs = elapsedUs();
+        m_result.timing.answerUs = m_answerDoneUs >= 0 ? m_answerDoneUs : elapsedUs();
     m_result.response = m_reader.answer();
     Judgement judgement;
     if (m_http) {

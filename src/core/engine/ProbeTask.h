@@ -71,6 +71,9 @@ private:
     void tlsFailure(const QString &reason);
     void finish();
     void drain();
+    void noteAnswerDone();
+    // When the connect was seen to succeed (now when it was not seen).
+    qint64 connectedUs() const { return m_connectedUs >= 0 ? m_connectedUs : elapsedUs(); }
     void closedByPeer();
     QString waitedText() const;
 
@@ -104,6 +107,8 @@ private:
     QElapsedTimer m_sinceStart;
     qint64 m_connectStartUs = -1;
     qint64 m_handshakeStartUs = -1;
+    qint64 m_connectedUs = -1;
+    qint64 m_answerDoneUs = -1;
     std::unique_ptr<ProxyTunnel> m_tunnel;
     bool m_tlsFailed = false; // closed or failed before the handshake ended
     // Declared last so they go first, before the state their handlers touch;

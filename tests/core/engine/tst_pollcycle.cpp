@@ -9,6 +9,7 @@
 #include "config/Registry.h"
 #include "config/RegistryStore.h"
 #include "engine/AlertFailures.h"
+#include "engine/ConcurrentProbes.h"
 #include "engine/IntervalTimer.h"
 #include "engine/PollCycle.h"
 #include "base/TimeStamp.h"
@@ -96,6 +97,18 @@ public:
     }
 };
 
+// Probes side by side, there for the taking: with one service at a time
+// (the default) the cycle must never start one.
+class UnusedProbes : public ConcurrentProbes {
+public:
+    int starts = 0;
+    void start(int, const ServiceTarget &, const QString &, const ProbeSettings &) override { ++starts; }
+    QList<Finished> wait(qint64) override { return {}; }
+    void abortAll() override {}
+    void wake() override {}
+    int running() const override { return 0; }
+};
+
 ProbeResult up(const QString &code = QStringLiteral("200"))
 {
     ProbeResult r;
@@ -132,6 +145,7 @@ private:
     QHash<QString, QQueue<ProbeResult>> m_results;
     std::function<void(const QString &)> m_duringProbe;
     QStringList m_probed;
+    UnusedProbes m_unusedProbes;
     std::unique_ptr<PollCycle> m_cycle;
 
     QString key(const QString &name) const
@@ -164,6 +178,7 @@ private:
         };
         env.steadyClockMs = [this] { return m_steadyMs; };
         env.timerMaxShotMs = 1; // look at the clock again every millisecond
+        env.probes = &m_unusedProbes;
         m_cycle = std::make_unique<PollCycle>(m_fixture->context(), m_view, m_alerts, env);
     }
     void script(const QString &name, const QList<ProbeResult> &results)
@@ -195,6 +210,8 @@ private slots:
     }
     void cleanup()
     {
+        QCOMPARE(m_unusedProbes.starts, 0);
+        m_unusedProbes.starts = 0;
         m_cycle.reset();
         m_fixture.reset();
     }
