@@ -72,7 +72,7 @@ private slots:
                 expected = s->defaultText(folder);
             QCOMPARE(binder->shown(*s), expected);
         }
-        QCOMPARE(bound, 24 + 18);
+        QCOMPARE(bound, 26 + 18);
 
         const LiveSettings live = window.liveSettings();
         const LiveSettings defaults;

@@ -116,6 +116,11 @@ inline constexpr Setting CertWarnedOn{u"CertWarnedOn", T::String, S::Service};
 // A success whose complete answer took longer than this many milliseconds
 // counts as the failure "slow"; 0 is off.
 inline constexpr Setting SlowAfterMs{u"SlowAfterMs", T::Integer, S::Service, 0, {}, 0, 600000};
+// Metrics for a Prometheus server: the folder that gets quellmark.prom after
+// every poll, and "host:port" of the program's own /metrics endpoint; empty
+// is off for both.
+inline constexpr Setting MetricsFolder{u"MetricsFolder", T::String, S::Global};
+inline constexpr Setting MetricsListen{u"MetricsListen", T::String, S::Global};
 
 // The whole table.
 inline constexpr auto All = std::to_array<const Setting *>({
@@ -129,6 +134,7 @@ inline constexpr auto All = std::to_array<const Setting *>({
     &RecoveryTime, &OutageStart, &OutageEnd, &DesktopNotifications, &DesktopNotification, &SnoozedUntil,
     &Acknowledged,
     &CertWarnDays, &CertWarnedOn, &SlowAfterMs,
+    &MetricsFolder, &MetricsListen,
 });
 // clang-format on
 
