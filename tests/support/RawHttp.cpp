@@ -19,7 +19,8 @@ RawHttp::Answer RawHttp::exchange(quint16 port, const QByteArray &request, int t
     });
     QObject::connect(&socket, &QTcpSocket::readyRead, [&] { answer.bytes += socket.readAll(); });
     QObject::connect(&socket, &QTcpSocket::disconnected, [&] {
-        answer.bytes += socket.readAll();
+        if (socket.isOpen())
+            answer.bytes += socket.readAll();
         answer.closedByServer = true;
         loop.quit();
     });
