@@ -401,7 +401,8 @@ private slots:
         // The on-error list changed once; the second poll left it as it was.
         QCOMPARE(changes.announced(QStringLiteral("OnErrorList")),
                  (QVariantList{QStringList{QStringLiteral("http:127.0.0.1/down")}}));
-        QCOMPARE(changes.announced(QStringLiteral("LastPollFinished")).size(), 2);
+        // A time stamp to the second: two quick polls may leave it as it was.
+        QVERIFY(!changes.announced(QStringLiteral("LastPollFinished")).isEmpty());
         QCOMPARE(changes.announced(QStringLiteral("LastPollFinished")).constLast().toString(),
                  remote.property("LastPollFinished").toString());
         for (const QVariantMap &map : changes.changedProperties())

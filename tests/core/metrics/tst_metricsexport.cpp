@@ -1,20 +1,18 @@
-// From a monitor's poll to quellmark.prom and the endpoint's text: each
-// service's figures, the program's, what a poll without a connection says,
-// the atomic file, and a folder that cannot be written.
+// From a monitor's poll to quellmark.prom: each service's figures, the
+// program's, what a poll without a connection says, the atomic file, and a
+// folder that cannot be written. The endpoint and the real node exporter
+// are tried on the running program (tests/app/tst_metrics).
 
-#include "RawHttp.h"
 #include "StoreFixture.h"
 
 #include "config/Settings.h"
 #include "engine/Monitor.h"
 #include "metrics/MetricsExport.h"
 #include "metrics/MetricsFile.h"
-#include "metrics/MetricsListener.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -181,34 +179,6 @@ private slots:
         QFETCH(QString, setting);
         QFETCH(QString, folder);
         QCOMPARE(MetricsFile::resolveFolder(setting, QStringLiteral("/prog/")), folder);
-    }
-
-    // The endpoint serves what the last poll found; before the first, what
-    // is known.
-    void endpointFollowsThePolls()
-    {
-        Rig rig;
-        rig.services = {QStringLiteral("HTTP down 80")};
-        QVERIFY(rig.metrics->listenOn(QString()).isEmpty());
-        QVERIFY(!rig.metrics->listener()->isListening());
-        // A port of our own choosing: the system's pick, taken back.
-        quint16 port = 0;
-        {
-            QTcpServer probe;
-            QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-            port = probe.serverPort();
-        }
-        QCOMPARE(rig.metrics->listenOn(QStringLiteral("127.0.0.1:%1").arg(port)), QString());
-        QCOMPARE(rig.metrics->listenOn(QStringLiteral(" localhost:%1 ").arg(port)), QString());
-        QByteArray before = RawHttp::get(port, "/metrics");
-        QVERIFY(before.contains("\nquellmark_polls_total 0\n"));
-        QVERIFY(!before.contains("quellmark_service_up"));
-        rig.monitor->pollNow();
-        const QByteArray after = RawHttp::get(port, "/metrics");
-        QVERIFY(after.contains("\nquellmark_polls_total 1\n"));
-        QVERIFY(after.contains("quellmark_service_up{service=\"HTTP down 80\",type=\"http\",host=\"down\",port=\"80\"} 0\n"));
-        QCOMPARE(rig.metrics->listenOn(QString()), QString());
-        QVERIFY(!RawHttp::exchange(port, "GET /metrics HTTP/1.1\r\n\r\n", 2000).connected);
     }
 };
 
