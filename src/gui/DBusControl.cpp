@@ -22,11 +22,12 @@ DBusControl::DBusControl(Monitor *monitor, TfrmMain *window)
     : QObject(window), m_monitor(monitor), m_window(window)
 {
     connect(m_monitor, &Monitor::cycleRunning, this, &DBusControl::cycleRunning);
-    connect(m_monitor, &Monitor::serviceChecked, this, [this](const QString &, const HistoryPoint &point) {
-        ++m_checked;
-        if (!point.up)
-            ++m_failed;
-    });
+    connect(m_monitor, &Monitor::serviceChecked, this,
+            [this](const QString &, const HistoryPoint &point) {
+                ++m_checked;
+                if (!point.up)
+                    ++m_failed;
+            });
     connect(m_monitor, &Monitor::cycleFinished, this, &DBusControl::cycleFinished);
     connect(m_monitor, &Monitor::timerSwitchShown, this, &DBusControl::announceChanges);
     connect(m_monitor, &Monitor::onErrorListChanged, this, &DBusControl::announceChanges);
@@ -52,7 +53,8 @@ void DBusControl::cycleFinished()
     announceChanges();
     // A poll that found no connection never ran: it checked nothing and
     // took no time.
-    const int duration = m_cycleClock.isValid() ? int(qMin<qint64>(m_cycleClock.elapsed(), INT_MAX)) : 0;
+    const int duration =
+        m_cycleClock.isValid() ? int(qMin<qint64>(m_cycleClock.elapsed(), INT_MAX)) : 0;
     const int checked = m_checked;
     const int failed = m_failed;
     m_cycleClock.invalidate();
@@ -103,8 +105,9 @@ void DBusControl::announceChanges()
     m_announced = now;
     if (changed.isEmpty())
         return;
-    QDBusMessage signal = QDBusMessage::createSignal(ObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                     QStringLiteral("PropertiesChanged"));
+    QDBusMessage signal =
+        QDBusMessage::createSignal(ObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                   QStringLiteral("PropertiesChanged"));
     signal << Interface << changed << QStringList();
     m_bus->send(signal);
 }

@@ -46,7 +46,8 @@ void MiscPage::bindSettings(SettingsBinder &b)
     b.bindText(SmtpPass, ui->edtSmtpPass);
     // 0 None, 1 STARTTLS, 2 SSL/TLS; written when the user picks one.
     b.bindChoice(SmtpSecurity, ui->cmbSmtpSecurity);
-    b.bindFile(MetricsFolder, ui->edtMetricsFolder, ui->butBrowseMetrics, [this] { return butBrowseMetricsClick(); });
+    b.bindFile(MetricsFolder, ui->edtMetricsFolder, ui->butBrowseMetrics,
+               [this] { return butBrowseMetricsClick(); });
     b.bindText(MetricsListen, ui->edtMetricsListen);
 }
 

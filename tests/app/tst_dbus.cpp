@@ -356,7 +356,8 @@ private slots:
     void changesAreAnnounced()
     {
         if (!PrivateBus::available())
-            QSKIP("dbus-daemon is not installed (Debian package dbus-daemon); the change signals were not tested");
+            QSKIP("dbus-daemon is not installed (Debian package dbus-daemon); the change signals "
+                  "were not tested");
         TestSandbox sandbox;
         PrivateBus bus;
         QVERIFY(bus.start());
@@ -364,7 +365,8 @@ private slots:
         FakeServer down;
         QVERIFY(up.listen());
         QVERIFY(down.listen());
-        up.setScenario(FakeServer::Scenario().waitForText("\r\n\r\n").send("HTTP/1.1 200 OK\r\n\r\n").close());
+        up.setScenario(
+            FakeServer::Scenario().waitForText("\r\n\r\n").send("HTTP/1.1 200 OK\r\n\r\n").close());
         down.setScenario(FakeServer::Scenario()
                              .waitForText("\r\n\r\n")
                              .delay(300)
@@ -378,13 +380,16 @@ private slots:
         }
         AppProcess app;
         QVERIFY(app.start());
-        QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), QStringLiteral("tst5"));
+        QDBusConnection connection =
+            QDBusConnection::connectToBus(bus.address(), QStringLiteral("tst5"));
         QTRY_VERIFY(connection.interface()->isServiceRegistered(Interface).value());
         BusSignalRecorder changes;
         BusSignalRecorder finished;
-        QVERIFY(changes.listen(connection, Interface, QStringLiteral("/"), QStringLiteral("org.freedesktop.DBus.Properties"),
+        QVERIFY(changes.listen(connection, Interface, QStringLiteral("/"),
+                               QStringLiteral("org.freedesktop.DBus.Properties"),
                                QStringLiteral("PropertiesChanged")));
-        QVERIFY(finished.listen(connection, Interface, QStringLiteral("/"), Interface, QStringLiteral("PollFinished")));
+        QVERIFY(finished.listen(connection, Interface, QStringLiteral("/"), Interface,
+                                QStringLiteral("PollFinished")));
         QDBusInterface remote(Interface, QStringLiteral("/"), Interface, connection);
 
         for (int poll = 1; poll <= 2; ++poll) {
@@ -394,10 +399,12 @@ private slots:
             QCOMPARE(summary.size(), 3);
             QCOMPARE(summary.at(0).toInt(), 2);
             QCOMPARE(summary.at(1).toInt(), 1);
-            QVERIFY2(summary.at(2).toInt() >= 300 && summary.at(2).toInt() < 10000, qPrintable(summary.at(2).toString()));
+            QVERIFY2(summary.at(2).toInt() >= 300 && summary.at(2).toInt() < 10000,
+                     qPrintable(summary.at(2).toString()));
         }
         QTRY_COMPARE(changes.announced(QStringLiteral("PollsHandled")), (QVariantList{1, 2}));
-        QCOMPARE(changes.announced(QStringLiteral("Polling")), (QVariantList{true, false, true, false}));
+        QCOMPARE(changes.announced(QStringLiteral("Polling")),
+                 (QVariantList{true, false, true, false}));
         // The on-error list changed once; the second poll left it as it was.
         QCOMPARE(changes.announced(QStringLiteral("OnErrorList")),
                  (QVariantList{QStringList{QStringLiteral("http:127.0.0.1/down")}}));
@@ -410,7 +417,8 @@ private slots:
 
         remote.call(QStringLiteral("ToggleTimer"));
         QTRY_COMPARE(changes.announced(QStringLiteral("TimerOn")), (QVariantList{true}));
-        remote.call(QStringLiteral("Snooze"), QStringLiteral("HTTP 127.0.0.1 %1").arg(up.port()), 10u);
+        remote.call(QStringLiteral("Snooze"), QStringLiteral("HTTP 127.0.0.1 %1").arg(up.port()),
+                    10u);
         QTRY_COMPARE(changes.announced(QStringLiteral("HeldBack")).size(), 1);
 
         QVERIFY(remote.call(QStringLiteral("Exit")).type() == QDBusMessage::ReplyMessage);

@@ -41,8 +41,10 @@ quint16 freePort()
 QMap<QString, QString> upValues(const QByteArray &text)
 {
     QMap<QString, QString> values;
-    static const QRegularExpression sample(QStringLiteral("^quellmark_service_up\\{(.*)\\} (\\S+)$"));
-    static const QRegularExpression service(QStringLiteral("(?:^|,)service=\"((?:[^\"\\\\]|\\\\.)*)\""));
+    static const QRegularExpression sample(
+        QStringLiteral("^quellmark_service_up\\{(.*)\\} (\\S+)$"));
+    static const QRegularExpression service(
+        QStringLiteral("(?:^|,)service=\"((?:[^\"\\\\]|\\\\.)*)\""));
     for (const QByteArray &line : text.split('\n')) {
         const QRegularExpressionMatch m = sample.match(QString::fromUtf8(line));
         if (!m.hasMatch())
@@ -81,7 +83,8 @@ private slots:
     void pollOverThreeServices()
     {
         if (!PrivateBus::available())
-            QSKIP("dbus-daemon is not installed (Debian package dbus-daemon); the metrics were not tested");
+            QSKIP("dbus-daemon is not installed (Debian package dbus-daemon); the metrics were not "
+                  "tested");
         TestSandbox sandbox;
         PrivateBus bus;
         QVERIFY(bus.start());
@@ -91,7 +94,10 @@ private slots:
         FakeServer upA;
         FakeServer upB;
         FakeServer down;
-        const auto ok = FakeServer::Scenario().waitForText("\r\n\r\n").send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n").close();
+        const auto ok = FakeServer::Scenario()
+                            .waitForText("\r\n\r\n")
+                            .send("HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n")
+                            .close();
         // The failing service answers late, so the poll runs a while.
         const auto late = FakeServer::Scenario()
                               .waitForText("\r\n\r\n")
@@ -113,14 +119,16 @@ private slots:
             RegistryStore store(sandbox.storePath());
             for (const QString &name : {nameA, nameB, nameDown})
                 store.createKey(Root + QStringLiteral("\\Services\\") + name);
-            store.setValue(Root, QStringLiteral("MetricsFolder"), RegValue::fromString(metricsFolder));
+            store.setValue(Root, QStringLiteral("MetricsFolder"),
+                           RegValue::fromString(metricsFolder));
             store.setValue(Root, QStringLiteral("MetricsListen"),
                            RegValue::fromString(QStringLiteral("127.0.0.1:%1").arg(endpoint)));
         }
 
         AppProcess app;
         QVERIFY(app.start());
-        QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), QStringLiteral("metrics"));
+        QDBusConnection connection =
+            QDBusConnection::connectToBus(bus.address(), QStringLiteral("metrics"));
         QTRY_VERIFY(connection.interface()->isServiceRegistered(Interface).value());
         QDBusInterface remote(Interface, QStringLiteral("/"), Interface, connection);
 
@@ -147,9 +155,10 @@ private slots:
         const QByteArray written = file.readAll();
         const QByteArray served = RawHttp::get(endpoint, "/metrics");
         QCOMPARE(served, written);
-        const QMap<QString, QString> expected{{QStringLiteral("HTTP 127.0.0.1/\\\"quoted\\\"/schön %1").arg(upA.port()), "1"},
-                                              {nameB, "1"},
-                                              {nameDown, "0"}};
+        const QMap<QString, QString> expected{
+            {QStringLiteral("HTTP 127.0.0.1/\\\"quoted\\\"/schön %1").arg(upA.port()), "1"},
+            {nameB, "1"},
+            {nameDown, "0"}};
         QCOMPARE(upValues(written), expected);
         QVERIFY(written.contains("\nquellmark_polls_total 1\n"));
         saveSample(QStringLiteral("quellmark.prom"), written);
@@ -157,18 +166,21 @@ private slots:
             QCOMPARE(Promtool::checkMetrics(written), QString());
             QCOMPARE(Promtool::checkMetrics(served), QString());
         } else {
-            qWarning("promtool is not installed (Debian package prometheus); the text was not checked by it");
+            qWarning("promtool is not installed (Debian package prometheus); the text was not "
+                     "checked by it");
         }
 
         if (NodeExporter::available()) {
             NodeExporter exporter;
             QVERIFY2(exporter.start(metricsFolder), qPrintable(exporter.error()));
             const QByteArray scraped = exporter.scrape();
-            QVERIFY2(scraped.contains("\nnode_textfile_scrape_error 0\n"), quellmarkLines(scraped).constData());
+            QVERIFY2(scraped.contains("\nnode_textfile_scrape_error 0\n"),
+                     quellmarkLines(scraped).constData());
             QCOMPARE(upValues(scraped), expected);
             saveSample(QStringLiteral("node-exporter-scrape.txt"), quellmarkLines(scraped));
         } else {
-            qWarning("prometheus-node-exporter is not installed; the textfile collector was not tried");
+            qWarning(
+                "prometheus-node-exporter is not installed; the textfile collector was not tried");
         }
 
         QVERIFY(remote.call(QStringLiteral("Exit")).type() == QDBusMessage::ReplyMessage);

@@ -208,7 +208,8 @@ private slots:
             listen->setText(QStringLiteral("metrics.example:9101"));
             emit listen->editingFinished();
             QCOMPARE(boxes.size(), 1);
-            QVERIFY2(boxes.at(0).contains(QStringLiteral("IP address or localhost")), qPrintable(boxes.at(0)));
+            QVERIFY2(boxes.at(0).contains(QStringLiteral("IP address or localhost")),
+                     qPrintable(boxes.at(0)));
             QVERIFY(!w->metrics()->listener()->isListening());
             listen->setText(QStringLiteral("127.0.0.1:0"));
             emit listen->editingFinished();
@@ -232,7 +233,9 @@ private slots:
         auto w = makeWindow();
         QCOMPARE(boxes.size(), 2);
         QVERIFY(!w->metrics()->listener()->isListening());
-        QTRY_VERIFY(child<QPlainTextEdit>(w.get(), "memoStatus")->toPlainText().contains(QStringLiteral("\"nonsense\"")));
+        QTRY_VERIFY(child<QPlainTextEdit>(w.get(), "memoStatus")
+                        ->toPlainText()
+                        .contains(QStringLiteral("\"nonsense\"")));
         Dialogs::setResponder({});
     }
 

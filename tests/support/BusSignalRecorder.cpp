@@ -3,8 +3,8 @@
 #include <QDBusArgument>
 #include <QDBusVariant>
 
-bool BusSignalRecorder::listen(QDBusConnection connection, const QString &service, const QString &path,
-                               const QString &interface, const QString &member)
+bool BusSignalRecorder::listen(QDBusConnection connection, const QString &service,
+                               const QString &path, const QString &interface, const QString &member)
 {
     return connection.connect(service, path, interface, member, this, SLOT(record(QDBusMessage)));
 }

@@ -12,8 +12,8 @@ class BusSignalRecorder : public QObject {
     Q_OBJECT
 public:
     // Starts recording; false when the bus refused the match.
-    bool listen(QDBusConnection connection, const QString &service, const QString &path, const QString &interface,
-                const QString &member);
+    bool listen(QDBusConnection connection, const QString &service, const QString &path,
+                const QString &interface, const QString &member);
     const QList<QDBusMessage> &messages() const { return m_messages; }
     // PropertiesChanged: every changed-properties map recorded, in order.
     QList<QVariantMap> changedProperties() const;

@@ -40,7 +40,8 @@ bool NodeExporter::start(const QString &textfileFolder)
     }
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.start(path(), {QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(m_port),
-                             QStringLiteral("--collector.disable-defaults"), QStringLiteral("--collector.textfile"),
+                             QStringLiteral("--collector.disable-defaults"),
+                             QStringLiteral("--collector.textfile"),
                              QStringLiteral("--collector.textfile.directory=") + textfileFolder});
     if (!m_process.waitForStarted(10000)) {
         m_error = QStringLiteral("the node exporter did not start");
@@ -49,14 +50,19 @@ bool NodeExporter::start(const QString &textfileFolder)
     const QDeadlineTimer deadline(15000);
     while (!deadline.hasExpired()) {
         if (m_process.state() == QProcess::NotRunning) {
-            m_error = QStringLiteral("the node exporter ended: ") + QString::fromUtf8(m_process.readAll());
+            m_error = QStringLiteral("the node exporter ended: ") +
+                      QString::fromUtf8(m_process.readAll());
             return false;
         }
-        if (RawHttp::exchange(m_port, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n", 2000).connected)
+        if (RawHttp::exchange(
+                m_port, "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n",
+                2000)
+                .connected)
             return true;
         QTest::qWait(100);
     }
-    m_error = QStringLiteral("the node exporter did not answer: ") + QString::fromUtf8(m_process.readAll());
+    m_error = QStringLiteral("the node exporter did not answer: ") +
+              QString::fromUtf8(m_process.readAll());
     return false;
 }
 

@@ -38,7 +38,9 @@ RawHttp::Answer RawHttp::exchange(quint16 port, const QByteArray &request, int t
 
 QByteArray RawHttp::get(quint16 port, const QByteArray &path, int timeoutMs)
 {
-    const Answer a = exchange(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n", timeoutMs);
+    const Answer a =
+        exchange(port, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n",
+                 timeoutMs);
     return a.statusLine().contains(" 200 ") ? a.body() : QByteArray();
 }
 

@@ -4,9 +4,10 @@ namespace {
 ListenAddress failed(const QString &text, const QString &why)
 {
     ListenAddress a;
-    a.error = QStringLiteral("The metrics address \"%1\" cannot be used: %2. Give host:port, such as "
-                             "127.0.0.1:9101, or leave it empty.")
-                  .arg(text.left(ListenAddress::MaxLength), why);
+    a.error =
+        QStringLiteral("The metrics address \"%1\" cannot be used: %2. Give host:port, such as "
+                       "127.0.0.1:9101, or leave it empty.")
+            .arg(text.left(ListenAddress::MaxLength), why);
     return a;
 }
 
@@ -37,7 +38,8 @@ ListenAddress ListenAddress::parse(const QString &input)
     } else if (text.startsWith(QLatin1Char('['))) {
         const qsizetype close = text.indexOf(QStringLiteral("]:"));
         if (close < 0)
-            return failed(text, QStringLiteral("an IPv6 address in brackets must be followed by :port"));
+            return failed(text,
+                          QStringLiteral("an IPv6 address in brackets must be followed by :port"));
         host = text.mid(1, close - 1);
         port = text.mid(close + 2);
     } else {

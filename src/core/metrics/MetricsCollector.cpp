@@ -12,12 +12,14 @@ namespace {
 const QString NoInternet = QStringLiteral("NoInternetConnection");
 } // namespace
 
-MetricsCollector::MetricsCollector(Monitor *monitor, const ProgramContext &context, std::function<QDateTime()> now,
-                                   QObject *parent)
+MetricsCollector::MetricsCollector(Monitor *monitor, const ProgramContext &context,
+                                   std::function<QDateTime()> now, QObject *parent)
     : QObject(parent), m_monitor(monitor), m_context(context), m_now(std::move(now))
 {
     connect(m_monitor, &Monitor::serviceChecked, this,
-            [this](const QString &service, const HistoryPoint &point) { m_last.insert(service, point); });
+            [this](const QString &service, const HistoryPoint &point) {
+                m_last.insert(service, point);
+            });
     connect(m_monitor, &Monitor::cycleFinished, this, &MetricsCollector::cycleFinished);
 }
 

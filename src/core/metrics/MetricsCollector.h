@@ -20,8 +20,8 @@ class MetricsCollector : public QObject {
     Q_OBJECT
 public:
     // The clock tells when a poll ended; the system's when empty.
-    MetricsCollector(Monitor *monitor, const ProgramContext &context, std::function<QDateTime()> now = {},
-                     QObject *parent = nullptr);
+    MetricsCollector(Monitor *monitor, const ProgramContext &context,
+                     std::function<QDateTime()> now = {}, QObject *parent = nullptr);
 
     // The metrics of the services listed now, as of the last results.
     MetricsSnapshot snapshot() const;

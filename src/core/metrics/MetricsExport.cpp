@@ -8,10 +8,11 @@
 #include "metrics/MetricsListener.h"
 #include "metrics/PrometheusText.h"
 
-MetricsExport::MetricsExport(Monitor *monitor, const ProgramContext &context, std::function<QDateTime()> now,
-                             QObject *parent)
+MetricsExport::MetricsExport(Monitor *monitor, const ProgramContext &context,
+                             std::function<QDateTime()> now, QObject *parent)
     : QObject(parent), m_context(context), m_now(std::move(now)),
-      m_collector(new MetricsCollector(monitor, context, m_now, this)), m_listener(new MetricsListener(this))
+      m_collector(new MetricsCollector(monitor, context, m_now, this)),
+      m_listener(new MetricsListener(this))
 {
     connect(m_collector, &MetricsCollector::pollCollected, this, &MetricsExport::publish);
 }
@@ -52,7 +53,8 @@ void MetricsExport::publish()
     const QByteArray metrics = text();
     m_published = true;
     m_listener->setBody(metrics);
-    const QString folder = MetricsFile::resolveFolder(m_folder ? m_folder() : QString(), m_context.programFolder);
+    const QString folder =
+        MetricsFile::resolveFolder(m_folder ? m_folder() : QString(), m_context.programFolder);
     if (folder.isEmpty())
         return;
     const QString failure = MetricsFile::write(folder, metrics);
@@ -67,6 +69,7 @@ void MetricsExport::publish()
 void MetricsExport::report(const QString &text)
 {
     const QDateTime at = m_now ? m_now() : QDateTime::currentDateTime();
-    AppendLine(m_context.errorLogPath, TimeStamp::format(at) + QStringLiteral(": ") + text + QStringLiteral("\r\n"));
+    AppendLine(m_context.errorLogPath,
+               TimeStamp::format(at) + QStringLiteral(": ") + text + QStringLiteral("\r\n"));
     emit problem(text);
 }

@@ -22,8 +22,8 @@ class Monitor;
 class MetricsExport : public QObject {
     Q_OBJECT
 public:
-    MetricsExport(Monitor *monitor, const ProgramContext &context, std::function<QDateTime()> now = {},
-                  QObject *parent = nullptr);
+    MetricsExport(Monitor *monitor, const ProgramContext &context,
+                  std::function<QDateTime()> now = {}, QObject *parent = nullptr);
     ~MetricsExport() override;
 
     // The metrics folder as its setting shows it now; read after each poll.

@@ -25,8 +25,10 @@ QString MetricsFile::write(const QString &folder, const QByteArray &text)
     // instead of leaving half a file behind.
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly))
-        return QStringLiteral("The metrics file %1 cannot be written: %2").arg(path, file.errorString());
+        return QStringLiteral("The metrics file %1 cannot be written: %2")
+            .arg(path, file.errorString());
     if (file.write(text) != text.size() || !file.commit())
-        return QStringLiteral("The metrics file %1 cannot be written: %2").arg(path, file.errorString());
+        return QStringLiteral("The metrics file %1 cannot be written: %2")
+            .arg(path, file.errorString());
     return {};
 }

@@ -103,14 +103,16 @@ void MetricsListener::answer(QTcpSocket *socket, Client &client, const QByteArra
     if (line.endsWith('\r'))
         line.chop(1);
     const QList<QByteArray> parts = line.split(' ');
-    const bool wellFormed = parts.size() == 3 && !parts.at(0).isEmpty() && parts.at(1).startsWith('/');
+    const bool wellFormed =
+        parts.size() == 3 && !parts.at(0).isEmpty() && parts.at(1).startsWith('/');
     const QByteArray version = wellFormed ? parts.at(2) : QByteArray();
     if (!wellFormed || (version != "HTTP/1.0" && version != "HTTP/1.1")) {
         reply(socket, client, "HTTP/1.1", 400, "Bad Request", "bad request\n");
         return;
     }
     if (parts.at(0) != "GET") {
-        reply(socket, client, version, 405, "Method Not Allowed", "only GET is served\n", "Allow: GET\r\n");
+        reply(socket, client, version, 405, "Method Not Allowed", "only GET is served\n",
+              "Allow: GET\r\n");
         return;
     }
     QByteArray path = parts.at(1);
@@ -125,8 +127,9 @@ void MetricsListener::answer(QTcpSocket *socket, Client &client, const QByteArra
           "Content-Type: " + PrometheusText::contentType() + "\r\n");
 }
 
-void MetricsListener::reply(QTcpSocket *socket, Client &client, const QByteArray &version, int status,
-                            const QByteArray &reason, const QByteArray &body, const QByteArray &extraHeaders)
+void MetricsListener::reply(QTcpSocket *socket, Client &client, const QByteArray &version,
+                            int status, const QByteArray &reason, const QByteArray &body,
+                            const QByteArray &extraHeaders)
 {
     client.answered = true;
     QByteArray head = version + ' ' + QByteArray::number(status) + ' ' + reason + "\r\n";

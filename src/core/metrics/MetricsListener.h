@@ -54,7 +54,8 @@ private:
     void read(QTcpSocket *socket);
     void answer(QTcpSocket *socket, Client &client, const QByteArray &request);
     void reply(QTcpSocket *socket, Client &client, const QByteArray &version, int status,
-               const QByteArray &reason, const QByteArray &body, const QByteArray &extraHeaders = {});
+               const QByteArray &reason, const QByteArray &body,
+               const QByteArray &extraHeaders = {});
     void drop(QTcpSocket *socket);
 
     QTcpServer m_server;

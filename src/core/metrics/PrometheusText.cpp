@@ -21,16 +21,17 @@ QByteArray serviceLabels(const ServiceMetrics &s)
     const auto label = [](const char *name, const QString &value) {
         return QByteArray(name) + "=\"" + PrometheusText::escapeLabelValue(value).toUtf8() + '"';
     };
-    return '{' + label("service", s.service) + ',' + label("type", s.type) + ',' + label("host", s.host) + ',' +
-           label("port", QString::number(s.port)) + '}';
+    return '{' + label("service", s.service) + ',' + label("type", s.type) + ',' +
+           label("host", s.host) + ',' + label("port", QString::number(s.port)) + '}';
 }
 
 class Writer {
 public:
     // One family: its samples come from `value`, which gives nothing for a
     // service without one.
-    void serviceFamily(const QList<ServiceMetrics> &services, const char *name, const char *help,
-                       const std::function<std::optional<QByteArray>(const ServiceMetrics &)> &value)
+    void
+    serviceFamily(const QList<ServiceMetrics> &services, const char *name, const char *help,
+                  const std::function<std::optional<QByteArray>(const ServiceMetrics &)> &value)
     {
         QByteArray samples;
         for (const ServiceMetrics &s : services) {
@@ -49,8 +50,8 @@ public:
         m_text += samples;
     }
 
-    void single(const char *name, const char *help, const char *type, const std::optional<QByteArray> &value,
-                const QByteArray &labels = {})
+    void single(const char *name, const char *help, const char *type,
+                const std::optional<QByteArray> &value, const QByteArray &labels = {})
     {
         if (value)
             add(name, help, type, name + labels + ' ' + *value + '\n');
@@ -96,7 +97,9 @@ QByteArray PrometheusText::format(const MetricsSnapshot &snapshot)
     const auto number = [](qint64 n) { return QByteArray::number(n); };
     w.serviceFamily(services, "quellmark_service_up",
                     "1 when the last check of the service succeeded, 0 when it failed.",
-                    [](const ServiceMetrics &s) { return mapped(s.up, [](bool up) { return QByteArray(up ? "1" : "0"); }); });
+                    [](const ServiceMetrics &s) {
+                        return mapped(s.up, [](bool up) { return QByteArray(up ? "1" : "0"); });
+                    });
     w.serviceFamily(services, "quellmark_service_actual_failures",
                     "Failed checks of the service in a row; 0 while it answers.",
                     [&](const ServiceMetrics &s) { return mapped(s.actualFailures, number); });
@@ -105,16 +108,23 @@ QByteArray PrometheusText::format(const MetricsSnapshot &snapshot)
                     [](const ServiceMetrics &s) { return mapped(s.lastCheckMs, seconds); });
     w.serviceFamily(services, "quellmark_service_response_seconds",
                     "Time from the start of the last check to the service's complete answer.",
-                    [](const ServiceMetrics &s) { return mapped(s.responseMs, [](int ms) { return seconds(ms); }); });
-    w.serviceFamily(services, "quellmark_certificate_expiry_timestamp_seconds",
-                    "When the certificate last seen on the HTTPS service expires, in seconds since the epoch.",
-                    [](const ServiceMetrics &s) { return mapped(s.certificateExpiryMs, seconds); });
-    w.single("quellmark_last_poll_timestamp_seconds", "When the last poll ended, in seconds since the epoch.",
-             "gauge", mapped(snapshot.lastPollMs, seconds));
-    w.single("quellmark_polls_total", "Polls handled since the program started, also those without a connection.",
-             "counter", number(snapshot.pollsTotal));
-    w.single("quellmark_internet_connected", "1 when the last poll found an internet connection, 0 when not.",
-             "gauge", mapped(snapshot.internetConnected, [](bool on) { return QByteArray(on ? "1" : "0"); }));
+                    [](const ServiceMetrics &s) {
+                        return mapped(s.responseMs, [](int ms) { return seconds(ms); });
+                    });
+    w.serviceFamily(
+        services, "quellmark_certificate_expiry_timestamp_seconds",
+        "When the certificate last seen on the HTTPS service expires, in seconds since the epoch.",
+        [](const ServiceMetrics &s) { return mapped(s.certificateExpiryMs, seconds); });
+    w.single("quellmark_last_poll_timestamp_seconds",
+             "When the last poll ended, in seconds since the epoch.", "gauge",
+             mapped(snapshot.lastPollMs, seconds));
+    w.single("quellmark_polls_total",
+             "Polls handled since the program started, also those without a connection.", "counter",
+             number(snapshot.pollsTotal));
+    w.single(
+        "quellmark_internet_connected",
+        "1 when the last poll found an internet connection, 0 when not.", "gauge",
+        mapped(snapshot.internetConnected, [](bool on) { return QByteArray(on ? "1" : "0"); }));
     w.single("quellmark_build_info", "The program's version; always 1.", "gauge", QByteArray("1"),
              "{version=\"" + escapeLabelValue(snapshot.version).toUtf8() + "\"}");
     return w.text();

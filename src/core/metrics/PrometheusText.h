@@ -16,5 +16,8 @@ public:
     // double quote and line feed escaped.
     static QString escapeLabelValue(const QString &value);
     // The Content-Type of a scrape's answer.
-    static QByteArray contentType() { return QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8"); }
+    static QByteArray contentType()
+    {
+        return QByteArrayLiteral("text/plain; version=0.0.4; charset=utf-8");
+    }
 };

@@ -23,7 +23,8 @@ const QDateTime CertEnds = QDateTime(QDate(2027, 1, 2), QTime(10, 0, 0), Qt::UTC
 QString readFile(const QString &path)
 {
     QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QStringLiteral("<missing>");
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll())
+                                       : QStringLiteral("<missing>");
 }
 } // namespace
 
@@ -63,7 +64,8 @@ private:
             };
             monitor = std::make_unique<Monitor>(fixture.context(), fakes);
             monitor->setServiceListProvider([this] { return services; });
-            metrics = std::make_unique<MetricsExport>(monitor.get(), fixture.context(), [] { return Now; });
+            metrics = std::make_unique<MetricsExport>(monitor.get(), fixture.context(),
+                                                      [] { return Now; });
             metrics->setFolderSource([this] { return folder; });
         }
     };
@@ -74,18 +76,24 @@ private slots:
         Rig rig;
         QTemporaryDir out;
         rig.folder = out.path() + QStringLiteral("/made/on/demand");
-        rig.services = {QStringLiteral("HTTP up.example 8080"), QStringLiteral("HTTPS up-tls/path 443"),
-                        QStringLiteral("SMTP down 25"), QStringLiteral("FTP refused 21")};
-        QVERIFY(rig.metrics->listenOn(QStringLiteral("127.0.0.1:0x")).contains(QStringLiteral("1 to 65535")));
+        rig.services = {QStringLiteral("HTTP up.example 8080"),
+                        QStringLiteral("HTTPS up-tls/path 443"), QStringLiteral("SMTP down 25"),
+                        QStringLiteral("FTP refused 21")};
+        QVERIFY(rig.metrics->listenOn(QStringLiteral("127.0.0.1:0x"))
+                    .contains(QStringLiteral("1 to 65535")));
         rig.monitor->pollNow();
         rig.monitor->pollNow();
         const QString file = rig.folder + QLatin1Char('/') + MetricsFile::fileName();
         const QString text = readFile(file);
         const QStringList lines = text.split(QLatin1Char('\n'));
-        const QString up = QStringLiteral("{service=\"HTTP up.example 8080\",type=\"http\",host=\"up.example\",port=\"8080\"}");
-        const QString tls = QStringLiteral("{service=\"HTTPS up-tls/path 443\",type=\"https\",host=\"up-tls\",port=\"443\"}");
-        const QString down = QStringLiteral("{service=\"SMTP down 25\",type=\"smtp\",host=\"down\",port=\"25\"}");
-        const QString refused = QStringLiteral("{service=\"FTP refused 21\",type=\"ftp\",host=\"refused\",port=\"21\"}");
+        const QString up = QStringLiteral(
+            "{service=\"HTTP up.example 8080\",type=\"http\",host=\"up.example\",port=\"8080\"}");
+        const QString tls = QStringLiteral(
+            "{service=\"HTTPS up-tls/path 443\",type=\"https\",host=\"up-tls\",port=\"443\"}");
+        const QString down =
+            QStringLiteral("{service=\"SMTP down 25\",type=\"smtp\",host=\"down\",port=\"25\"}");
+        const QString refused = QStringLiteral(
+            "{service=\"FTP refused 21\",type=\"ftp\",host=\"refused\",port=\"21\"}");
         const QString stamp = QString::number(Now.toSecsSinceEpoch()) + QStringLiteral(".000");
         const QStringList expected{
             "quellmark_service_up" + up + " 1",
@@ -106,7 +114,8 @@ private slots:
             "quellmark_build_info{version=\"" + rig.fixture.context().versionText + "\"} 1",
         };
         for (const QString &line : expected)
-            QVERIFY2(lines.contains(line), qPrintable(line + QStringLiteral("\n--- in ---\n") + text));
+            QVERIFY2(lines.contains(line),
+                     qPrintable(line + QStringLiteral("\n--- in ---\n") + text));
         QVERIFY(!text.contains("quellmark_service_response_seconds" + refused));
         QCOMPARE(text.count(QStringLiteral("quellmark_certificate_expiry_timestamp_seconds{")), 1);
         // Nothing but the file is left in the folder.
@@ -129,7 +138,8 @@ private slots:
         rig.monitor->pollNow();
         const QString text = readFile(out.path() + QStringLiteral("/quellmark.prom"));
         QVERIFY(!text.contains(QStringLiteral("up-a")));
-        QVERIFY(text.contains(QStringLiteral("quellmark_service_up{service=\"HTTP up-b 80\",type=\"http\",host=\"up-b\",port=\"80\"} 1\n")));
+        QVERIFY(text.contains(QStringLiteral("quellmark_service_up{service=\"HTTP up-b "
+                                             "80\",type=\"http\",host=\"up-b\",port=\"80\"} 1\n")));
         QVERIFY(text.contains(QStringLiteral("\nquellmark_internet_connected 0\n")));
         QVERIFY(text.contains(QStringLiteral("\nquellmark_polls_total 2\n")));
     }
@@ -168,10 +178,13 @@ private slots:
     {
         QTest::addColumn<QString>("setting");
         QTest::addColumn<QString>("folder");
-        QTest::newRow("empty: off") << "  " << "";
-        QTest::newRow("absolute") << "/var/lib/x/../metrics/" << "/var/lib/metrics";
+        QTest::newRow("empty: off") << "  "
+                                    << "";
+        QTest::newRow("absolute") << "/var/lib/x/../metrics/"
+                                  << "/var/lib/metrics";
         QTest::newRow("home") << "~/metrics" << QDir::homePath() + "/metrics";
-        QTest::newRow("relative: in the program folder") << "metrics" << "/prog/metrics";
+        QTest::newRow("relative: in the program folder") << "metrics"
+                                                         << "/prog/metrics";
     }
 
     void folderSetting()
