@@ -25,8 +25,14 @@ MiscPage::MiscPage(const ProgramContext &context, QWidget *parent)
     backupLayout->addWidget(m_backup);
     m_backup->setContext(context);
     m_backup->setBackupPaths({context.programFolder + QStringLiteral("email")});
-    connect(ui->edtMetricsListen, &QLineEdit::editingFinished, this,
-            [this] { emit metricsListenEdited(ui->edtMetricsListen->text()); });
+    // Return and then leaving the field finish the same edit: told once.
+    connect(ui->edtMetricsListen, &QLineEdit::editingFinished, this, [this] {
+        const QString address = ui->edtMetricsListen->text();
+        if (address == m_lastListenEdited)
+            return;
+        m_lastListenEdited = address;
+        emit metricsListenEdited(address);
+    });
 }
 
 MiscPage::~MiscPage() = default;

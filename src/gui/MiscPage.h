@@ -46,4 +46,5 @@ private:
 
     std::unique_ptr<Ui::MiscPage> ui;
     TKBackup *m_backup = nullptr;
+    QString m_lastListenEdited;
 };

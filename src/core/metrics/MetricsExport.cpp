@@ -36,8 +36,12 @@ QString MetricsExport::listenOn(const QString &setting)
         m_listener->close();
         return {};
     }
-    if (!address.isValid())
+    if (!address.isValid()) {
+        // The setting now says something else than what was served: as at
+        // the next start, nothing is served.
+        m_listener->close();
         return address.error;
+    }
     if (m_listener->isListening() && m_listener->address().address == address.address &&
         m_listener->address().port == address.port)
         return {};
