@@ -21,7 +21,8 @@ QM_PACKAGES=(
 # What the test suite needs besides: a private X server and session bus,
 # smtp-sink (postfix) and openssl for the mail and TLS cases, network and
 # process tools, the validators and packaging tools of the install checks,
-# and python3 with jsonschema to read the report exports back (CSV, JSON).
+# and python3 with jsonschema to read the report exports back (CSV, JSON),
+# and Prometheus's checker (promtool) and node exporter for the metrics.
 QM_TEST_PACKAGES=(
     postfix openssl
     python3 python3-jsonschema
@@ -30,6 +31,7 @@ QM_TEST_PACKAGES=(
     iproute2 util-linux
     desktop-file-utils appstream man-db
     dpkg-dev file
+    prometheus prometheus-node-exporter
 )
 
 # What scripts/package.sh needs besides the build: dpkg-shlibdeps (dpkg-dev)

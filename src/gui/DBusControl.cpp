@@ -8,11 +8,108 @@
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QEvent>
 #include <QTimer>
+
+#include <climits>
+
+namespace {
+const QString Interface = QStringLiteral("org.kestrin.Quellmark");
+const QString ObjectPath = QStringLiteral("/");
+} // namespace
 
 DBusControl::DBusControl(Monitor *monitor, TfrmMain *window)
     : QObject(window), m_monitor(monitor), m_window(window)
 {
+    connect(m_monitor, &Monitor::cycleRunning, this, &DBusControl::cycleRunning);
+    connect(m_monitor, &Monitor::serviceChecked, this,
+            [this](const QString &, const HistoryPoint &point) {
+                ++m_checked;
+                if (!point.up)
+                    ++m_failed;
+            });
+    connect(m_monitor, &Monitor::cycleFinished, this, &DBusControl::cycleFinished);
+    connect(m_monitor, &Monitor::timerSwitchShown, this, &DBusControl::announceChanges);
+    connect(m_monitor, &Monitor::onErrorListChanged, this, &DBusControl::announceChanges);
+    connect(m_monitor, &Monitor::holdChanged, this, &DBusControl::announceChanges);
+    m_window->installEventFilter(this);
+    auto *timeChecks = new QTimer(this);
+    connect(timeChecks, &QTimer::timeout, this, &DBusControl::announceChanges);
+    timeChecks->start(TimeChecksMs);
+}
+
+void DBusControl::cycleRunning(bool running)
+{
+    if (running) {
+        m_cycleClock.start();
+        m_checked = 0;
+        m_failed = 0;
+    }
+    announceChanges();
+}
+
+void DBusControl::cycleFinished()
+{
+    announceChanges();
+    // A poll that found no connection never ran: it checked nothing and
+    // took no time.
+    const int duration =
+        m_cycleClock.isValid() ? int(qMin<qint64>(m_cycleClock.elapsed(), INT_MAX)) : 0;
+    const int checked = m_checked;
+    const int failed = m_failed;
+    m_cycleClock.invalidate();
+    m_checked = 0;
+    m_failed = 0;
+    emit PollFinished(checked, failed, duration);
+}
+
+bool DBusControl::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_window && !m_announceQueued &&
+        (event->type() == QEvent::Show || event->type() == QEvent::Hide ||
+         event->type() == QEvent::WindowStateChange)) {
+        // Looked at once the window has settled in its new state.
+        m_announceQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_announceQueued = false;
+            announceChanges();
+        });
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+QVariantMap DBusControl::propertyValues() const
+{
+    return {
+        {QStringLiteral("TimerOn"), timerOn()},
+        {QStringLiteral("Polling"), polling()},
+        {QStringLiteral("OnErrorList"), onErrorList()},
+        {QStringLiteral("LastPollFinished"), lastPollFinished()},
+        {QStringLiteral("PollsHandled"), pollsHandled()},
+        {QStringLiteral("WindowShown"), windowShown()},
+        {QStringLiteral("HeldBack"), heldBack()},
+        {QStringLiteral("CertificatesExpiring"), certificatesExpiring()},
+    };
+}
+
+void DBusControl::announceChanges()
+{
+    if (!m_bus)
+        return;
+    const QVariantMap now = propertyValues();
+    QVariantMap changed;
+    for (auto it = now.cbegin(); it != now.cend(); ++it) {
+        if (m_announced.value(it.key()) != it.value())
+            changed.insert(it.key(), it.value());
+    }
+    m_announced = now;
+    if (changed.isEmpty())
+        return;
+    QDBusMessage signal =
+        QDBusMessage::createSignal(ObjectPath, QStringLiteral("org.freedesktop.DBus.Properties"),
+                                   QStringLiteral("PropertiesChanged"));
+    signal << Interface << changed << QStringList();
+    m_bus->send(signal);
 }
 
 QString DBusControl::serviceName(bool testMode)
@@ -25,13 +122,18 @@ bool DBusControl::registerOnSessionBus(bool testMode)
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
-    if (!bus.registerObject(QStringLiteral("/"), this,
-                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties))
+    if (!bus.registerObject(ObjectPath, this,
+                            QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties |
+                                QDBusConnection::ExportAllSignals))
         return false;
     if (!bus.registerService(serviceName(testMode))) {
-        bus.unregisterObject(QStringLiteral("/"));
+        bus.unregisterObject(ObjectPath);
         return false;
     }
+    m_bus = bus;
+    // What a client reads from now on is the base the changes are told
+    // against.
+    m_announced = propertyValues();
     return true;
 }
 

@@ -1,8 +1,13 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QDBusContext>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QStringList>
+#include <QVariantMap>
+
+#include <optional>
 
 class Monitor;
 class TfrmMain;
@@ -15,6 +20,9 @@ class TfrmMain;
 //            Snooze(s service, u minutes), Acknowledge(s service), Resume(s service)
 //   props    TimerOn, Polling, OnErrorList, LastPollFinished, PollsHandled,
 //            WindowShown, HeldBack, CertificatesExpiring
+//   signals  PollFinished(i servicesChecked, i onError, i durationMs), and
+//            org.freedesktop.DBus.Properties.PropertiesChanged whenever a
+//            property's value changes
 // Methods only queue their action and return at once, so a caller never
 // waits for a whole poll cycle; Snooze, Acknowledge and Resume are done
 // when they return, and answer an unknown service with an error.
@@ -61,6 +69,17 @@ public:
     static QString notOnErrorError() { return QStringLiteral("org.kestrin.Quellmark.Error.NotOnError"); }
     static QString failedError() { return QStringLiteral("org.kestrin.Quellmark.Error.Failed"); }
 
+    // Compares every property with the value last announced and announces
+    // those that changed in one PropertiesChanged. Run on the monitor's
+    // and the window's changes, and now and then for what changes with
+    // time alone (a snooze running out, a certificate's days).
+    void announceChanges();
+
+signals:
+    // A poll ended: the services it checked, how many of them failed and how
+    // long it took.
+    void PollFinished(int servicesChecked, int onError, int durationMs);
+
 public slots:
     void PollNow();
     void ToggleTimer();
@@ -76,7 +95,19 @@ private:
     // Turns what the monitor made of a hold request into the reply.
     void answer(int outcome, const QString &service);
 
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    QVariantMap propertyValues() const;
+    void cycleRunning(bool running);
+    void cycleFinished();
+
     static constexpr int RestoreCallTimeoutMs = 5000;
+    static constexpr int TimeChecksMs = 30000;
     Monitor *m_monitor;
     TfrmMain *m_window;
+    std::optional<QDBusConnection> m_bus;
+    QVariantMap m_announced;
+    bool m_announceQueued = false;
+    QElapsedTimer m_cycleClock;
+    int m_checked = 0;
+    int m_failed = 0;
 };

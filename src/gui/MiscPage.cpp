@@ -10,6 +10,8 @@
 #include "config/Settings.h"
 #include "engine/PollCycle.h"
 
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QVBoxLayout>
 
 MiscPage::MiscPage(const ProgramContext &context, QWidget *parent)
@@ -23,6 +25,14 @@ MiscPage::MiscPage(const ProgramContext &context, QWidget *parent)
     backupLayout->addWidget(m_backup);
     m_backup->setContext(context);
     m_backup->setBackupPaths({context.programFolder + QStringLiteral("email")});
+    // Return and then leaving the field finish the same edit: told once.
+    connect(ui->edtMetricsListen, &QLineEdit::editingFinished, this, [this] {
+        const QString address = ui->edtMetricsListen->text();
+        if (address == m_lastListenEdited)
+            return;
+        m_lastListenEdited = address;
+        emit metricsListenEdited(address);
+    });
 }
 
 MiscPage::~MiscPage() = default;
@@ -42,6 +52,25 @@ void MiscPage::bindSettings(SettingsBinder &b)
     b.bindText(SmtpPass, ui->edtSmtpPass);
     // 0 None, 1 STARTTLS, 2 SSL/TLS; written when the user picks one.
     b.bindChoice(SmtpSecurity, ui->cmbSmtpSecurity);
+    b.bindFile(MetricsFolder, ui->edtMetricsFolder, ui->butBrowseMetrics,
+               [this] { return butBrowseMetricsClick(); });
+    b.bindText(MetricsListen, ui->edtMetricsListen);
+}
+
+QString MiscPage::metricsFolder() const
+{
+    return ui->edtMetricsFolder->text();
+}
+
+QString MiscPage::metricsListen() const
+{
+    return ui->edtMetricsListen->text();
+}
+
+QString MiscPage::butBrowseMetricsClick()
+{
+    return QFileDialog::getExistingDirectory(this, QStringLiteral("Select the metrics folder"),
+                                             ui->edtMetricsFolder->text());
 }
 
 void MiscPage::fillLive(LiveSettings &live) const

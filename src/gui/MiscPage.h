@@ -29,12 +29,22 @@ public:
     void fillLive(LiveSettings &live) const;
     SmtpSettings smtpSettings() const;
     TKBackup *backupFrame() const { return m_backup; }
+    // The metrics settings as shown now.
+    QString metricsFolder() const;
+    QString metricsListen() const;
+
+signals:
+    // The user finished editing the metrics address (Return or leaving
+    // the field).
+    void metricsListenEdited(const QString &address);
 
 private:
     // The enabling rules the binder runs when their boxes change.
     void UseHttpProxyClick(bool on);
     void chkReqSmtpAuthClick(bool on);
+    QString butBrowseMetricsClick();
 
     std::unique_ptr<Ui::MiscPage> ui;
     TKBackup *m_backup = nullptr;
+    QString m_lastListenEdited;
 };

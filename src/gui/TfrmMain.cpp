@@ -25,6 +25,7 @@
 #include "engine/IntervalTimer.h"
 #include "engine/Monitor.h"
 #include "engine/PollCycle.h"
+#include "metrics/MetricsExport.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -81,6 +82,7 @@ TfrmMain::TfrmMain(const ProgramContext &context, Monitor *monitor, QWidget *par
     connect(ui->butHelp, &QPushButton::clicked, this, &TfrmMain::butHelpClick);
     m_globalBinder->load();
     m_sites->ServiceListClick();
+    setUpMetrics();
 
     m_startMinimized = m_general->startMinimized();
     if (m_general->timerOnAtStart() && !m_cycle->timerSwitchOn()) {
@@ -234,6 +236,23 @@ void TfrmMain::visualAlertClicked(bool on)
         else
             m_windows.error->hide();
     }
+}
+
+void TfrmMain::setUpMetrics()
+{
+    m_metrics = new MetricsExport(m_monitor, m_context, {}, this);
+    m_metrics->setFolderSource([this] { return m_misc->metricsFolder(); });
+    connect(m_metrics, &MetricsExport::problem, this, &TfrmMain::statusAppend);
+    // A stored address that cannot be used is told without a box: the
+    // program may be starting unattended.
+    const QString problem = m_metrics->listenOn(m_misc->metricsListen());
+    if (!problem.isEmpty())
+        m_metrics->report(problem);
+    connect(m_misc, &MiscPage::metricsListenEdited, this, [this](const QString &address) {
+        const QString failure = m_metrics->listenOn(address);
+        if (!failure.isEmpty())
+            Dialogs::error(this, failure);
+    });
 }
 
 void TfrmMain::setUpStatusBar()

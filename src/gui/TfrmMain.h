@@ -14,6 +14,7 @@ class GeneralPage;
 class GuiAlertActions;
 class IntervalTimer;
 class MainStatusBar;
+class MetricsExport;
 class MiscPage;
 class Monitor;
 class PollCycle;
@@ -68,6 +69,7 @@ public:
     bool isTimerOn() const;
     PollCycle *pollCycle() const { return m_cycle; }
     Monitor *monitor() const { return m_monitor; }
+    MetricsExport *metrics() const { return m_metrics; }
     bool hasTray() const;
     IntervalTimer *sessionTimer() const;
     QStatusBar *statusBar() const;
@@ -121,6 +123,8 @@ private:
     void setUpPages();
     void setUpTray();
     void setUpStatusBar();
+    // The metrics file and endpoint, as the Misc page sets them.
+    void setUpMetrics();
     void followMonitor();
 
     // What the monitor reports, put into the window.
@@ -156,6 +160,7 @@ private:
     GeneralPage *m_general = nullptr;
     SitesPage *m_sites = nullptr;
     MiscPage *m_misc = nullptr;
+    MetricsExport *m_metrics = nullptr;
     TKAboutBox *m_about = nullptr;
     MainStatusBar *m_statusBar = nullptr;
     TrayIcon *m_tray = nullptr;

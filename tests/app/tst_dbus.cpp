@@ -2,6 +2,7 @@
 // read-only facts, and Exit.
 
 #include "AppProcess.h"
+#include "BusSignalRecorder.h"
 #include "FakeServer.h"
 #include "FakeTlsServer.h"
 #include "PrivateBus.h"
@@ -347,6 +348,82 @@ private slots:
         RegistryStore store(sandbox.storePath());
         QVERIFY(store.value(key, QStringLiteral("CertWarnedOn"))->toString().startsWith(
             QDate::currentDate().toString(Qt::ISODate) + QLatin1Char(' ')));
+    }
+
+    // A client that waits instead of asking: a poll's changes come as
+    // PropertiesChanged (only what changed, with the new values) and the
+    // poll's summary as PollFinished.
+    void changesAreAnnounced()
+    {
+        if (!PrivateBus::available())
+            QSKIP("dbus-daemon is not installed (Debian package dbus-daemon); the change signals "
+                  "were not tested");
+        TestSandbox sandbox;
+        PrivateBus bus;
+        QVERIFY(bus.start());
+        FakeServer up;
+        FakeServer down;
+        QVERIFY(up.listen());
+        QVERIFY(down.listen());
+        up.setScenario(
+            FakeServer::Scenario().waitForText("\r\n\r\n").send("HTTP/1.1 200 OK\r\n\r\n").close());
+        down.setScenario(FakeServer::Scenario()
+                             .waitForText("\r\n\r\n")
+                             .delay(300)
+                             .send("HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n")
+                             .close());
+        const QString root = QStringLiteral("Software\\Kestrin Software\\Quellmark\\Services\\");
+        {
+            RegistryStore store(sandbox.storePath());
+            store.createKey(root + QStringLiteral("HTTP 127.0.0.1 %1").arg(up.port()));
+            store.createKey(root + QStringLiteral("HTTP 127.0.0.1/down %1").arg(down.port()));
+        }
+        AppProcess app;
+        QVERIFY(app.start());
+        QDBusConnection connection =
+            QDBusConnection::connectToBus(bus.address(), QStringLiteral("tst5"));
+        QTRY_VERIFY(connection.interface()->isServiceRegistered(Interface).value());
+        BusSignalRecorder changes;
+        BusSignalRecorder finished;
+        QVERIFY(changes.listen(connection, Interface, QStringLiteral("/"),
+                               QStringLiteral("org.freedesktop.DBus.Properties"),
+                               QStringLiteral("PropertiesChanged")));
+        QVERIFY(finished.listen(connection, Interface, QStringLiteral("/"), Interface,
+                                QStringLiteral("PollFinished")));
+        QDBusInterface remote(Interface, QStringLiteral("/"), Interface, connection);
+
+        for (int poll = 1; poll <= 2; ++poll) {
+            QVERIFY(remote.call(QStringLiteral("PollNow")).type() == QDBusMessage::ReplyMessage);
+            QTRY_COMPARE_WITH_TIMEOUT(finished.messages().size(), poll, 10000);
+            const QList<QVariant> summary = finished.messages().constLast().arguments();
+            QCOMPARE(summary.size(), 3);
+            QCOMPARE(summary.at(0).toInt(), 2);
+            QCOMPARE(summary.at(1).toInt(), 1);
+            QVERIFY2(summary.at(2).toInt() >= 250 && summary.at(2).toInt() < 10000,
+                     qPrintable(summary.at(2).toString()));
+        }
+        QTRY_COMPARE(changes.announced(QStringLiteral("PollsHandled")), (QVariantList{1, 2}));
+        QCOMPARE(changes.announced(QStringLiteral("Polling")),
+                 (QVariantList{true, false, true, false}));
+        // The on-error list changed once; the second poll left it as it was.
+        QCOMPARE(changes.announced(QStringLiteral("OnErrorList")),
+                 (QVariantList{QStringList{QStringLiteral("http:127.0.0.1/down")}}));
+        // A time stamp to the second: two quick polls may leave it as it was.
+        QVERIFY(!changes.announced(QStringLiteral("LastPollFinished")).isEmpty());
+        QCOMPARE(changes.announced(QStringLiteral("LastPollFinished")).constLast().toString(),
+                 remote.property("LastPollFinished").toString());
+        for (const QVariantMap &map : changes.changedProperties())
+            QVERIFY(!map.isEmpty());
+
+        remote.call(QStringLiteral("ToggleTimer"));
+        QTRY_COMPARE(changes.announced(QStringLiteral("TimerOn")), (QVariantList{true}));
+        remote.call(QStringLiteral("Snooze"), QStringLiteral("HTTP 127.0.0.1 %1").arg(up.port()),
+                    10u);
+        QTRY_COMPARE(changes.announced(QStringLiteral("HeldBack")).size(), 1);
+
+        QVERIFY(remote.call(QStringLiteral("Exit")).type() == QDBusMessage::ReplyMessage);
+        QVERIFY(app.waitForFinished(10000));
+        QDBusConnection::disconnectFromBus(QStringLiteral("tst5"));
     }
 
     void runsWithoutABus()

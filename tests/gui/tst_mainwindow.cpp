@@ -14,6 +14,10 @@
 #include "config/RegistryStore.h"
 #include "engine/IntervalTimer.h"
 #include "engine/PollCycle.h"
+#include "metrics/MetricsExport.h"
+#include "metrics/MetricsListener.h"
+
+#include "Dialogs.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,6 +27,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTest>
 
 #include <memory>
@@ -211,6 +216,59 @@ private slots:
         QCOMPARE(RegReadString(root(), QStringLiteral("SmtpServer"), {}), QString());
         leave(server);
         QCOMPARE(RegReadString(root(), QStringLiteral("SmtpServer"), {}), QStringLiteral("mailhost"));
+    }
+
+    // The metrics address: a bad one is told in a box and leaves the
+    // endpoint off; a good one is stored and listened on at once; a stored
+    // bad one is told at start without a box.
+    void metricsAddressOnTheMiscPage()
+    {
+        QStringList boxes;
+        Dialogs::setResponder([&](Dialogs::Kind, const QString &text) {
+            boxes << text;
+            return true;
+        });
+        {
+            auto w = makeWindow();
+            auto *listen = child<QLineEdit>(w.get(), "edtMetricsListen");
+            listen->setText(QStringLiteral("metrics.example:9101"));
+            emit listen->editingFinished();
+            QCOMPARE(boxes.size(), 1);
+            QVERIFY2(boxes.at(0).contains(QStringLiteral("IP address or localhost")),
+                     qPrintable(boxes.at(0)));
+            QVERIFY(!w->metrics()->listener()->isListening());
+            listen->setText(QStringLiteral("127.0.0.1:0"));
+            emit listen->editingFinished();
+            QCOMPARE(boxes.size(), 2);
+            quint16 port = 0;
+            {
+                QTcpServer probe;
+                QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+                port = probe.serverPort();
+            }
+            const QString good = QStringLiteral("localhost:%1").arg(port);
+            listen->setText(good);
+            emit listen->editingFinished();
+            leave(listen);
+            QCOMPARE(boxes.size(), 2);
+            QVERIFY(w->metrics()->listener()->isListening());
+            QCOMPARE(w->metrics()->listener()->port(), port);
+            QCOMPARE(RegReadString(root(), QStringLiteral("MetricsListen"), {}), good);
+            // Changed to something unusable, it serves nothing, as it would
+            // after a restart.
+            listen->setText(QStringLiteral("nonsense"));
+            emit listen->editingFinished();
+            leave(listen);
+            QCOMPARE(boxes.size(), 3);
+            QVERIFY(!w->metrics()->listener()->isListening());
+        }
+        auto w = makeWindow();
+        QCOMPARE(boxes.size(), 3);
+        QVERIFY(!w->metrics()->listener()->isListening());
+        QTRY_VERIFY(child<QPlainTextEdit>(w.get(), "memoStatus")
+                        ->toPlainText()
+                        .contains(QStringLiteral("\"nonsense\"")));
+        Dialogs::setResponder({});
     }
 
     void timerSwitch()

@@ -36,7 +36,8 @@ private slots:
                               << QStringList{" HTTP Proxy ", "Use Proxy", "Server domain or IP", "Port",
                                              " SMTP (for sending email) ", "Server", "From",
                                              "Require authentication", "User", "Password", "Security",
-                                             " Backup ", "Directory", "Backup", "Restore"};
+                                             " Backup ", "Directory", "Backup", "Restore",
+                                             " Metrics for Prometheus ", "Folder", "Serve /metrics on"};
         QTest::newRow("About") << "About" << QStringList{"Quellmark", "Check for updates"};
     }
 

@@ -72,7 +72,7 @@ private slots:
                 expected = s->defaultText(folder);
             QCOMPARE(binder->shown(*s), expected);
         }
-        QCOMPARE(bound, 25 + 18);
+        QCOMPARE(bound, 27 + 18);
 
         const LiveSettings live = window.liveSettings();
         const LiveSettings defaults;

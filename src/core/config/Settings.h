@@ -118,6 +118,11 @@ inline constexpr Setting CertWarnedOn{u"CertWarnedOn", T::String, S::Service};
 inline constexpr Setting SlowAfterMs{u"SlowAfterMs", T::Integer, S::Service, 0, {}, 0, 600000};
 // How many services a cycle checks at once; 1 checks them one after another.
 inline constexpr Setting ParallelChecks{u"ParallelChecks", T::Integer, S::Global, 1, {}, 1, 64};
+// Metrics for a Prometheus server: the folder that gets quellmark.prom after
+// every poll, and "host:port" of the program's own /metrics endpoint; empty
+// is off for both.
+inline constexpr Setting MetricsFolder{u"MetricsFolder", T::String, S::Global};
+inline constexpr Setting MetricsListen{u"MetricsListen", T::String, S::Global};
 
 // The whole table.
 inline constexpr auto All = std::to_array<const Setting *>({
@@ -132,6 +137,7 @@ inline constexpr auto All = std::to_array<const Setting *>({
     &Acknowledged,
     &CertWarnDays, &CertWarnedOn, &SlowAfterMs,
     &ParallelChecks,
+    &MetricsFolder, &MetricsListen,
 });
 // clang-format on
 

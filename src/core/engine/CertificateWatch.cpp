@@ -147,3 +147,11 @@ QStringList CertificateWatch::expiring(const QStringList &services, const QDateT
     }
     return list;
 }
+
+std::optional<QDateTime> CertificateWatch::notAfter(const QString &serviceName) const
+{
+    const auto found = m_notAfter.constFind(serviceName);
+    if (found == m_notAfter.constEnd())
+        return std::nullopt;
+    return *found;
+}

@@ -55,6 +55,9 @@ public:
     // "<service>\t<expiry date>" for each of the services whose last seen
     // certificate ends within warnDays of now, in the order of the list.
     QStringList expiring(const QStringList &services, const QDateTime &now, int warnDays) const;
+    // When the certificate last seen on the service ends; nothing when none
+    // was seen.
+    std::optional<QDateTime> notAfter(const QString &serviceName) const;
 
 private:
     QHash<QString, QDateTime> m_notAfter;

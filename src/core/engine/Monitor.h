@@ -99,6 +99,8 @@ public:
     QList<AlertHoldState> holdStates(const QStringList &services) const;
     AlertHold *alertHold() const { return m_hold; }
     DesktopNotifier *notifier() const { return m_notifier; }
+    // The service list as it is now.
+    QStringList services() const { return m_services ? m_services() : QStringList(); }
     // The listed service of that name in any letter case; empty when none.
     QString findService(const QString &service) const;
 

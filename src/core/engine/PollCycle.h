@@ -123,6 +123,8 @@ public:
     // certificate, as last seen, ends within the warning days (none while
     // they are 0).
     QStringList certificatesExpiring() const;
+    // The certificates https probes saw, as last seen.
+    const CertificateWatch &certificateWatch() const { return m_certificates; }
 
 signals:
     void cycleFinished();
