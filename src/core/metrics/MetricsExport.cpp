@@ -54,11 +54,17 @@ QString MetricsExport::listenOn(const QString &setting)
 
 void MetricsExport::publish()
 {
+    const QString folder =
+        MetricsFile::resolveFolder(m_folder ? m_folder() : QString(), m_context.programFolder);
+    // With both off, a poll costs nothing here; an endpoint started later
+    // serves what is known then (see listenOn).
+    if (folder.isEmpty() && !m_listener->isListening()) {
+        m_published = false;
+        return;
+    }
     const QByteArray metrics = text();
     m_published = true;
     m_listener->setBody(metrics);
-    const QString folder =
-        MetricsFile::resolveFolder(m_folder ? m_folder() : QString(), m_context.programFolder);
     if (folder.isEmpty())
         return;
     const QString failure = MetricsFile::write(folder, metrics);
